@@ -1,0 +1,247 @@
+// One TCP connection on POSIX sockets; poll() with the time-out stands before each read.
+#include "lanvex/net/tcp_connection.h"
+
+#include "lanvex/net/socket_error.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lanvex
+{
+
+namespace
+{
+
+[[noreturn]] void ThrowLastError()
+{
+    throw CExpSocket(WinsockErrorFromErrno(errno));
+}
+
+// Resolves a host name or dotted address to its first IPv4 address. A null or empty name is
+// the local machine.
+bool ResolveHost(const std::optional<std::string>& host, in_addr* pAddress)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    const char* pszNode = (host && !host->empty()) ? host->c_str() : nullptr;
+    addrinfo* pResult = nullptr;
+    if (getaddrinfo(pszNode, nullptr, &hints, &pResult) != 0 || pResult == nullptr)
+        return false;
+    *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
+    freeaddrinfo(pResult);
+    return true;
+}
+
+} // namespace
+
+CTcpConnection::CTcpConnection() = default;
+
+CTcpConnection::~CTcpConnection()
+{
+    ReleaseReply();
+    CTcpConnection::Close();
+}
+
+int CTcpConnection::Open(const char* pszHost, int nPort)
+{
+    if (pszHost != nullptr)
+        m_host = std::string(pszHost);
+    else
+        m_host.reset();
+    m_nPort = nPort;
+    return Connect();
+}
+
+int CTcpConnection::Connect()
+{
+    in_addr address{};
+    if (!ResolveHost(m_host, &address))
+        return 0;
+    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_socket < 0)
+    {
+        m_socket = -1;
+        return 0;
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(m_nPort & 0xFFFF));
+    target.sin_addr = address;
+    if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0)
+    {
+        if (errno != EINTR && errno != EINPROGRESS)
+            ThrowLastError();
+        // Interrupted connects finish in the background; wait for the outcome.
+        pollfd pfd{m_socket, POLLOUT, 0};
+        while (::poll(&pfd, 1, -1) < 0 && errno == EINTR)
+        {
+        }
+        int nError = 0;
+        socklen_t nSize = sizeof nError;
+        ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &nError, &nSize);
+        if (nError != 0)
+            throw CExpSocket(WinsockErrorFromErrno(nError));
+    }
+    m_bConnected = true;
+    return 1;
+}
+
+int CTcpConnection::Send(const void* pData, int nLength)
+{
+    if (nLength < 0)
+        nLength = 0;
+    ssize_t nSent;
+    do
+    {
+        // MSG_NOSIGNAL: a peer that went away must become an error, not a SIGPIPE.
+        nSent = ::send(m_socket, pData, static_cast<size_t>(nLength), MSG_NOSIGNAL);
+    } while (nSent < 0 && errno == EINTR);
+    if (nSent < 0)
+        ThrowLastError();
+    m_bEnd = (nSent == 0);
+    return static_cast<int>(nSent);
+}
+
+int CTcpConnection::WaitReadable()
+{
+    pollfd pfd{m_socket, POLLIN | POLLRDHUP, 0};
+    using Clock = std::chrono::steady_clock;
+    const bool bUnlimited = (m_nTimeout == kNoLimit);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_nTimeout);
+    for (;;)
+    {
+        int nWait = -1;
+        if (!bUnlimited)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - Clock::now());
+            nWait = left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
+        }
+        const int nReady = ::poll(&pfd, 1, nWait);
+        if (nReady > 0)
+            return 1;
+        if (nReady == 0)
+            return 0;
+        if (errno != EINTR)
+            return 1; // let the read report the failure
+    }
+}
+
+int CTcpConnection::Receive(void* pBuffer, int nCapacity)
+{
+    // Waiting on a descriptor that is not there would only sleep; fail like the platform does
+    // when it cannot arm the wait.
+    if (m_socket < 0)
+        throw CExpSocket(kWsaENotSock);
+    if (!WaitReadable())
+    {
+        m_bEnd = true;
+        return 0;
+    }
+    ssize_t nRead;
+    do
+    {
+        nRead = ::recv(m_socket, pBuffer, static_cast<size_t>(nCapacity < 0 ? 0 : nCapacity),
+                       MSG_DONTWAIT);
+    } while (nRead < 0 && errno == EINTR);
+    if (nRead < 0)
+    {
+        // A wake-up without data (rare) counts as nothing read in this wait.
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        {
+            m_bEnd = true;
+            return 0;
+        }
+        ThrowLastError();
+    }
+    m_bEnd = (nRead == 0);
+    return static_cast<int>(nRead);
+}
+
+int CTcpConnection::Close()
+{
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = -1;
+    m_bConnected = false;
+    return 1;
+}
+
+void CTcpConnection::SetTimeout(int nMilliseconds)
+{
+    m_nTimeout = (nMilliseconds == -1) ? kNoLimit : static_cast<uint32_t>(nMilliseconds);
+}
+
+void CTcpConnection::ReleaseReply()
+{
+    std::vector<char>().swap(m_reply);
+    m_bHasReply = false;
+    m_nReplyLength = 0;
+}
+
+int CTcpConnection::Transact(const void* pData, int nLength, bool bReceiveOnly)
+{
+    if (!bReceiveOnly && Send(pData, nLength) < 1)
+        return 0;
+    ReleaseReply();
+    // The reply is counted and zero-terminated so that a reader of it as text stops at what
+    // arrived.
+    m_reply.assign(kTransactCapacity + 1, '\0');
+    m_bHasReply = true;
+    const int nRead = Receive(m_reply.data(), kTransactCapacity);
+    m_nReplyLength = nRead;
+    return nRead >= 1 ? 1 : 0;
+}
+
+const char* CTcpConnection::ReplyBuffer() const
+{
+    return m_bHasReply ? m_reply.data() : nullptr;
+}
+
+int CTcpConnection::SendLine(const char* pszText)
+{
+    const int nLength = pszText ? static_cast<int>(std::strlen(pszText)) : 0;
+    const int nSent = Send(pszText ? pszText : "", nLength);
+    if (nSent == 0)
+        return 0;
+    return nSent + Send("\r\n", 2);
+}
+
+int CTcpConnection::ReadUntilQuiet(char** ppData)
+{
+    ReleaseReply();
+    m_nTimeout = kQuietTimeout;
+    char chunk[kQuietChunk];
+    int nTotal = 0;
+    int nCount = Receive(chunk, kQuietChunk);
+    while (nCount > 0)
+    {
+        // The count is a signed 32-bit number; a peer that never stops cannot overflow it.
+        if (nCount > INT_MAX - 1 - nTotal)
+            break;
+        // The vector grows geometrically, so a long reply costs time linear in its size; the
+        // caller only ever sees the counted bytes.
+        m_reply.resize(static_cast<size_t>(nTotal)); // drop the terminator of the last chunk
+        m_reply.insert(m_reply.end(), chunk, chunk + nCount);
+        m_reply.push_back('\0');
+        nTotal += nCount;
+        m_bHasReply = true;
+        nCount = Receive(chunk, kQuietChunk);
+    }
+    m_nReplyLength = nTotal;
+    if (ppData != nullptr)
+        *ppData = nTotal > 0 ? m_reply.data() : nullptr;
+    return nTotal;
+}
+
+} // namespace lanvex

@@ -1,0 +1,22 @@
+// A manual-reset event and a wait on two of them with a time-out.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+class CManualResetEvent
+{
+  public:
+    void Set();
+    void Reset();
+    bool IsSet() const;
+
+  private:
+    friend int WaitForEither(CManualResetEvent&, CManualResetEvent&, int);
+    mutable std::mutex m_mutex;
+    bool m_signalled = false;
+};
+
+// Waits up to timeoutMs for either event. Returns 0 when the first is signalled (it wins when
+// both are), 1 for the second, -1 on time-out.
+int WaitForEither(CManualResetEvent& first, CManualResetEvent& second, int timeoutMs);

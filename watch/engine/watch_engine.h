@@ -1,0 +1,66 @@
+// Watches one remote host: a worker logs in, runs ps, parses, counts down and refreshes.
+#pragma once
+
+#include "watch/engine/host_settings.h"
+#include "watch/engine/manual_reset_event.h"
+#include "watch/engine/notify_sink.h"
+#include "watch/engine/owning_array.h"
+#include "watch/engine/process_row.h"
+#include "watch/engine/thread_lock.h"
+#include "watch/engine/worker_thread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+struct IlvTelnet;
+
+class CWatchEngine : public CWorkerThread
+{
+  public:
+    // Creates an instance of the telnet component; returns null when it cannot.
+    using TelnetFactory = std::function<IlvTelnet*()>;
+
+    CWatchEngine();
+    // Stops a running worker and waits for it, so nothing outlives the engine.
+    ~CWatchEngine() override;
+
+    void Run() override;
+    // One refresh: 0 success, 1 cannot connect, 2 ps command failed.
+    virtual int Refresh();
+
+    // Called on the user-interface thread.
+    void SetHost(HostSettings* host);
+    HostSettings* GetHost() const { return m_host; }
+    void SetNotifySink(IWatchNotifySink* sink) { m_sink.store(sink); }
+    void Start();
+    void Stop();
+    void ClearTable();
+
+    // Replaces the snapshot with the rows in text (split in place), then posts WM_WATCH_TABLE.
+    void ParseOutput(char* text, int32_t length);
+
+    // The snapshot list; hold GetLock() while touching it.
+    CThreadLock& GetLock() { return m_lock; }
+    COwningPtrArray<ProcessRow>& GetSnapshot() { return m_snapshot; }
+
+    // Tests replace the component and shorten the one-second tick.
+    void SetTelnetFactory(TelnetFactory factory) { m_factory = std::move(factory); }
+    void SetTickMilliseconds(int ms) { m_tickMs = ms; }
+
+  protected:
+    int OpenConnection();
+    void CloseConnection();
+    void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
+
+  private:
+    COwningPtrArray<ProcessRow> m_snapshot;
+    CThreadLock m_lock;
+    IlvTelnet* m_telnet = nullptr;
+    CManualResetEvent m_stopEvent;
+    CManualResetEvent m_refreshEvent;
+    HostSettings* m_host = nullptr;
+    std::atomic<IWatchNotifySink*> m_sink{nullptr};
+    TelnetFactory m_factory;
+    int m_tickMs = 1000;
+};
