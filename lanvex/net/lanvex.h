@@ -1,0 +1,139 @@
+// Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvCache, IlvFTPShellFile,
+// their IIDs, the class identifiers and LIBID_LANVEXLib. Clients need only this header and
+// comrt; the identifiers are constants here, so nothing of libLanvex is linked.
+#pragma once
+
+#include "platform/com/guid.h"
+#include "platform/com/unknown.h"
+#include "platform/com/wintypes.h"
+
+// Type library LANVEXLib, version 1.0.
+inline constexpr GUID LIBID_LANVEXLib = MakeGuid("{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}");
+
+inline constexpr IID IID_IlvFTPClient = MakeGuid("{E2057CAF-48B9-11D3-8C5A-02B3E4F6A719}");
+inline constexpr IID IID_IlvCache = MakeGuid("{3B6E1F07-6D25-11D3-9E41-02A95C7D8E16}");
+inline constexpr IID IID_IlvFTPShellFile = MakeGuid("{7D41B213-4E2C-11D3-8A37-02C4D18E5B90}");
+inline constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
+inline constexpr IID IID_IlvTelnet2 = MakeGuid("{628FDBB6-B14E-42FE-9540-A5E84CABA4CE}");
+
+inline constexpr CLSID CLSID_lvFTPClient = MakeGuid("{E2057CB0-48B9-11D3-8C5A-02B3E4F6A719}");
+inline constexpr CLSID CLSID_lvCache = MakeGuid("{3B6E1F08-6D25-11D3-9E41-02A95C7D8E16}");
+inline constexpr CLSID CLSID_lvFTPShellFile = MakeGuid("{7D41B214-4E2C-11D3-8A37-02C4D18E5B90}");
+inline constexpr CLSID CLSID_lvTelnet = MakeGuid("{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}");
+
+// Telnet session: logs in, runs one command at a time, hands back the raw reply.
+struct IlvTelnet : public IDispatch
+{
+    STDMETHOD(get_Address)(BSTR* pVal) = 0;                      // slot 7, DISPID 1
+    STDMETHOD(put_Address)(BSTR newVal) = 0;                     // slot 8, DISPID 1
+    STDMETHOD(get_Username)(BSTR* pVal) = 0;                     // slot 9, DISPID 2
+    STDMETHOD(put_Username)(BSTR newVal) = 0;                    // slot 10, DISPID 2
+    STDMETHOD(get_Password)(BSTR* pVal) = 0;                     // slot 11, DISPID 3
+    STDMETHOD(put_Password)(BSTR newVal) = 0;                    // slot 12, DISPID 3
+    STDMETHOD(get_Port)(SHORT* pVal) = 0;                        // slot 13, DISPID 4
+    STDMETHOD(put_Port)(SHORT newVal) = 0;                       // slot 14, DISPID 4
+    STDMETHOD(Connect)() = 0;                                    // slot 15, DISPID 5
+    STDMETHOD(Disconnect)() = 0;                                 // slot 16, DISPID 6
+    STDMETHOD(IsConnected)() = 0;                                // slot 17, DISPID 7
+    STDMETHOD(Execute)(BSTR bstrCommand) = 0;                    // slot 18, DISPID 8
+    // The component's own reply block (not a copy, not terminated) and the low 16 bits of its
+    // length; valid until the next Execute or the release of the object.
+    STDMETHOD(GetOutput)(char** lpszOutput, SHORT* nSize) = 0;   // slot 19, DISPID 9
+
+protected:
+    ~IlvTelnet() = default;
+};
+
+// The same session with the reply's full length.
+struct IlvTelnet2 : public IlvTelnet
+{
+    STDMETHOD(GetOutputSize)(LONG* pSize) = 0; // slot 20, DISPID 10
+
+protected:
+    ~IlvTelnet2() = default;
+};
+
+// FTP client: control session, passive transfers, listings.
+struct IlvFTPClient : public IDispatch
+{
+    STDMETHOD(get_Username)(BSTR* pVal) = 0;                          // slot 7, DISPID 1
+    STDMETHOD(put_Username)(BSTR newVal) = 0;                         // slot 8
+    STDMETHOD(get_Password)(BSTR* pVal) = 0;                          // slot 9, DISPID 2
+    STDMETHOD(put_Password)(BSTR newVal) = 0;                         // slot 10
+    STDMETHOD(get_Address)(BSTR* pVal) = 0;                           // slot 11, DISPID 3
+    STDMETHOD(put_Address)(BSTR newVal) = 0;                          // slot 12
+    STDMETHOD(Connect)() = 0;                                         // slot 13, DISPID 4
+    STDMETHOD(get_Port)(SHORT* pVal) = 0;                             // slot 14, DISPID 5
+    STDMETHOD(put_Port)(SHORT newVal) = 0;                            // slot 15
+    STDMETHOD(Disconnect)() = 0;                                      // slot 16, DISPID 6
+    STDMETHOD(ChangeDir)(BSTR bstrDir) = 0;                           // slot 17, DISPID 7
+    STDMETHOD(CreateDir)(BSTR bstrDir) = 0;                           // slot 18, DISPID 8
+    STDMETHOD(ChangeDirUp)() = 0;                                     // slot 19, DISPID 9
+    STDMETHOD(KeepLive)() = 0;                                        // slot 20, DISPID 10
+    STDMETHOD(DeleteFile)(BSTR bstrFile) = 0;                         // slot 21, DISPID 11
+    STDMETHOD(DeleteDir)(BSTR bstrDir) = 0;                           // slot 22, DISPID 12
+    STDMETHOD(RenameFile)(BSTR oldFile, BSTR newFile) = 0;            // slot 23, DISPID 13
+    STDMETHOD(get_DataPort)(SHORT* pVal) = 0;                         // slot 24, DISPID 14
+    STDMETHOD(put_DataPort)(SHORT newVal) = 0;                        // slot 25
+    STDMETHOD(SetPassive)() = 0;                                      // slot 26, DISPID 15
+    STDMETHOD(SetType)(LONG bbinary) = 0;                             // slot 27, DISPID 17
+    STDMETHOD(WriteFile)(BSTR bstrLocalFile, BSTR bstrRemoteFile) = 0; // slot 28, DISPID 20
+    STDMETHOD(ReadFile)(BSTR bstrRemoteFile, BSTR bstrLocalFile) = 0;  // slot 29, DISPID 21
+    STDMETHOD(ReadCurrDir)() = 0;                                     // slot 30, DISPID 22
+    STDMETHOD(GetFileCount)(SHORT* pCount) = 0;                       // slot 31, DISPID 23
+    STDMETHOD(GetFileName)(char* lpFileName, SHORT nId) = 0;          // slot 32, DISPID 24
+    STDMETHOD(GetFileSize)(SHORT* pSize, SHORT nId) = 0;              // slot 33, DISPID 25
+    STDMETHOD(IsConnected)() = 0;                                     // slot 34, DISPID 26
+    STDMETHOD(get_FileList)(LONG* pVal) = 0;                          // slot 35, DISPID 27
+    STDMETHOD(put_FileList)(LONG newVal) = 0;                         // slot 36
+
+protected:
+    ~IlvFTPClient() = default;
+};
+
+// Byte cache in a file or in memory, with commit and roll-back.
+struct IlvCache : public IDispatch
+{
+    STDMETHOD(get_Type)(SHORT* pVal) = 0;                // slot 7, DISPID 1
+    STDMETHOD(put_Type)(SHORT newVal) = 0;               // slot 8
+    STDMETHOD(Open)() = 0;                               // slot 9, DISPID 2
+    STDMETHOD(Close)() = 0;                              // slot 10, DISPID 3
+    STDMETHOD(get_CacheName)(BSTR* pVal) = 0;            // slot 11, DISPID 4
+    STDMETHOD(put_CacheName)(BSTR newVal) = 0;           // slot 12
+    STDMETHOD(Write)(BYTE* lpszData, LONG* nSize) = 0;   // slot 13, DISPID 5
+    STDMETHOD(Commit)() = 0;                             // slot 14, DISPID 6
+    STDMETHOD(RollBack)() = 0;                           // slot 15, DISPID 7
+    STDMETHOD(Read)(BYTE* lpszData, LONG* nSize) = 0;    // slot 16, DISPID 8
+    STDMETHOD(GetEOF)(LONG* bEOF) = 0;                   // slot 17, DISPID 9
+
+protected:
+    ~IlvCache() = default;
+};
+
+// Description of one FTP file operation, edited in its dialog.
+struct IlvFTPShellFile : public IDispatch
+{
+    STDMETHOD(get_CreateDestDirectories)(LONG* pVal) = 0; // slot 7, DISPID 1
+    STDMETHOD(put_CreateDestDirectories)(LONG newVal) = 0; // slot 8
+    STDMETHOD(get_FilesOnly)(LONG* pVal) = 0;             // slot 9, DISPID 2
+    STDMETHOD(put_FilesOnly)(LONG newVal) = 0;            // slot 10
+    STDMETHOD(get_Function)(SHORT* pVal) = 0;             // slot 11, DISPID 3
+    STDMETHOD(put_Function)(SHORT newVal) = 0;            // slot 12
+    STDMETHOD(get_ShowDialog)(LONG* pVal) = 0;            // slot 13, DISPID 4
+    STDMETHOD(put_ShowDialog)(LONG newVal) = 0;           // slot 14
+    STDMETHOD(get_From)(BSTR* pVal) = 0;                  // slot 15, DISPID 5
+    STDMETHOD(put_From)(BSTR newVal) = 0;                 // slot 16
+    STDMETHOD(get_To)(BSTR* pVal) = 0;                    // slot 17, DISPID 6
+    STDMETHOD(put_To)(BSTR newVal) = 0;                   // slot 18
+    STDMETHOD(Configure)() = 0;                           // slot 19, DISPID 7
+    STDMETHOD(Execute)() = 0;                             // slot 20, DISPID 8
+    STDMETHOD(get_Server)(BSTR* pVal) = 0;                // slot 21, DISPID 9
+    STDMETHOD(put_Server)(BSTR newVal) = 0;               // slot 22
+    STDMETHOD(get_Username)(BSTR* pVal) = 0;              // slot 23, DISPID 10
+    STDMETHOD(put_Username)(BSTR newVal) = 0;             // slot 24
+    STDMETHOD(get_Password)(BSTR* pVal) = 0;              // slot 25, DISPID 11
+    STDMETHOD(put_Password)(BSTR newVal) = 0;             // slot 26
+
+protected:
+    ~IlvFTPShellFile() = default;
+};
