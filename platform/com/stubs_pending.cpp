@@ -1,0 +1,2 @@
+// Placeholder translation unit until the runtime's sources land.
+#include "platform/com/comrt.h"
