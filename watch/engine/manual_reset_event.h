@@ -1,9 +1,6 @@
 // A manual-reset event and a wait on two of them with a time-out.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
-
 class CManualResetEvent
 {
   public:
@@ -13,8 +10,7 @@ class CManualResetEvent
 
   private:
     friend int WaitForEither(CManualResetEvent&, CManualResetEvent&, int);
-    mutable std::mutex m_mutex;
-    bool m_signalled = false;
+    bool m_signalled = false; // guarded by the events' shared mutex
 };
 
 // Waits up to timeoutMs for either event. Returns 0 when the first is signalled (it wins when

@@ -158,7 +158,13 @@ void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length,
         const std::size_t span = static_cast<std::size_t>(ends[index] - starts[index]);
         const std::string_view line(begin, strnlen(begin, span));
 
-        const std::ptrdiff_t commandAt = FindWordStart(line, threshold);
+        // Today's SysV hosts print the user column left-aligned, so the line's first word has
+        // no blank before it; counting it keeps CMD at the eighth word start, as it is with a
+        // right-aligned column, instead of dropping processes without arguments.
+        int target = threshold;
+        if (flavour != kFlavourBsd && !line.empty() && line[0] != ' ')
+            --target;
+        const std::ptrdiff_t commandAt = FindWordStart(line, target);
         if (commandAt < 0)
             continue;
 

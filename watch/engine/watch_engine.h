@@ -18,7 +18,8 @@ struct IlvTelnet;
 class CWatchEngine : public CWorkerThread
 {
   public:
-    // Creates an instance of the telnet component; returns null when it cannot.
+    // Creates an instance of the telnet component (one reference, released by the engine);
+    // returns null when it cannot. By default it goes through the component runtime.
     using TelnetFactory = std::function<IlvTelnet*()>;
 
     CWatchEngine();
@@ -49,6 +50,7 @@ class CWatchEngine : public CWorkerThread
     void SetTickMilliseconds(int ms) { m_tickMs = ms; }
 
   protected:
+    // Runs on the worker; each returns as the watch cycle defines.
     int OpenConnection();
     void CloseConnection();
     void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
@@ -61,6 +63,7 @@ class CWatchEngine : public CWorkerThread
     CManualResetEvent m_refreshEvent;
     HostSettings* m_host = nullptr;
     std::atomic<IWatchNotifySink*> m_sink{nullptr};
+    std::atomic<bool> m_closing{false}; // the engine is being destroyed: end any run at once
     TelnetFactory m_factory;
     int m_tickMs = 1000;
 };

@@ -8,6 +8,7 @@
 class CWorkerThread
 {
   public:
+    // Creates the first worker, suspended: it exists but runs nothing until Resume.
     CWorkerThread();
     virtual ~CWorkerThread();
     CWorkerThread(const CWorkerThread&) = delete;
@@ -15,28 +16,36 @@ class CWorkerThread
 
     // The thread body.
     virtual void Run() = 0;
-    // Called after Run on the worker; does nothing here.
+    // Called on the worker after Run; does nothing here.
     virtual void AfterRun() {}
-    // Creates the worker suspended when none exists, then lets it run.
+    // Creates a worker suspended when none exists (or the current one is ending), then lets it
+    // run.
     virtual void Resume();
-    // Forgets the thread so the next Resume creates a fresh one; called on the worker itself.
+    // Forgets the current thread so the next Resume creates a fresh one; called on the worker
+    // itself when its run ends.
     virtual void Reset();
 
     bool ThreadExists() const;
 
   protected:
-    // Waits for the current worker, if any, to finish. Never call from the worker.
-    void JoinWorker();
+    // Called by Run once it has decided to end, before it says so: a Resume from then on
+    // starts a fresh thread instead of waking the ending one.
+    void MarkEnding();
+    // Lets a suspended worker go without running, and waits for every worker to finish.
+    // Derived classes call it from their destructor, before their members go.
+    void ShutdownWorker();
 
   private:
-    void CreateSuspended();
+    void CreateSuspended(); // m_mutex held
     void ThreadEntry(unsigned generation);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_gateChanged;
     std::thread m_thread;
+    std::thread m_retired; // a thread that has reset itself, joined by its successor
     bool m_threadExists = false;
-    bool m_released = false;  // the start gate of the current thread
-    unsigned m_generation = 0; // counts threads, so an old thread's Reset cannot clear a new one
-    std::thread m_finished;    // threads that reset themselves, joined later
+    bool m_ending = false;
+    bool m_released = false;
+    bool m_shutdown = false;
+    unsigned m_generation = 0;
 };

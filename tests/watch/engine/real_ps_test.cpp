@@ -1,0 +1,93 @@
+// This machine's own ps output, framed as a host would send it, read back row for row.
+#include "watch/engine/ps_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+std::vector<std::string> RunPs(const char* command)
+{
+    std::vector<std::string> lines;
+    FILE* pipe = popen(command, "r");
+    if (!pipe)
+        return lines;
+    std::string current;
+    for (int c; (c = std::fgetc(pipe)) != EOF;)
+    {
+        if (c == '\n')
+        {
+            lines.push_back(current);
+            current.clear();
+        }
+        else
+            current += static_cast<char>(c);
+    }
+    pclose(pipe);
+    return lines;
+}
+
+struct Expected
+{
+    std::string User;
+    int Pid;
+    std::string Command;
+};
+
+// Frames ps output as a host's reply, parses it, and compares every process line with what a
+// plain field split of the same line says.
+void CheckAgainstPs(const char* command, const char* echo, int32_t flavour, int fieldsBefore)
+{
+    const std::vector<std::string> lines = RunPs(command);
+    ASSERT_GE(lines.size(), 3u) << command << " printed too little";
+
+    const std::regex pattern("^\\s*(\\S+)\\s+(\\d+)\\s+(?:\\S+\\s+){" +
+                             std::to_string(fieldsBefore - 2) + "}(.*)$");
+    std::vector<Expected> expected;
+    std::string reply = std::string(echo) + "\r\n";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+    {
+        reply += lines[i] + "\r\n";
+        std::smatch m;
+        if (i == 0)
+            continue; // the header
+        ASSERT_TRUE(std::regex_match(lines[i], m, pattern)) << lines[i];
+        expected.push_back({m[1], std::stoi(m[2]), m[3].str().substr(0, 255)});
+    }
+    reply += "user@host:~$ ";
+
+    std::vector<char> buffer(reply.begin(), reply.end());
+    COwningPtrArray<ProcessRow> rows;
+    ParsePsReply(rows, buffer.data(), static_cast<int32_t>(buffer.size()), flavour,
+                 kFilterShowAll);
+    ASSERT_EQ(rows.GetSize(), static_cast<int32_t>(expected.size()));
+    bool sawSelf = false;
+    for (int32_t i = 0; i < rows.GetSize(); ++i)
+    {
+        const ProcessRow& row = *rows.GetAt(i);
+        const Expected& e = expected[static_cast<std::size_t>(i)];
+        EXPECT_EQ(row.User, e.User.substr(0, 19));
+        EXPECT_EQ(row.Pid, e.Pid);
+        EXPECT_EQ(std::to_string(row.Pid), row.PidText);
+        EXPECT_EQ(std::string(row.Command), e.Command.substr(0, std::string(row.Command).size()));
+        EXPECT_GE(std::string(row.Command).size() + 3, std::min<std::size_t>(e.Command.size(), 255));
+        sawSelf = sawSelf || row.Pid == static_cast<int>(getpid());
+    }
+    EXPECT_TRUE(sawSelf) << "the test process itself is missing";
+}
+} // namespace
+
+TEST(RealPs, BsdOutputOfThisMachine)
+{
+    CheckAgainstPs("ps auxw", "ps auxw ", kFlavourBsd, 10);
+}
+
+TEST(RealPs, SysVOutputOfThisMachine)
+{
+    CheckAgainstPs("ps -ef", "ps -ef ", kFlavourSysV, 7);
+}

@@ -1,0 +1,38 @@
+// psvigil-cli: the command-line companion of psvigil.
+#include "watch/cli/cli_commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace
+{
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: psvigil-cli COMMAND [ARGS]\n"
+                 "  parse [--sysv] [--filter 0|1|2]   rows of a raw ps reply read from stdin\n"
+                 "  once HOST [options]               one refresh, then the table\n"
+                 "  watch HOST [options]              refresh on the countdown until Ctrl+C\n"
+                 "  hosts [FILE]                      the host list of a psvigil.cfg\n"
+                 "  log FILE.pvg                      the rows of a watch log\n"
+                 "options of once and watch: --port N --user U --password-file F (or the\n"
+                 "  environment variable PSVIGIL_PASSWORD) --sysv --filter-user --filter EXPR\n"
+                 "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n");
+    return 2;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage();
+    const CliArgs args(argv + 2, argv + argc);
+    const std::map<std::string, int (*)(const CliArgs&)> commands = {
+        {"parse", RunParseCommand}, {"once", RunOnceCommand}, {"watch", RunWatchCommand},
+        {"hosts", RunHostsCommand}, {"log", RunLogCommand}};
+    const auto found = commands.find(argv[1]);
+    if (found == commands.end())
+        return Usage();
+    return found->second(args);
+}
