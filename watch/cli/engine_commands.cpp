@@ -1,0 +1,279 @@
+// psvigil-cli once and watch: refreshes through the watch engine, as the application does.
+#include "watch/cli/cli_commands.h"
+#include "watch/cli/row_printer.h"
+#include "watch/engine/status_text.h"
+#include "watch/engine/watch_engine.h"
+
+#include "lanvex/net/lanvex.h"
+#include "platform/com/comrt.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace
+{
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnSignal(int) { g_interrupted.store(true); }
+
+// Hands the engine's notifications to the main thread in order.
+class CQueueSink : public IWatchNotifySink
+{
+  public:
+    void PostNotify(uint32_t message, intptr_t wParam, intptr_t lParam) override
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_queue.push_back({message, wParam, lParam});
+        }
+        m_changed.notify_all();
+    }
+
+    // The next notification, or false after timeoutMs without one.
+    bool Next(WatchNotification& out, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return !m_queue.empty(); }))
+            return false;
+        out = m_queue.front();
+        m_queue.pop_front();
+        return true;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<WatchNotification> m_queue;
+};
+
+struct HostOptions
+{
+    HostSettings Host;
+    bool Ok = false;
+};
+
+int Usage(const char* command)
+{
+    std::fprintf(stderr,
+                 "usage: psvigil-cli %s HOST [--port N] [--user U] [--password-file F] [--sysv]\n"
+                 "       [--filter-user | --filter EXPR]%s\n"
+                 "The password comes from --password-file or the environment variable "
+                 "PSVIGIL_PASSWORD.\n",
+                 command, std::string(command) == "watch" ? " [--refresh SECONDS] [--close]" : "");
+    return 2;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return true;
+}
+
+bool ParseNumber(const std::string& text, long low, long high, int32_t& out)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < low || value > high)
+        return false;
+    out = static_cast<int32_t>(value);
+    return true;
+}
+
+HostOptions ParseHostOptions(const CliArgs& args, bool watch)
+{
+    HostOptions options;
+    HostSettings& host = options.Host;
+    if (args.empty() || args[0].rfind("--", 0) == 0)
+        return options;
+    SetAddress(host, args[0]);
+    std::string password;
+    if (const char* env = std::getenv("PSVIGIL_PASSWORD"))
+        password = env;
+    for (std::size_t i = 1; i < args.size(); ++i)
+    {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--port" && hasValue)
+        {
+            if (!ParseNumber(args[++i], 1, 65535, host.Port))
+                return options;
+        }
+        else if (a == "--user" && hasValue)
+            SetUsername(host, args[++i]);
+        else if (a == "--password-file" && hasValue)
+        {
+            if (!ReadPasswordFile(args[++i], password))
+            {
+                std::fprintf(stderr, "psvigil-cli: cannot read %s\n", args[i].c_str());
+                return options;
+            }
+        }
+        else if (a == "--sysv")
+            host.Flavour = kFlavourSysV;
+        else if (a == "--filter-user")
+            host.FilterMode = kFilterByUser;
+        else if (a == "--filter" && hasValue)
+        {
+            host.FilterMode = kFilterByExpression;
+            SetFilterExpression(host, args[++i]);
+        }
+        else if (watch && a == "--refresh" && hasValue)
+        {
+            if (!ParseNumber(args[++i], kRefreshMin, kRefreshMax, host.RefreshSeconds))
+                return options;
+        }
+        else if (watch && a == "--close")
+            host.KeepConnectionOpen = 0;
+        else
+            return options;
+    }
+    SetPassword(host, password);
+    options.Ok = true;
+    return options;
+}
+
+// Says why a refresh cannot work when the component is not reachable at all.
+void CheckComponent()
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IlvTelnet* telnet = nullptr;
+    const HRESULT hr = CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IlvTelnet, reinterpret_cast<void**>(&telnet));
+    if (SUCCEEDED(hr))
+        telnet->Release();
+    else
+        std::fprintf(stderr,
+                     "psvigil-cli: cannot create Lanvex.lvTelnet (0x%08X); register it with "
+                     "comreg build/lib/libLanvex.so\n",
+                     static_cast<unsigned>(hr));
+    CoUninitialize();
+}
+
+void PrintStatus(long result)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::fputs(RefreshResultText(result, local).c_str(), stderr);
+    if (result != 0)
+        std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+using RowMap = std::map<int32_t, ProcessRow>;
+
+// Marks each row the way the display does: new (+), updated (*), gone (-).
+void PrintChanges(RowMap& shown, CWatchEngine& engine)
+{
+    RowMap fresh;
+    {
+        CAutoLock lock(engine.GetLock());
+        const auto& snapshot = engine.GetSnapshot();
+        for (int32_t i = 0; i < snapshot.GetSize(); ++i)
+            fresh.try_emplace(snapshot.GetAt(i)->Pid, *snapshot.GetAt(i));
+    }
+    for (const auto& [pid, row] : fresh)
+    {
+        std::fputs(shown.count(pid) ? "*\t" : "+\t", stdout);
+        PrintRow(stdout, row);
+    }
+    for (const auto& [pid, row] : shown)
+    {
+        if (!fresh.count(pid))
+        {
+            std::fputs("-\t", stdout);
+            PrintRow(stdout, row);
+        }
+    }
+    std::fflush(stdout);
+    shown = std::move(fresh);
+}
+} // namespace
+
+int RunOnceCommand(const CliArgs& args)
+{
+    HostOptions options = ParseHostOptions(args, false);
+    if (!options.Ok)
+        return Usage("once");
+    options.Host.ManualRefresh = 1;
+    CheckComponent();
+
+    CQueueSink sink;
+    CWatchEngine engine;
+    engine.SetHost(&options.Host);
+    engine.SetNotifySink(&sink);
+    engine.Start();
+    long result = -1;
+    for (WatchNotification n{};;)
+    {
+        if (!sink.Next(n, 60000))
+            break;
+        if (n.Message == WM_WATCH_STATUS && n.WParam == kStatusRefreshed)
+            result = static_cast<long>(n.LParam);
+        if (n.Message == WM_WATCH_STATUS && n.WParam == kStatusRunEnds)
+            break;
+    }
+    if (result == 0)
+    {
+        CAutoLock lock(engine.GetLock());
+        PrintRows(stdout, engine.GetSnapshot());
+        std::fflush(stdout);
+    }
+    PrintStatus(result);
+    return result == 0 ? 0 : 1;
+}
+
+int RunWatchCommand(const CliArgs& args)
+{
+    HostOptions options = ParseHostOptions(args, true);
+    if (!options.Ok)
+        return Usage("watch");
+    CheckComponent();
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+
+    CQueueSink sink;
+    CWatchEngine engine;
+    engine.SetHost(&options.Host);
+    engine.SetNotifySink(&sink);
+    engine.Start();
+    RowMap shown;
+    bool stopping = false;
+    for (WatchNotification n{};;)
+    {
+        if (g_interrupted.load() && !stopping)
+        {
+            engine.Stop();
+            stopping = true;
+        }
+        if (!sink.Next(n, 200))
+            continue;
+        if (n.Message == WM_WATCH_TABLE)
+            PrintChanges(shown, engine);
+        else if (n.WParam == kStatusRefreshed)
+            PrintStatus(static_cast<long>(n.LParam));
+        else if (n.WParam == kStatusCountdown)
+        {
+            std::fprintf(stderr, "%s\r", CountdownText(static_cast<long>(n.LParam)).c_str());
+            std::fflush(stderr);
+        }
+        else if (n.WParam == kStatusRunEnds)
+            break;
+    }
+    std::fputc('\n', stderr);
+    return 0;
+}

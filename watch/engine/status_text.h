@@ -1,0 +1,12 @@
+// The texts the user sees for the engine's status notifications.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// "Refreshed  h:m:s AM\n" on a 12-hour clock without leading zeros, "Unable to connect",
+// "Failed to execute ps command", or empty for any other result.
+std::string RefreshResultText(long result, const std::tm& localTime);
+
+// "%d sec." for the countdown.
+std::string CountdownText(long seconds);
