@@ -1,0 +1,53 @@
+// The creatable classes of the server, in registration order, with their identities and scripts.
+#include "lanvex/net/class_table.h"
+
+#include "lanvex/net/component_object.h"
+#include "lanvex/net/lanvex.h"
+#include "lanvex/net/telnet_session.h"
+
+namespace lanvex
+{
+
+namespace
+{
+
+// Rows of the FTP client (101), cache (103) and file operation (104) come before lvTelnet as
+// those components join the library.
+ClassTableRow g_classes[] = {
+    {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
+     &CreateComponent<lvTelnet>, nullptr},
+};
+
+} // namespace
+
+ClassTableRow* ClassTable()
+{
+    return g_classes;
+}
+
+size_t ClassTableSize()
+{
+    return sizeof g_classes / sizeof g_classes[0];
+}
+
+ClassTableRow* FindClass(REFCLSID clsid)
+{
+    for (ClassTableRow& row : g_classes)
+        if (IsEqualCLSID(*row.Clsid, clsid))
+            return &row;
+    return nullptr;
+}
+
+void ReleaseClassObjects()
+{
+    for (ClassTableRow& row : g_classes)
+    {
+        if (row.ClassObject != nullptr)
+        {
+            row.ClassObject->Release();
+            row.ClassObject = nullptr;
+        }
+    }
+}
+
+} // namespace lanvex

@@ -1,0 +1,312 @@
+// lvTelnet: logs in to a host over telnet, runs one command at a time, hands back the raw reply.
+#include "lanvex/net/telnet_session.h"
+
+#include "lanvex/net/socket_error.h"
+#include "lanvex/net/telnet_negotiation.h"
+
+#include "platform/com/conversion.h"
+#include "platform/com/dispatch_impl.h"
+
+#include <cstring>
+
+namespace lanvex
+{
+
+namespace
+{
+
+CDispatchTypeInfo& TelnetTypeInfo()
+{
+    static CDispatchTypeInfo s_info(LIBID_LANVEXLib, IID_IlvTelnet);
+    return s_info;
+}
+
+CDispatchTypeInfo& Telnet2TypeInfo()
+{
+    static CDispatchTypeInfo s_info(LIBID_LANVEXLib, IID_IlvTelnet2);
+    return s_info;
+}
+
+// Narrow form of a text property; an unset text has none.
+std::optional<std::string> Narrow(BSTR text)
+{
+    if (text == nullptr)
+        return std::nullopt;
+    return WideToNarrow(std::u16string_view(text, SysStringLen(text)));
+}
+
+const char* CStr(const std::optional<std::string>& text)
+{
+    return text ? text->c_str() : nullptr;
+}
+
+HRESULT CopyOut(const CComBSTR& value, BSTR* pVal)
+{
+    if (pVal == nullptr)
+        return E_POINTER;
+    *pVal = value.m_str != nullptr ? value.Copy() : SysAllocString(u"");
+    return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+void StoreIn(CComBSTR& target, BSTR newVal)
+{
+    // A copy up to the first zero character; null leaves the property unset.
+    target.Attach(newVal != nullptr ? SysAllocString(newVal) : nullptr);
+}
+
+bool EndsInPrompt(const char* pPass, int nLength)
+{
+    if (nLength <= 2)
+        return false;
+    const char c = pPass[nLength - 2];
+    return c == '$' || c == '>' || c == '%' || c == ':' || c == '!';
+}
+
+} // namespace
+
+lvTelnet::lvTelnet() = default;
+
+lvTelnet::~lvTelnet()
+{
+    lvTelnet::Disconnect();
+}
+
+void lvTelnet::ReleaseTypeInfo()
+{
+    TelnetTypeInfo().Reset();
+    Telnet2TypeInfo().Reset();
+}
+
+IUnknown* lvTelnet::GetInterface(REFIID riid)
+{
+    if (IsEqualIID(riid, IID_IlvTelnet) || IsEqualIID(riid, IID_IDispatch))
+        return static_cast<IlvTelnet*>(this);
+    if (IsEqualIID(riid, IID_IlvTelnet2))
+        return static_cast<IlvTelnet2*>(this);
+    if (IsEqualIID(riid, IID_ISupportErrorInfo))
+        return static_cast<ISupportErrorInfo*>(this);
+    return nullptr;
+}
+
+// IDispatch: the members of IlvTelnet, and GetOutputSize from IlvTelnet2, by name and DISPID.
+
+HRESULT lvTelnet::GetTypeInfoCount(UINT* pctinfo)
+{
+    if (pctinfo == nullptr)
+        return E_POINTER;
+    *pctinfo = 1;
+    return S_OK;
+}
+
+HRESULT lvTelnet::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo)
+{
+    if (ppTInfo == nullptr)
+        return E_POINTER;
+    *ppTInfo = nullptr;
+    if (iTInfo != 0)
+        return DISP_E_BADINDEX;
+    return TelnetTypeInfo().Get(ppTInfo);
+}
+
+HRESULT lvTelnet::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                DISPID* rgDispId)
+{
+    if (riid != IID_NULL)
+        return DISP_E_UNKNOWNINTERFACE;
+    HRESULT hr = S_OK;
+    for (CDispatchTypeInfo* pSource : {&TelnetTypeInfo(), &Telnet2TypeInfo()})
+    {
+        ITypeInfo* pInfo = nullptr;
+        hr = pSource->Get(&pInfo);
+        if (FAILED(hr))
+            return hr;
+        hr = DispGetIDsOfNames(pInfo, rgszNames, cNames, rgDispId);
+        pInfo->Release();
+        if (hr != DISP_E_UNKNOWNNAME)
+            return hr;
+    }
+    return hr;
+}
+
+HRESULT lvTelnet::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                         UINT* puArgErr)
+{
+    if (riid != IID_NULL)
+        return DISP_E_UNKNOWNINTERFACE;
+    CDispatchTypeInfo& source = dispIdMember == 10 ? Telnet2TypeInfo() : TelnetTypeInfo();
+    ITypeInfo* pInfo = nullptr;
+    HRESULT hr = source.Get(&pInfo);
+    if (FAILED(hr))
+        return hr;
+    // IlvTelnet2 extends IlvTelnet, so one vtable pointer serves both descriptions.
+    hr = DispInvoke(static_cast<IlvTelnet2*>(this), pInfo, dispIdMember, wFlags, pDispParams,
+                    pVarResult, pExcepInfo, puArgErr);
+    pInfo->Release();
+    return hr;
+}
+
+// Properties.
+
+HRESULT lvTelnet::get_Address(BSTR* pVal)
+{
+    return CopyOut(m_bstrAddress, pVal);
+}
+
+HRESULT lvTelnet::put_Address(BSTR newVal)
+{
+    StoreIn(m_bstrAddress, newVal);
+    return S_OK;
+}
+
+HRESULT lvTelnet::get_Username(BSTR* pVal)
+{
+    return CopyOut(m_bstrUsername, pVal);
+}
+
+HRESULT lvTelnet::put_Username(BSTR newVal)
+{
+    StoreIn(m_bstrUsername, newVal);
+    return S_OK;
+}
+
+HRESULT lvTelnet::get_Password(BSTR* pVal)
+{
+    return CopyOut(m_bstrPassword, pVal);
+}
+
+HRESULT lvTelnet::put_Password(BSTR newVal)
+{
+    StoreIn(m_bstrPassword, newVal);
+    return S_OK;
+}
+
+HRESULT lvTelnet::get_Port(SHORT* pVal)
+{
+    if (pVal == nullptr)
+        return E_POINTER;
+    *pVal = m_nPort;
+    return S_OK;
+}
+
+HRESULT lvTelnet::put_Port(SHORT newVal)
+{
+    m_nPort = newVal;
+    return S_OK;
+}
+
+// Session.
+
+void lvTelnet::NegotiateOptions()
+{
+    uint8_t burst[kNegotiationBurst];
+    uint8_t reply[kNegotiationReplyCapacity];
+    const int nRead = m_connection.Receive(burst, kNegotiationBurst);
+    const size_t nReply =
+        BuildNegotiationReply(burst, nRead > 0 ? static_cast<size_t>(nRead) : 0, reply, sizeof reply);
+    m_connection.Send(reply, static_cast<int>(nReply));
+}
+
+HRESULT lvTelnet::Connect()
+{
+    Disconnect();
+    try
+    {
+        const std::optional<std::string> address = Narrow(m_bstrAddress);
+        // The port is sign-extended; the transport uses its low 16 bits, so -1 is 65535.
+        m_connection.Open(CStr(address), m_nPort);
+        NegotiateOptions();
+        NegotiateOptions();
+        char* pData = nullptr;
+        if (m_connection.ReadUntilQuiet(&pData) == 0)
+            return E_FAIL;
+        // The prompts are not read: whatever the host sends is the cue for the next line.
+        m_connection.SendLine(CStr(Narrow(m_bstrUsername)));
+        if (m_connection.ReadUntilQuiet(&pData) == 0)
+            return E_FAIL;
+        m_connection.SendLine(CStr(Narrow(m_bstrPassword)));
+        if (m_connection.ReadUntilQuiet(&pData) == 0)
+            return E_FAIL;
+        m_bConnected = TRUE;
+        return S_OK;
+    }
+    catch (const CExpSocket&)
+    {
+        m_bConnected = FALSE;
+        return E_FAIL;
+    }
+}
+
+HRESULT lvTelnet::Disconnect()
+{
+    // A connect that failed after creating its socket leaves the socket without the connected
+    // flag; closing it here keeps repeated failing connects from leaking descriptors.
+    if (m_connection.IsConnected() || m_connection.HasSocket())
+        m_connection.Close();
+    m_bConnected = FALSE;
+    return S_OK;
+}
+
+HRESULT lvTelnet::IsConnected()
+{
+    return m_bConnected ? S_OK : S_FALSE;
+}
+
+HRESULT lvTelnet::Execute(BSTR bstrCommand)
+{
+    std::vector<char>().swap(m_output);
+    m_nOutputLength = 0;
+    try
+    {
+        const std::string command = Narrow(bstrCommand).value_or(std::string());
+        m_connection.SendLine(command.c_str());
+        for (int nPass = 0; nPass < kExecutePasses; ++nPass)
+        {
+            char* pPass = nullptr;
+            const int nCount = m_connection.ReadUntilQuiet(&pPass);
+            if (nCount > 0)
+            {
+                // The length is a signed 32-bit count; a reply cannot grow past it.
+                const int nRoom = 0x7FFFFFFF - 1 - m_nOutputLength;
+                const int nTake = nCount < nRoom ? nCount : nRoom;
+                if (!m_output.empty())
+                    m_output.pop_back(); // the terminator of the previous pass
+                m_output.insert(m_output.end(), pPass, pPass + nTake);
+                m_output.push_back('\0');
+                m_nOutputLength += nTake;
+            }
+            if (EndsInPrompt(pPass, nCount))
+                return S_OK;
+        }
+        return S_FALSE;
+    }
+    catch (const CExpSocket&)
+    {
+        Disconnect();
+        return E_FAIL;
+    }
+}
+
+HRESULT lvTelnet::GetOutput(char** lpszOutput, SHORT* nSize)
+{
+    if (lpszOutput != nullptr)
+        *lpszOutput = m_nOutputLength > 0 ? m_output.data() : nullptr;
+    if (nSize != nullptr)
+        *nSize = static_cast<SHORT>(static_cast<uint16_t>(m_nOutputLength & 0xFFFF));
+    return S_OK;
+}
+
+HRESULT lvTelnet::GetOutputSize(LONG* pSize)
+{
+    if (pSize == nullptr)
+        return E_POINTER;
+    *pSize = m_nOutputLength;
+    return S_OK;
+}
+
+HRESULT lvTelnet::InterfaceSupportsErrorInfo(REFIID riid)
+{
+    return IsEqualIID(riid, IID_IlvTelnet) || IsEqualIID(riid, IID_IlvTelnet2) ? S_OK : S_FALSE;
+}
+
+} // namespace lanvex

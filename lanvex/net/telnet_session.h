@@ -1,0 +1,80 @@
+// lvTelnet: logs in to a host over telnet, runs one command at a time, hands back the raw reply.
+#pragma once
+
+#include "lanvex/net/component_object.h"
+#include "lanvex/net/lanvex.h"
+#include "lanvex/net/tcp_connection.h"
+
+#include "platform/com/bstr.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lanvex
+{
+
+class lvTelnet : public IlvTelnet2, public ISupportErrorInfo, public CComponentObject
+{
+public:
+    // Seconds of silence are the protocol here: every quiet read lasts at least this long.
+    static constexpr int kExecutePasses = 10;
+
+    lvTelnet();
+    ~lvTelnet() override;
+
+    LANVEX_IUNKNOWN_IMPL
+
+    // IDispatch, answered from the type library.
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                               DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                        UINT* puArgErr) override;
+
+    // IlvTelnet
+    STDMETHODIMP get_Address(BSTR* pVal) override;
+    STDMETHODIMP put_Address(BSTR newVal) override;
+    STDMETHODIMP get_Username(BSTR* pVal) override;
+    STDMETHODIMP put_Username(BSTR newVal) override;
+    STDMETHODIMP get_Password(BSTR* pVal) override;
+    STDMETHODIMP put_Password(BSTR newVal) override;
+    STDMETHODIMP get_Port(SHORT* pVal) override;
+    STDMETHODIMP put_Port(SHORT newVal) override;
+    STDMETHODIMP Connect() override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP IsConnected() override;
+    STDMETHODIMP Execute(BSTR bstrCommand) override;
+    STDMETHODIMP GetOutput(char** lpszOutput, SHORT* nSize) override;
+
+    // IlvTelnet2
+    STDMETHODIMP GetOutputSize(LONG* pSize) override;
+
+    // ISupportErrorInfo
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // Drops the cached type information (module unload).
+    static void ReleaseTypeInfo();
+
+protected:
+    IUnknown* GetInterface(REFIID riid) override;
+    IUnknown* PrimaryInterface() override { return static_cast<IlvTelnet*>(this); }
+
+private:
+    // Reads one burst of the server's option negotiation and sends the answer.
+    void NegotiateOptions();
+
+    CComBSTR m_bstrAddress;
+    CComBSTR m_bstrUsername;
+    CComBSTR m_bstrPassword;
+    BOOL m_bConnected = FALSE;
+    SHORT m_nPort = 23;
+    CTcpConnection m_connection;
+    // Everything received since the last Execute began; one zero byte follows the counted ones.
+    std::vector<char> m_output;
+    LONG m_nOutputLength = 0;
+};
+
+} // namespace lanvex
