@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class CFakeTelnet : public IlvTelnet2
+class CFakeTelnet final : public IlvTelnet2
 {
   public:
     struct Script
