@@ -5,7 +5,10 @@
 
 namespace
 {
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 } // namespace
 
 bool ParseDialogInteger(std::string_view text, int32_t& value)

@@ -84,8 +84,8 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     auto* portLabel = new QLabel(QStringLiteral("Telnet port :"), hostBox);
     m_portEdit = MakeEdit(hostBox, "port", 17);
     // Five digits must show whatever the font.
-    m_portEdit->setFixedWidth(std::max(m_portEdit->width(),
-                                       m_portEdit->fontMetrics().horizontalAdvance("200000") + 6));
+    m_portEdit->setFixedWidth(
+        std::max(m_portEdit->width(), m_portEdit->fontMetrics().horizontalAdvance("200000") + 6));
     auto* usernameLabel = new QLabel(QStringLiteral("Username :"), hostBox);
     m_usernameEdit = MakeEdit(hostBox, "username", 60);
     auto* passwordLabel = new QLabel(QStringLiteral("Password :"), hostBox);

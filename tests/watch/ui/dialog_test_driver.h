@@ -23,25 +23,27 @@ inline void WhenModalOpens(std::function<void(QWidget*)> action)
     auto* timer = new QTimer;
     timer->setInterval(5);
     auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, before, tries, action] {
-        QWidget* top = QApplication::activeModalWidget();
-        if (top != nullptr && top != before && top->isVisible())
-        {
-            timer->stop();
-            timer->deleteLater();
-            action(top);
-            return;
-        }
-        if (++*tries > 1000)
-        {
-            timer->stop();
-            timer->deleteLater();
-            ADD_FAILURE() << "no modal window opened";
-            for (QWidget* widget : QApplication::topLevelWidgets())
-                if (auto* dialog = qobject_cast<QDialog*>(widget))
-                    dialog->reject();
-        }
-    });
+    QObject::connect(timer, &QTimer::timeout,
+                     [timer, before, tries, action]
+                     {
+                         QWidget* top = QApplication::activeModalWidget();
+                         if (top != nullptr && top != before && top->isVisible())
+                         {
+                             timer->stop();
+                             timer->deleteLater();
+                             action(top);
+                             return;
+                         }
+                         if (++*tries > 1000)
+                         {
+                             timer->stop();
+                             timer->deleteLater();
+                             ADD_FAILURE() << "no modal window opened";
+                             for (QWidget* widget : QApplication::topLevelWidgets())
+                                 if (auto* dialog = qobject_cast<QDialog*>(widget))
+                                     dialog->reject();
+                         }
+                     });
     timer->start();
 }
 
@@ -68,7 +70,10 @@ inline void TypeInto(QLineEdit* edit, const QString& text)
     }
 }
 
-inline void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+inline void Click(QAbstractButton* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 inline void ClickTab(QTabWidget* sheet, int index)
 {
@@ -86,12 +91,14 @@ struct CBoxSeen
 
 inline void AnswerMessageBox(CBoxSeen& seen)
 {
-    WhenModalOpens([&seen](QWidget* top) {
-        auto* box = qobject_cast<QMessageBox*>(top);
-        ASSERT_NE(box, nullptr);
-        ++seen.Count;
-        seen.Caption = box->windowTitle();
-        seen.Text = box->text();
-        Click(box->button(QMessageBox::Ok));
-    });
+    WhenModalOpens(
+        [&seen](QWidget* top)
+        {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            ASSERT_NE(box, nullptr);
+            ++seen.Count;
+            seen.Caption = box->windowTitle();
+            seen.Text = box->text();
+            Click(box->button(QMessageBox::Ok));
+        });
 }

@@ -50,11 +50,13 @@ struct CWatchUnderTest
     // presses OK (or Cancel when address is null).
     void RunSheet(const char* button, const char* address)
     {
-        WhenModalOpens([address](QWidget* top) {
-            if (address != nullptr)
-                TypeInto(Control<QLineEdit>(top, "address"), QString::fromLatin1(address));
-            Click(Control<QAbstractButton>(top, address != nullptr ? "ok" : "cancel"));
-        });
+        WhenModalOpens(
+            [address](QWidget* top)
+            {
+                if (address != nullptr)
+                    TypeInto(Control<QLineEdit>(top, "address"), QString::fromLatin1(address));
+                Click(Control<QAbstractButton>(top, address != nullptr ? "ok" : "cancel"));
+            });
         Press(button);
     }
 
@@ -133,13 +135,15 @@ TEST(WatchDialog, EditWithAFailedCheckThenCancelKeepsTheHost)
     const HostSettings before = *hosts.GetAt(0);
     CWatchUnderTest watch(hosts);
     CBoxSeen seen;
-    WhenModalOpens([&seen](QWidget* top) {
-        TypeInto(Control<QLineEdit>(top, "address"), "changed");
-        TypeInto(Control<QLineEdit>(top, "port"), "0");
-        AnswerMessageBox(seen);
-        Click(Control<QAbstractButton>(top, "ok"));
-        Click(Control<QAbstractButton>(top, "cancel"));
-    });
+    WhenModalOpens(
+        [&seen](QWidget* top)
+        {
+            TypeInto(Control<QLineEdit>(top, "address"), "changed");
+            TypeInto(Control<QLineEdit>(top, "port"), "0");
+            AnswerMessageBox(seen);
+            Click(Control<QAbstractButton>(top, "ok"));
+            Click(Control<QAbstractButton>(top, "cancel"));
+        });
     watch.Press("edit");
     EXPECT_EQ(seen.Count, 1);
     EXPECT_EQ(std::memcmp(hosts.GetAt(0), &before, sizeof(HostSettings)), 0);
@@ -177,10 +181,12 @@ TEST(WatchDialog, CancelDoesNotUndoADelete)
     AddHost(hosts, "alpha");
     AddHost(hosts, "bravo");
     CWatchDlg dialog(hosts);
-    WhenModalOpens([](QWidget* top) {
-        Click(Control<QAbstractButton>(top, "delete"));
-        Click(Control<QAbstractButton>(top, "cancel"));
-    });
+    WhenModalOpens(
+        [](QWidget* top)
+        {
+            Click(Control<QAbstractButton>(top, "delete"));
+            Click(Control<QAbstractButton>(top, "cancel"));
+        });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(Addresses(hosts), (Strings{"bravo"}));
     EXPECT_EQ(dialog.GetSelectedIndex(), -1);
@@ -193,12 +199,14 @@ TEST(WatchDialog, OkReturnsTheSelectedIndexEvenForDuplicateAddresses)
     AddHost(hosts, "same");
     AddHost(hosts, "same");
     CWatchDlg dialog(hosts);
-    WhenModalOpens([](QWidget* top) {
-        auto* combo = Control<QComboBox>(top, "hosts");
-        EXPECT_EQ(combo->count(), 2);
-        QTest::keyClick(combo, Qt::Key_Down);
-        Click(Control<QAbstractButton>(top, "ok"));
-    });
+    WhenModalOpens(
+        [](QWidget* top)
+        {
+            auto* combo = Control<QComboBox>(top, "hosts");
+            EXPECT_EQ(combo->count(), 2);
+            QTest::keyClick(combo, Qt::Key_Down);
+            Click(Control<QAbstractButton>(top, "ok"));
+        });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
     EXPECT_EQ(dialog.GetSelectedIndex(), 1);
 }

@@ -158,18 +158,19 @@ TEST_P(HostOptionsBounds, OkChecksTheField)
     EXPECT_EQ(std::string(host.Address), "beta.example.net");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, HostOptionsBounds,
-    ::testing::Values(BoundCase{"port", "1", kPortRange, 0}, BoundCase{"port", "2", nullptr, 2},
-                      BoundCase{"port", "20000", nullptr, 20000},
-                      BoundCase{"port", "20001", kPortRange, 0},
-                      BoundCase{"port", "23a", kInteger, 0}, BoundCase{"port", "", kInteger, 0},
-                      BoundCase{"port", "99999999999", kPortRange, 0},
-                      BoundCase{"refresh", "0", kRefreshRange, 0},
-                      BoundCase{"refresh", "1", nullptr, 1},
-                      BoundCase{"refresh", "12000", nullptr, 12000},
-                      BoundCase{"refresh", "12001", kRefreshRange, 0},
-                      BoundCase{"refresh", "", kInteger, 0}));
+INSTANTIATE_TEST_SUITE_P(Limits, HostOptionsBounds,
+                         ::testing::Values(BoundCase{"port", "1", kPortRange, 0},
+                                           BoundCase{"port", "2", nullptr, 2},
+                                           BoundCase{"port", "20000", nullptr, 20000},
+                                           BoundCase{"port", "20001", kPortRange, 0},
+                                           BoundCase{"port", "23a", kInteger, 0},
+                                           BoundCase{"port", "", kInteger, 0},
+                                           BoundCase{"port", "99999999999", kPortRange, 0},
+                                           BoundCase{"refresh", "0", kRefreshRange, 0},
+                                           BoundCase{"refresh", "1", nullptr, 1},
+                                           BoundCase{"refresh", "12000", nullptr, 12000},
+                                           BoundCase{"refresh", "12001", kRefreshRange, 0},
+                                           BoundCase{"refresh", "", kInteger, 0}));
 
 TEST(HostOptionsSheet, LeavingAPageWithABadFieldKeepsTheUserThere)
 {
