@@ -128,27 +128,6 @@ TEST(WatchDialog, EditReplacesTheHostAndKeepsItSelected)
     EXPECT_EQ(hosts.GetAt(1)->Port, 2323) << "fields not edited are copied over";
 }
 
-TEST(WatchDialog, EditWithAFailedCheckThenCancelKeepsTheHost)
-{
-    COwningPtrArray<HostSettings> hosts;
-    AddHost(hosts, "alpha");
-    const HostSettings before = *hosts.GetAt(0);
-    CWatchUnderTest watch(hosts);
-    CBoxSeen seen;
-    WhenModalOpens(
-        [&seen](QWidget* top)
-        {
-            TypeInto(Control<QLineEdit>(top, "address"), "changed");
-            TypeInto(Control<QLineEdit>(top, "port"), "0");
-            AnswerMessageBox(seen);
-            Click(Control<QAbstractButton>(top, "ok"));
-            Click(Control<QAbstractButton>(top, "cancel"));
-        });
-    watch.Press("edit");
-    EXPECT_EQ(seen.Count, 1);
-    EXPECT_EQ(std::memcmp(hosts.GetAt(0), &before, sizeof(HostSettings)), 0);
-}
-
 TEST(WatchDialog, DeleteRemovesWithoutAskingAndSelectsTheFirst)
 {
     COwningPtrArray<HostSettings> hosts;
