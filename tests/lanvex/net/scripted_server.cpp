@@ -22,8 +22,12 @@ int ListenLoopback(int* pPort)
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(*pPort));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t nSize = sizeof address;
+    const int nOn = 1;
+    if (fd >= 0 && *pPort != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), nSize) != 0 ||
         ::listen(fd, 4) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nSize) != 0)
@@ -45,12 +49,13 @@ int MsLeft(Clock::time_point deadline)
 
 } // namespace
 
-CScriptedServer::CScriptedServer(std::vector<std::vector<ServerStep>> sessions)
-    : m_sessions(std::move(sessions)), m_received(m_sessions.size())
+CScriptedServer::CScriptedServer(std::vector<std::vector<ServerStep>> sessions, int nPort)
+    : m_sessions(std::move(sessions)), m_nPort(nPort), m_received(m_sessions.size())
 {
     m_listener = ListenLoopback(&m_nPort);
     if (m_listener < 0)
     {
+        m_nPort = 0;
         m_failure = "cannot listen on 127.0.0.1";
         return;
     }

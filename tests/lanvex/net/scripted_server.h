@@ -40,7 +40,8 @@ inline ServerStep CloseConnection() { return {ServerStep::Close, {}, 0}; }
 class CScriptedServer
 {
 public:
-    explicit CScriptedServer(std::vector<std::vector<ServerStep>> sessions);
+    // nPort 0 picks an ephemeral port; Port() is 0 when listening failed.
+    explicit CScriptedServer(std::vector<std::vector<ServerStep>> sessions, int nPort = 0);
     ~CScriptedServer();
 
     int Port() const { return m_nPort; }
