@@ -113,7 +113,7 @@ size_t Count(const std::string& text, const std::string& what)
 }
 
 // Runs a program with arguments; returns its exit status and what it printed.
-int RunProgram(const std::vector<std::string>& args, std::string* pOutput)
+[[maybe_unused]] int RunProgram(const std::vector<std::string>& args, std::string* pOutput)
 {
     std::string command;
     for (const std::string& arg : args)
@@ -198,7 +198,7 @@ TEST(LanvexServer, RegistrationWritesTheKeysOnceAndUnregistrationRemovesThem)
     ASSERT_TRUE(module.Loaded());
     ASSERT_EQ(module.Register(), S_OK);
 #endif
-    const std::string module = fs::canonical(LANVEX_MODULE_PATH).string();
+    const std::string modulePath = fs::canonical(LANVEX_MODULE_PATH).string();
     EXPECT_EQ(DefaultValue("Lanvex.lvTelnet.1"), "lvTelnet Class");
     EXPECT_EQ(DefaultValue("Lanvex.lvTelnet.1\\CLSID"), "{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}");
     EXPECT_EQ(DefaultValue("Lanvex.lvTelnet"), "lvTelnet Class");
@@ -208,7 +208,7 @@ TEST(LanvexServer, RegistrationWritesTheKeysOnceAndUnregistrationRemovesThem)
     EXPECT_EQ(DefaultValue(kClassKey + "\\ProgID"), "Lanvex.lvTelnet.1");
     EXPECT_EQ(DefaultValue(kClassKey + "\\VersionIndependentProgID"), "Lanvex.lvTelnet");
     EXPECT_TRUE(KeyExists(kClassKey + "\\Programmable"));
-    EXPECT_EQ(fs::canonical(DefaultValue(kClassKey + "\\InprocServer32")).string(), module);
+    EXPECT_EQ(fs::canonical(DefaultValue(kClassKey + "\\InprocServer32")).string(), modulePath);
     EXPECT_EQ(DefaultValue(kClassKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
     EXPECT_EQ(DefaultValue(kClassKey + "\\TypeLib"), "{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}");
     EXPECT_TRUE(KeyExists(kTypeLibKey + "\\1.0"));
