@@ -1,2 +1,0 @@
-// Placeholder translation unit until the runtime's sources land.
-#include "platform/com/comrt.h"

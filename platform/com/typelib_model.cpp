@@ -1,0 +1,506 @@
+// Type library descriptions: shorthands, validation, and the .tlb byte form (writer and bounded reader).
+#include "platform/com/typelib_model.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
+
+namespace
+{
+// The .tlb header; every integer little-endian.
+struct TlbHeader
+{
+    char Magic[4];        // "CMTL"
+    uint16_t Version;     // kTlbVersion
+    uint16_t HeaderSize;  // sizeof(TlbHeader)
+    uint32_t PayloadSize; // bytes after the header
+    uint32_t Checksum;    // FNV-1a over the payload
+};
+static_assert(sizeof(TlbHeader) == 16, "the .tlb header is 16 bytes");
+static_assert(offsetof(TlbHeader, Version) == 4 && offsetof(TlbHeader, HeaderSize) == 6 &&
+                  offsetof(TlbHeader, PayloadSize) == 8 && offsetof(TlbHeader, Checksum) == 12,
+              "the .tlb header layout is fixed");
+constexpr char kMagic[4] = {'C', 'M', 'T', 'L'};
+constexpr uint16_t kTlbVersion = 1;
+
+uint32_t Fnv1a(const BYTE* data, size_t size)
+{
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < size; ++i)
+        h = (h ^ data[i]) * 16777619u;
+    return h;
+}
+
+class CWriter
+{
+public:
+    std::vector<BYTE> Bytes;
+    void U8(uint8_t v) { Bytes.push_back(v); }
+    void U16(uint16_t v)
+    {
+        U8(static_cast<uint8_t>(v));
+        U8(static_cast<uint8_t>(v >> 8));
+    }
+    void U32(uint32_t v)
+    {
+        U16(static_cast<uint16_t>(v));
+        U16(static_cast<uint16_t>(v >> 16));
+    }
+    void Str(const std::string& s)
+    {
+        U32(static_cast<uint32_t>(s.size()));
+        Bytes.insert(Bytes.end(), s.begin(), s.end());
+    }
+    void Guid(const GUID& g)
+    {
+        U32(g.Data1);
+        U16(g.Data2);
+        U16(g.Data3);
+        Bytes.insert(Bytes.end(), g.Data4, g.Data4 + 8);
+    }
+};
+
+class CReader
+{
+public:
+    CReader(const BYTE* data, size_t size) : m_data(data), m_size(size) {}
+    bool Ok() const { return m_ok; }
+    bool AtEnd() const { return m_pos == m_size; }
+    uint8_t U8()
+    {
+        if (!Need(1))
+            return 0;
+        return m_data[m_pos++];
+    }
+    uint16_t U16()
+    {
+        uint16_t lo = U8();
+        return static_cast<uint16_t>(lo | (U8() << 8));
+    }
+    uint32_t U32()
+    {
+        uint32_t lo = U16();
+        return lo | (static_cast<uint32_t>(U16()) << 16);
+    }
+    std::string Str()
+    {
+        uint32_t n = U32();
+        if (n > kTypeLibMaxString || !Need(n))
+        {
+            m_ok = false;
+            return std::string();
+        }
+        std::string s(reinterpret_cast<const char*>(m_data + m_pos), n);
+        m_pos += n;
+        return s;
+    }
+    GUID Guid()
+    {
+        GUID g{};
+        g.Data1 = U32();
+        g.Data2 = U16();
+        g.Data3 = U16();
+        for (BYTE& b : g.Data4)
+            b = U8();
+        return g;
+    }
+    // A count of items, each at least minBytes long: bounded by the cap and by what is left.
+    size_t Count(size_t minBytes)
+    {
+        uint32_t n = U32();
+        if (n > kTypeLibMaxItems || (minBytes && n > (m_size - m_pos) / minBytes))
+        {
+            m_ok = false;
+            return 0;
+        }
+        return n;
+    }
+
+private:
+    bool Need(size_t n)
+    {
+        if (!m_ok || n > m_size - m_pos)
+        {
+            m_ok = false;
+            return false;
+        }
+        return true;
+    }
+    const BYTE* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+std::string Fold(const std::string& s)
+{
+    std::string out = s;
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+bool BadText(const std::string& s)
+{
+    if (s.size() > kTypeLibMaxString)
+        return true;
+    for (char c : s)
+        if (static_cast<unsigned char>(c) < 0x20)
+            return true;
+    return false;
+}
+
+HRESULT Invalid(const std::string& why)
+{
+    ComrtSetLastErrorText("type library: " + why);
+    return E_INVALIDARG;
+}
+
+HRESULT ValidateInterface(const TypeLibInterfaceDesc& itf)
+{
+    if (itf.Name.empty() || BadText(itf.Name) || BadText(itf.HelpString) || BadText(itf.BaseName))
+        return Invalid("interface without a proper name");
+    if (itf.Iid == GUID_NULL)
+        return Invalid("interface " + itf.Name + " has no IID");
+    if (itf.Funcs.size() > kTypeLibMaxItems)
+        return Invalid("interface " + itf.Name + " has too many functions");
+    SHORT firstSlot = itf.BaseIid == IID_IDispatch ? 7 : 3;
+    std::set<std::pair<std::string, int>> namesAndKinds;
+    std::set<SHORT> slots;
+    for (const TypeLibFuncDesc& f : itf.Funcs)
+    {
+        std::string where = itf.Name + "." + f.Name;
+        if (f.Name.empty() || BadText(f.Name) || BadText(f.HelpString))
+            return Invalid("function without a proper name in " + itf.Name);
+        if (f.Kind != INVOKE_FUNC && f.Kind != INVOKE_PROPERTYGET && f.Kind != INVOKE_PROPERTYPUT &&
+            f.Kind != INVOKE_PROPERTYPUTREF)
+            return Invalid(where + ": unknown invoke kind");
+        if (f.Slot < firstSlot || f.Slot >= kTypeLibMaxSlot)
+            return Invalid(where + ": slot " + std::to_string(f.Slot) + " out of range");
+        if (!slots.insert(f.Slot).second)
+            return Invalid(where + ": slot " + std::to_string(f.Slot) + " used twice");
+        if (!namesAndKinds.insert({Fold(f.Name), f.Kind}).second)
+            return Invalid(where + ": defined twice");
+        if (f.ReturnType != VT_HRESULT)
+            return Invalid(where + ": must return HRESULT");
+        if (f.Params.size() > kTypeLibMaxParams)
+            return Invalid(where + ": more than " + std::to_string(kTypeLibMaxParams) + " parameters");
+        for (size_t i = 0; i < f.Params.size(); ++i)
+        {
+            const TypeLibParamDesc& p = f.Params[i];
+            if (BadText(p.Name))
+                return Invalid(where + ": bad parameter name");
+            if (p.Type & ~VT_TYPEMASK)
+                return Invalid(where + ": parameter type flags (use PointerLevel for pointers)");
+            if (p.PointerLevel > 2)
+                return Invalid(where + ": too many pointer levels");
+            if ((p.Flags & PARAMFLAG_FRETVAL) && (i + 1 != f.Params.size() || p.PointerLevel == 0))
+                return Invalid(where + ": retval must be the last parameter and a pointer");
+        }
+        for (const TypeLibFuncDesc& other : itf.Funcs)
+            if (&other != &f && Fold(other.Name) == Fold(f.Name) && other.Id != f.Id)
+                return Invalid(where + ": one name, two DISPIDs");
+            else if (&other != &f && other.Id == f.Id && Fold(other.Name) != Fold(f.Name))
+                return Invalid(where + ": DISPID shared with " + other.Name);
+    }
+    return S_OK;
+}
+} // namespace
+
+TypeLibFuncDesc TypeLibPropGet(std::string name, MEMBERID id, SHORT slot, VARTYPE type,
+                               std::string helpString)
+{
+    TypeLibFuncDesc f;
+    f.Name = std::move(name);
+    f.Id = id;
+    f.Kind = INVOKE_PROPERTYGET;
+    f.Slot = slot;
+    f.HelpString = std::move(helpString);
+    f.Params.push_back(TypeLibParamDesc{"", type, 1, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL});
+    return f;
+}
+
+TypeLibFuncDesc TypeLibPropPut(std::string name, MEMBERID id, SHORT slot, VARTYPE type,
+                               std::string helpString)
+{
+    TypeLibFuncDesc f;
+    f.Name = std::move(name);
+    f.Id = id;
+    f.Kind = INVOKE_PROPERTYPUT;
+    f.Slot = slot;
+    f.HelpString = std::move(helpString);
+    f.Params.push_back(TypeLibParamDesc{"", type, 0, PARAMFLAG_FIN});
+    return f;
+}
+
+TypeLibFuncDesc TypeLibMethod(std::string name, MEMBERID id, SHORT slot, std::string helpString,
+                              std::vector<TypeLibParamDesc> params)
+{
+    TypeLibFuncDesc f;
+    f.Name = std::move(name);
+    f.Id = id;
+    f.Kind = INVOKE_FUNC;
+    f.Slot = slot;
+    f.HelpString = std::move(helpString);
+    f.Params = std::move(params);
+    return f;
+}
+
+HRESULT ValidateTypeLib(const TypeLibDesc& desc)
+{
+    if (desc.Name.empty() || BadText(desc.Name) || BadText(desc.HelpString) || BadText(desc.HelpFile))
+        return Invalid("library without a proper name");
+    if (desc.Libid == GUID_NULL)
+        return Invalid("library " + desc.Name + " has no LIBID");
+    if (desc.Interfaces.size() > kTypeLibMaxItems || desc.Coclasses.size() > kTypeLibMaxItems ||
+        desc.Imports.size() > kTypeLibMaxItems)
+        return Invalid("too many entries");
+    std::set<std::string> names;
+    std::set<GUID> guids;
+    for (const TypeLibImportDesc& imp : desc.Imports)
+        if (BadText(imp.Name))
+            return Invalid("bad import name");
+    for (const TypeLibInterfaceDesc& itf : desc.Interfaces)
+    {
+        if (HRESULT hr = ValidateInterface(itf); FAILED(hr))
+            return hr;
+        if (!names.insert(Fold(itf.Name)).second || !guids.insert(itf.Iid).second)
+            return Invalid("interface " + itf.Name + " defined twice");
+    }
+    for (const TypeLibCoclassDesc& co : desc.Coclasses)
+    {
+        if (co.Name.empty() || BadText(co.Name) || BadText(co.HelpString))
+            return Invalid("coclass without a proper name");
+        if (co.Clsid == GUID_NULL)
+            return Invalid("coclass " + co.Name + " has no CLSID");
+        if (!names.insert(Fold(co.Name)).second || !guids.insert(co.Clsid).second)
+            return Invalid("coclass " + co.Name + " defined twice");
+        if (co.Interfaces.size() > kTypeLibMaxItems)
+            return Invalid("coclass " + co.Name + " lists too many interfaces");
+        for (const std::string& name : co.Interfaces)
+        {
+            bool known = false;
+            for (const TypeLibInterfaceDesc& itf : desc.Interfaces)
+                known = known || Fold(itf.Name) == Fold(name);
+            if (!known)
+                return Invalid("coclass " + co.Name + " names unknown interface " + name);
+        }
+    }
+    return S_OK;
+}
+
+std::vector<BYTE> SerializeTypeLib(const TypeLibDesc& desc)
+{
+    CWriter w;
+    w.Str(desc.Name);
+    w.Guid(desc.Libid);
+    w.U16(desc.MajorVersion);
+    w.U16(desc.MinorVersion);
+    w.U32(desc.Lcid);
+    w.U32(static_cast<uint32_t>(desc.SysKind));
+    w.U16(desc.Flags);
+    w.Str(desc.HelpString);
+    w.Str(desc.HelpFile);
+    w.U32(static_cast<uint32_t>(desc.Imports.size()));
+    for (const TypeLibImportDesc& imp : desc.Imports)
+    {
+        w.Str(imp.Name);
+        w.Guid(imp.Libid);
+        w.U16(imp.MajorVersion);
+        w.U16(imp.MinorVersion);
+    }
+    w.U32(static_cast<uint32_t>(desc.Interfaces.size()));
+    for (const TypeLibInterfaceDesc& itf : desc.Interfaces)
+    {
+        w.Str(itf.Name);
+        w.Guid(itf.Iid);
+        w.Str(itf.HelpString);
+        w.U16(itf.Flags);
+        w.U16(itf.MajorVersion);
+        w.U16(itf.MinorVersion);
+        w.Str(itf.BaseName);
+        w.Guid(itf.BaseIid);
+        w.U32(static_cast<uint32_t>(itf.Funcs.size()));
+        for (const TypeLibFuncDesc& f : itf.Funcs)
+        {
+            w.Str(f.Name);
+            w.U32(static_cast<uint32_t>(f.Id));
+            w.U32(static_cast<uint32_t>(f.Kind));
+            w.U16(static_cast<uint16_t>(f.Slot));
+            w.Str(f.HelpString);
+            w.U16(f.ReturnType);
+            w.U32(static_cast<uint32_t>(f.Params.size()));
+            for (const TypeLibParamDesc& p : f.Params)
+            {
+                w.Str(p.Name);
+                w.U16(p.Type);
+                w.U8(p.PointerLevel);
+                w.U16(p.Flags);
+            }
+        }
+    }
+    w.U32(static_cast<uint32_t>(desc.Coclasses.size()));
+    for (const TypeLibCoclassDesc& co : desc.Coclasses)
+    {
+        w.Str(co.Name);
+        w.Guid(co.Clsid);
+        w.Str(co.HelpString);
+        w.U16(co.Flags);
+        w.U32(static_cast<uint32_t>(co.Interfaces.size()));
+        for (const std::string& name : co.Interfaces)
+            w.Str(name);
+    }
+
+    CWriter h;
+    h.Bytes.insert(h.Bytes.end(), kMagic, kMagic + 4);
+    h.U16(kTlbVersion);
+    h.U16(sizeof(TlbHeader));
+    h.U32(static_cast<uint32_t>(w.Bytes.size()));
+    h.U32(Fnv1a(w.Bytes.data(), w.Bytes.size()));
+    h.Bytes.insert(h.Bytes.end(), w.Bytes.begin(), w.Bytes.end());
+    return h.Bytes;
+}
+
+HRESULT ParseTypeLib(const BYTE* data, size_t size, TypeLibDesc* out)
+{
+    if (!out || (!data && size))
+        return E_INVALIDARG;
+    auto bad = [](const std::string& why) {
+        ComrtSetLastErrorText("type library data: " + why);
+        return TYPE_E_INVDATAREAD;
+    };
+    if (size < sizeof(TlbHeader) || std::memcmp(data, kMagic, 4) != 0)
+        return bad("not a type library (no CMTL header)");
+    CReader head(data, sizeof(TlbHeader));
+    head.U32();
+    uint16_t version = head.U16();
+    uint16_t headerSize = head.U16();
+    uint32_t payloadSize = head.U32();
+    uint32_t checksum = head.U32();
+    if (version > kTlbVersion)
+    {
+        ComrtSetLastErrorText("type library data: format version " + std::to_string(version) +
+                              " is newer than this runtime reads");
+        return TYPE_E_UNSUPFORMAT;
+    }
+    if (headerSize != sizeof(TlbHeader) || payloadSize != size - sizeof(TlbHeader))
+        return bad("truncated or oversized");
+    const BYTE* payload = data + sizeof(TlbHeader);
+    if (Fnv1a(payload, payloadSize) != checksum)
+        return bad("checksum mismatch (damaged)");
+
+    CReader r(payload, payloadSize);
+    TypeLibDesc d;
+    d.Name = r.Str();
+    d.Libid = r.Guid();
+    d.MajorVersion = r.U16();
+    d.MinorVersion = r.U16();
+    d.Lcid = r.U32();
+    d.SysKind = static_cast<SYSKIND>(r.U32() & 3);
+    d.Flags = r.U16();
+    d.HelpString = r.Str();
+    d.HelpFile = r.Str();
+    for (size_t n = r.Count(24); n-- > 0 && r.Ok();)
+    {
+        TypeLibImportDesc imp;
+        imp.Name = r.Str();
+        imp.Libid = r.Guid();
+        imp.MajorVersion = r.U16();
+        imp.MinorVersion = r.U16();
+        d.Imports.push_back(std::move(imp));
+    }
+    for (size_t n = r.Count(50); n-- > 0 && r.Ok();)
+    {
+        TypeLibInterfaceDesc itf;
+        itf.Name = r.Str();
+        itf.Iid = r.Guid();
+        itf.HelpString = r.Str();
+        itf.Flags = r.U16();
+        itf.MajorVersion = r.U16();
+        itf.MinorVersion = r.U16();
+        itf.BaseName = r.Str();
+        itf.BaseIid = r.Guid();
+        for (size_t m = r.Count(24); m-- > 0 && r.Ok();)
+        {
+            TypeLibFuncDesc f;
+            f.Name = r.Str();
+            f.Id = static_cast<MEMBERID>(r.U32());
+            f.Kind = static_cast<INVOKEKIND>(r.U32());
+            f.Slot = static_cast<SHORT>(r.U16());
+            f.HelpString = r.Str();
+            f.ReturnType = r.U16();
+            for (size_t k = r.Count(9); k-- > 0 && r.Ok();)
+            {
+                TypeLibParamDesc p;
+                p.Name = r.Str();
+                p.Type = r.U16();
+                p.PointerLevel = r.U8();
+                p.Flags = r.U16();
+                f.Params.push_back(std::move(p));
+                if (f.Params.size() > kTypeLibMaxParams)
+                    return bad("too many parameters");
+            }
+            itf.Funcs.push_back(std::move(f));
+        }
+        d.Interfaces.push_back(std::move(itf));
+    }
+    for (size_t n = r.Count(30); n-- > 0 && r.Ok();)
+    {
+        TypeLibCoclassDesc co;
+        co.Name = r.Str();
+        co.Clsid = r.Guid();
+        co.HelpString = r.Str();
+        co.Flags = r.U16();
+        for (size_t m = r.Count(4); m-- > 0 && r.Ok();)
+            co.Interfaces.push_back(r.Str());
+        d.Coclasses.push_back(std::move(co));
+    }
+    if (!r.Ok())
+        return bad("truncated");
+    if (!r.AtEnd())
+        return bad("trailing bytes");
+    if (FAILED(ValidateTypeLib(d)))
+    {
+        ComrtSetLastErrorText("type library data: " + ComrtLastErrorText());
+        return TYPE_E_INVDATAREAD;
+    }
+    *out = std::move(d);
+    return S_OK;
+}
+
+HRESULT WriteTypeLibFile(const TypeLibDesc& desc, const std::string& path)
+{
+    if (HRESULT hr = ValidateTypeLib(desc); FAILED(hr))
+        return hr;
+    std::vector<BYTE> bytes = SerializeTypeLib(desc);
+    std::string temp = path + ".tmp-" + std::to_string(getpid());
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+    {
+        ComrtSetLastErrorText("type library " + path + ": " + std::strerror(errno));
+        return TYPE_E_IOERROR;
+    }
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    bool ok = done == bytes.size() && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0)
+    {
+        ComrtSetLastErrorText("type library " + path + ": " + std::strerror(errno));
+        unlink(temp.c_str());
+        return TYPE_E_IOERROR;
+    }
+    return S_OK;
+}
