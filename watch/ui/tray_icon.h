@@ -2,15 +2,14 @@
 #pragma once
 
 #include <QIcon>
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QWidget>
 
 #include <functional>
-
-class QMenu;
-class QWidget;
 
 // Icon id of the main frame's tray icon; also the id of its pop-up menu.
 constexpr int kTrayIconId = 142;

@@ -1,0 +1,127 @@
+// Draws the main window with a watch log open into a PNG (run under Xvfb to look at it).
+// Usage: frame_screenshot OUT.png [--splash] [--screen]
+//   --splash  start as a user would, with the splash (the shot is taken while it is up)
+//   --screen  grab the whole screen instead of the main window alone
+#include "watch/engine/notify_sink.h"
+#include "watch/ui/config_file.h"
+#include "watch/ui/main_frame.h"
+#include "watch/ui/psvigil_app.h"
+#include "watch/ui/watch_log.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+struct SampleRow
+{
+    const char* User;
+    int Pid;
+    const char* Cpu;
+    const char* Term;
+    const char* Start;
+    const char* Time;
+    const char* Command;
+};
+
+const SampleRow kRows[] = {
+    {"root", 1, "0.0", "?", "08:01", "0:02.11", "/sbin/init splash"},
+    {"root", 2, "0.0", "?", "08:01", "0:00.00", "[kthreadd]"},
+    {"daemon", 212, "0.0", "?", "08:01", "0:00.40", "/usr/sbin/atd -f"},
+    {"root", 388, "0.1", "?", "08:02", "0:10.75", "sshd: /usr/sbin/sshd -D [listener] 0 of 10-100 startups"},
+    {"lp", 401, "0.0", "?", "08:02", "0:00.03", "/usr/sbin/cupsd -l"},
+    {"kim", 1024, "2.5", "pts/0", "09:14", "1:23.50", "make -j2 all"},
+    {"kim", 1031, "12.0", "pts/0", "09:14", "0:41.02", "/usr/lib/gcc/x86_64-linux-gnu/12/cc1plus -quiet main_frame.cpp"},
+    {"kim", 1100, "0.3", "pts/1", "09:20", "0:00.20", "vim README.md"},
+    {"root", 1187, "0.0", "?", "09:30", "0:00.01", "telnetd"},
+    {"kim", 1190, "0.3", "pts/2", "09:30", "0:00.20", "ps auxw"},
+    {"postgres", 733, "1.2", "?", "08:03", "0:31.77", "postgres: checkpointer"},
+    {"www-data", 904, "0.4", "?", "08:05", "0:05.12", "nginx: worker process"},
+    {"www-data", 905, "0.4", "?", "08:05", "0:05.09", "nginx: worker process"},
+    {"root", 91, "0.0", "?", "08:01", "0:00.87", "/lib/systemd/systemd-journald"},
+    {"messagebus", 560, "0.0", "?", "08:01", "0:01.02", "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
+};
+
+void WriteSamples()
+{
+    COwningPtrArray<HostSettings> hosts;
+    for (const char* address : {"build.korvane.lan", "db1.korvane.lan", "127.0.0.1"})
+    {
+        auto* host = new HostSettings;
+        SetAddress(*host, address);
+        SetUsername(*host, "kim");
+        hosts.Add(host);
+    }
+    WriteHostListFile(kConfigFileName, hosts);
+
+    COwningPtrArray<ProcessRow> rows;
+    for (const SampleRow& s : kRows)
+    {
+        auto* row = new ProcessRow;
+        std::snprintf(row->User, sizeof row->User, "%s", s.User);
+        std::snprintf(row->PidText, sizeof row->PidText, "%d", s.Pid);
+        row->Pid = s.Pid;
+        std::snprintf(row->CpuUsage, sizeof row->CpuUsage, "%s", s.Cpu);
+        std::snprintf(row->Term, sizeof row->Term, "%s", s.Term);
+        std::snprintf(row->StartTime, sizeof row->StartTime, "%s", s.Start);
+        std::snprintf(row->CpuTime, sizeof row->CpuTime, "%s", s.Time);
+        std::snprintf(row->Command, sizeof row->Command, "%s", s.Command);
+        rows.Add(row);
+    }
+    std::string error;
+    SaveWatchLogFile("monday.pvg", rows, &error);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* out = argc > 1 ? argv[1] : "frame.png";
+    bool splash = false;
+    bool screen = false;
+    for (int i = 2; i < argc; ++i)
+    {
+        splash |= std::strcmp(argv[i], "--splash") == 0;
+        screen |= std::strcmp(argv[i], "--screen") == 0;
+    }
+    const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
+
+    // Keep the user's settings, registration and psvigil.cfg out of it.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath("config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", QDir(home.path()).filePath("data").toLocal8Bit());
+    QDir::setCurrent(home.path());
+    WriteSamples();
+
+    int qtArgc = 1;
+    QApplication qapp(qtArgc, argv);
+    QApplication::setApplicationName("psvigil");
+    QApplication::setOrganizationName("Korvane");
+
+    QStringList arguments{"psvigil", "monday.pvg"};
+    if (!splash)
+        arguments << "-Embedding";
+    CPsvigilApp app;
+    if (!app.InitInstance(arguments))
+        return 1;
+    CMainFrame* frame = app.GetMainFrame();
+    frame->resize(760, 460);
+    frame->move(40, 40);
+    frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRunBegins, 0);
+    frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRefreshed, kRefreshOk);
+    frame->OnWatchNotify(WM_WATCH_STATUS, kStatusCountdown, 7);
+    QTest::qWait(600);
+
+    const QPixmap shot = screen ? frame->screen()->grabWindow(0) : frame->grab();
+    if (!shot.save(outPath))
+        return 1;
+    std::printf("%s\n", outPath.toLocal8Bit().constData());
+    return 0;
+}

@@ -1,0 +1,54 @@
+// The application object: settings, recent files, document, view and frame, start-up steps.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QSettings;
+class CDocumentBinding;
+class CMainFrame;
+class CPsvigilDoc;
+class CPsvigilView;
+class CQtNotifySink;
+class CRecentFileList;
+
+// What the command line asks for.
+struct CommandLineInfo
+{
+    bool ShowSplash = true; // cleared by -Embedding / -Automation
+    QString FileName;       // a watch log to open instead of a new document
+};
+
+CommandLineInfo ParseCommandLine(const QStringList& arguments);
+
+class CPsvigilApp : public QObject
+{
+    Q_OBJECT
+
+  public:
+    explicit CPsvigilApp(QObject* parent = nullptr);
+    ~CPsvigilApp() override;
+
+    // Brings the application up; false ends the program (for example when the watch log
+    // named on the command line cannot be opened).
+    bool InitInstance(const QStringList& arguments);
+
+    CMainFrame* GetMainFrame() const { return m_frame.get(); }
+    CPsvigilDoc* GetDocument() const { return m_doc.get(); }
+    CPsvigilView* GetView() const { return m_view; }
+
+  private:
+    // Declared in the order they must come up; they go down in reverse, so the frame (and
+    // with it the view) goes first, then the document, which stops and joins the engine's
+    // worker, and the sink the worker posts to goes last.
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<CRecentFileList> m_recentFiles;
+    std::unique_ptr<CQtNotifySink> m_sink;
+    std::unique_ptr<CPsvigilDoc> m_doc;
+    std::unique_ptr<CDocumentBinding> m_binding;
+    std::unique_ptr<CMainFrame> m_frame;
+    CPsvigilView* m_view = nullptr;
+};
