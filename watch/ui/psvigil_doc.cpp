@@ -1,0 +1,213 @@
+// The document: the host list, the process table on display and the one watch engine.
+#include "watch/ui/psvigil_doc.h"
+
+#include "watch/engine/thread_lock.h"
+#include "watch/ui/config_file.h"
+#include "watch/ui/watch_log.h"
+
+#ifdef VIGIL_HAVE_WATCH_DIALOG
+#include "watch/ui/host_list_dialog.h"
+#endif
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace
+{
+std::string LocalPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+CPsvigilDoc::WatchDialogRunner DefaultWatchDialog()
+{
+#ifdef VIGIL_HAVE_WATCH_DIALOG
+    return [](QWidget* parent, COwningPtrArray<HostSettings>& hosts) -> int32_t
+    {
+        CWatchDlg dialog(hosts, parent);
+        if (dialog.exec() != QDialog::Accepted)
+            return CPsvigilDoc::kWatchCancelled;
+        return dialog.GetSelectedIndex();
+    };
+#else
+    return [](QWidget*, COwningPtrArray<HostSettings>&) -> int32_t
+    { return CPsvigilDoc::kWatchCancelled; };
+#endif
+}
+} // namespace
+
+CPsvigilDoc::CPsvigilDoc(QObject* parent)
+    : QObject(parent), m_configPath(kConfigFileName), m_runWatchDialog(DefaultWatchDialog())
+{
+}
+
+// The engine (declared after both arrays) is destroyed first, so its worker has stopped
+// before the host record it watches goes away.
+CPsvigilDoc::~CPsvigilDoc() = default;
+
+QString CPsvigilDoc::Title() const
+{
+    return m_pathName.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_pathName).fileName();
+}
+
+void CPsvigilDoc::SetPathName(const QString& pathName)
+{
+    if (pathName == m_pathName)
+        return;
+    m_pathName = pathName;
+    emit PathNameChanged(m_pathName);
+}
+
+void CPsvigilDoc::LoadHostList()
+{
+    ReadHostListFile(m_configPath, m_hostList);
+}
+
+void CPsvigilDoc::EnsureHostListLoaded()
+{
+    if (m_hostListLoaded)
+        return;
+    LoadHostList();
+    m_hostListLoaded = 1;
+}
+
+bool CPsvigilDoc::NewDocument()
+{
+    m_engine.ClearTable();
+    if (m_hostListLoaded)
+        MergeSnapshot(); // the snapshot is empty: every row goes
+    else
+        LoadHostList();
+    m_hostListLoaded = 1;
+    SetPathName(QString());
+    emit InitialUpdate();
+    return true;
+}
+
+bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
+{
+    // Started with a watch log, the host list must still come from psvigil.cfg, or the next
+    // OK in the Watch dialog would overwrite the stored hosts with an empty list.
+    EnsureHostListLoaded();
+    m_engine.ClearTable();
+    int32_t rowsRead = 0;
+    std::string message;
+    const bool ok = LoadWatchLogFile(
+        LocalPath(path),
+        [this, &rowsRead](std::unique_ptr<ProcessRow> row)
+        {
+            CAutoLock lock(m_engine.GetLock());
+            m_engine.GetSnapshot().Add(row.release());
+            ++rowsRead;
+            MergeSnapshot();
+        },
+        &message);
+    if (!ok)
+    {
+        if (error)
+            *error = QString::fromUtf8(message.c_str());
+        return false;
+    }
+    // A log without rows still replaces what was on display.
+    if (rowsRead == 0)
+        MergeSnapshot();
+    SetPathName(path);
+    emit InitialUpdate();
+    return true;
+}
+
+bool CPsvigilDoc::SaveDocument(const QString& path, QString* error)
+{
+    std::string message;
+    if (!SaveWatchLogFile(LocalPath(path), m_processTable, &message))
+    {
+        if (error)
+            *error = QString::fromUtf8(message.c_str());
+        return false;
+    }
+    SetPathName(path);
+    return true;
+}
+
+void CPsvigilDoc::RebuildPidIndex()
+{
+    m_pidIndex.clear();
+    m_pidIndex.reserve(static_cast<std::size_t>(m_processTable.GetSize()));
+    for (int32_t i = 0; i < m_processTable.GetSize(); ++i)
+        m_pidIndex.emplace(m_processTable.GetAt(i)->Pid, i); // the first row keeps the key
+}
+
+void CPsvigilDoc::MergeSnapshot()
+{
+    CAutoLock lock(m_engine.GetLock());
+    const COwningPtrArray<ProcessRow>& snapshot = m_engine.GetSnapshot();
+
+    for (int32_t i = 0; i < m_processTable.GetSize(); ++i)
+        m_processTable.GetAt(i)->State = kRowGone;
+
+    for (int32_t i = 0; i < snapshot.GetSize(); ++i)
+    {
+        const ProcessRow& source = *snapshot.GetAt(i);
+        if (ProcessRow* target = FindRowByPid(source.Pid))
+        {
+            *target = source;
+            target->State = kRowUpdated;
+            continue;
+        }
+        auto row = std::make_unique<ProcessRow>(source);
+        row->State = kRowNew;
+        const int32_t index = m_processTable.Add(row.release());
+        m_pidIndex.emplace(source.Pid, index);
+    }
+
+    // The views see gone rows still in the table and new rows still marked new.
+    emit UpdateAllViews();
+
+    const int32_t before = m_processTable.GetSize();
+    m_processTable.RemoveWhere([](const ProcessRow& row) { return row.State == kRowGone; });
+    if (m_processTable.GetSize() != before)
+        RebuildPidIndex();
+}
+
+ProcessRow* CPsvigilDoc::FindRowByPid(int32_t pid) const
+{
+    const auto it = m_pidIndex.find(pid);
+    return it == m_pidIndex.end() ? nullptr : m_processTable.GetAt(it->second);
+}
+
+bool CPsvigilDoc::StartWatch(int32_t index)
+{
+    HostSettings* host = m_hostList.GetAt(index);
+    if (!host)
+        return false; // OK with an empty list: nothing to watch
+    m_engine.SetNotifySink(m_notifySink);
+    m_engine.SetHost(host);
+    m_engine.Start();
+    return true;
+}
+
+bool CPsvigilDoc::OnHostWatch(QWidget* parent)
+{
+    EnsureHostListLoaded();
+    const int32_t index = m_runWatchDialog ? m_runWatchDialog(parent, m_hostList) : kWatchCancelled;
+    if (index == kWatchCancelled)
+        return false;
+    // A file that cannot be written is passed over in silence; the watch starts anyway.
+    WriteHostListFile(m_configPath, m_hostList);
+    return StartWatch(index);
+}
+
+bool CPsvigilDoc::OnQuickPick(int index)
+{
+    if (index < 0 || index >= kQuickPickCount)
+        return false;
+    EnsureHostListLoaded();
+    return StartWatch(index);
+}
+
+void CPsvigilDoc::OnHostStop()
+{
+    m_engine.Stop();
+}
