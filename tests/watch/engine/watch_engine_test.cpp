@@ -68,6 +68,23 @@ class WatchEngineTest : public testing::Test
         return WaitFor([&](const auto& e) { return Count(e, kRunEnds) >= times; });
     }
 
+    // The worker still closes and releases the component after it posts status 5.
+    bool WaitForReleased(std::size_t times = 1)
+    {
+        return WaitFor(
+            [&](const auto&)
+            {
+                const auto calls = Calls();
+                return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), "Release")) >= times;
+            });
+    }
+
+    void ClearCalls()
+    {
+        std::lock_guard<std::mutex> guard(m_callsMutex);
+        m_calls.clear();
+    }
+
     std::vector<std::string> Calls()
     {
         std::lock_guard<std::mutex> guard(m_callsMutex);
@@ -164,20 +181,23 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
     m_script.ConnectResult = E_FAIL;
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
+    ASSERT_TRUE(WaitForReleased());
     EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(1), kRunEnds}));
     EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Disconnect", "Disconnect", "Release"}}));
 
     m_sink.Clear();
-    m_calls.clear();
+    ClearCalls();
     m_script.ConnectResult = S_OK;
     m_script.ExecuteResult = E_FAIL;
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
+    ASSERT_TRUE(WaitForReleased());
     EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
     EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Execute:ps auxw ", "Disconnect", "Disconnect", "Release"}}));
 
     // S_FALSE (no prompt seen) counts as success.
     m_sink.Clear();
+    ClearCalls();
     m_script.ExecuteResult = S_FALSE;
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
@@ -198,7 +218,11 @@ TEST_F(WatchEngineTest, NoComponentMeansUnableToConnectOnEveryRefresh)
 
 TEST_F(WatchEngineTest, StopWhileTheFirstRefreshIsDueStillRefreshes)
 {
+    m_host.RefreshSeconds = 10000;
     m_engine->Start();
+    // A Stop before the run has begun would be reset by it; the Stop command is only
+    // available once status 4 arrived.
+    ASSERT_TRUE(WaitFor([](const auto& e) { return Count(e, kRunBegins) == 1; }));
     m_engine->Stop();
     ASSERT_TRUE(WaitForRunEnds());
     EXPECT_EQ(m_sink.Events(),
