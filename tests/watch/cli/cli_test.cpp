@@ -1,0 +1,197 @@
+// psvigil-cli run as a separate program: parse, hosts, log, and once against a real host.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+struct Result
+{
+    int Status = -1;
+    std::string Out;
+};
+
+// Runs a shell command line and collects its standard output and exit status.
+Result Run(const std::string& command)
+{
+    Result result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> chunk;
+    for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0;)
+        result.Out.append(chunk.data(), n);
+    const int status = pclose(pipe);
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string Cli() { return CLI_PATH; }
+
+class CliTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("psvigil-cli-test-" + std::to_string(getpid()));
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        const fs::path path = m_dir / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+
+    fs::path m_dir;
+};
+
+std::string Int32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+} // namespace
+
+TEST_F(CliTest, ParseReadsARawReplyFromStandardInput)
+{
+    const std::string reply = Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
+                                             "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
+    Result r = Run(Cli() + " parse < " + reply);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
+
+    const std::string sysv = Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
+    r = Run(Cli() + " parse --sysv --filter 1 < " + sysv);
+    EXPECT_EQ(r.Out, "x\t12\t12\t\tpts/1\t10:02:33\t0:00\tgrep x\n");
+
+    // Bad or empty input: no rows, no crash.
+    EXPECT_EQ(Run(Cli() + " parse < /dev/null").Out, "");
+    EXPECT_EQ(Run("head -c 100000 /dev/urandom | " + Cli() + " parse --sysv").Status, 0);
+    EXPECT_EQ(Run(Cli() + " parse --filter 9 < /dev/null 2>/dev/null").Status, 2);
+}
+
+TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
+{
+    std::string record(252, '\0');
+    auto put32 = [&](std::size_t at, int32_t v) { record.replace(at, 4, Int32(v)); };
+    put32(0, 0);
+    put32(4, 1);
+    put32(8, 30);
+    record.replace(12, 9, "db.local\0", 9);
+    record.replace(140, 6, "alice\0", 6);
+    record.replace(160, 7, "SECRET\0", 7);
+    put32(180, 2323);
+    put32(224, 1);
+    put32(228, 2);
+    record.replace(232, 5, "sshd\0", 5);
+    // The count promises two records; the second is cut short and keeps its defaults.
+    const std::string cfg = Write("psvigil.cfg", Int32(1) + record);
+    Result r = Run(Cli() + " hosts " + cfg);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "db.local\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
+    EXPECT_EQ(r.Out.find("SECRET"), std::string::npos);
+
+    // Run from the directory that holds psvigil.cfg, the default file is used.
+    EXPECT_EQ(Run("cd " + m_dir.string() + " && " + Cli() + " hosts").Out, r.Out);
+
+    const std::string damaged = Write("damaged.cfg", Int32(3) + record.substr(0, 100));
+    EXPECT_EQ(Run(Cli() + " hosts " + damaged + " 2>/dev/null").Status, 1);
+    EXPECT_EQ(Run(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
+}
+
+TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
+{
+    auto str = [](const std::string& s) { return std::string(1, static_cast<char>(s.size())) + s; };
+    const std::string row = str("alice") + str("4711") + Int32(4711) + str("0.0") + str("p1") +
+                            str("10:02AM") + str("0:00.05") + str("vi notes.txt");
+    const std::string log = Write("a.pvg", Int32(100) + Int32(1) + row);
+    Result r = Run(Cli() + " log " + log);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
+
+    const std::string cut = Write("cut.pvg", Int32(100) + Int32(2) + row);
+    r = Run(Cli() + " log " + cut + " 2>&1");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
+}
+
+#if defined(LANVEX_MODULE_PATH) && defined(COMREG_PATH)
+class CliAgainstRealHost : public CliTest
+{
+  protected:
+    void SetUp() override
+    {
+        CliTest::SetUp();
+        const char* port = std::getenv("VIGIL_TELNET_PORT");
+        const char* user = std::getenv("VIGIL_TELNET_USER");
+        const char* password = std::getenv("VIGIL_TELNET_PASSWORD");
+        if (!port || !user || !password)
+            GTEST_SKIP() << "no telnet peer: run the tests through scripts/test as root "
+                            "(scripts/peers serves the standard telnet server)";
+        m_port = port;
+        m_user = user;
+        m_passwordFile = Write("password", password);
+        m_env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
+        ASSERT_EQ(Run(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
+    }
+
+    Result Once(const std::string& passwordFile, const std::string& extra = "")
+    {
+        return Run(m_env + "PSVIGIL_PASSWORD= " + Cli() + " once 127.0.0.1 --port " + m_port +
+                   " --user " + m_user + " --password-file " + passwordFile + " " + extra +
+                   " 2>" + (m_dir / "stderr").string());
+    }
+
+    std::string Stderr()
+    {
+        std::ifstream in(m_dir / "stderr");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::string m_port, m_user, m_passwordFile, m_env;
+};
+
+TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
+{
+    const Result r = Once(m_passwordFile);
+    ASSERT_EQ(r.Status, 0) << Stderr();
+    EXPECT_EQ(Stderr().rfind("Refreshed  ", 0), 0u) << Stderr();
+    // Our own row: user, PID twice, and the command that started us.
+    const std::string pid = std::to_string(getpid());
+    const std::string self = "\t" + pid + "\t" + pid + "\t";
+    const std::size_t at = r.Out.find(self);
+    ASSERT_NE(at, std::string::npos) << r.Out;
+    const std::size_t lineStart = r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
+    const std::string line = r.Out.substr(lineStart, r.Out.find('\n', at) - lineStart);
+    EXPECT_EQ(line.substr(0, line.find('\t')), "root") << line;
+    EXPECT_NE(line.find("cli_tests"), std::string::npos) << line;
+
+    // The same through the SysV reading of ps -ef.
+    const Result sysv = Once(m_passwordFile, "--sysv");
+    ASSERT_EQ(sysv.Status, 0) << Stderr();
+    EXPECT_NE(sysv.Out.find(self), std::string::npos) << sysv.Out;
+}
+
+TEST_F(CliAgainstRealHost, AWrongPasswordIsNotDetectedAndGivesAnEmptyTable)
+{
+    // The component logs in without reading the prompts, so a refused login still "connects";
+    // the command then goes to the login prompt and no process line comes back.
+    const Result r = Once(Write("wrong", "not-the-password"));
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Status, 0) << Stderr();
+}
+
+TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
+{
+    const Result r = Run(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
+}
+#endif
