@@ -20,7 +20,7 @@ struct Result
 };
 
 // Runs a shell command line and collects its standard output and exit status.
-Result Run(const std::string& command)
+Result RunShell(const std::string& command)
 {
     Result result;
     FILE* pipe = popen(command.c_str(), "r");
@@ -63,18 +63,18 @@ TEST_F(CliTest, ParseReadsARawReplyFromStandardInput)
 {
     const std::string reply = Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
                                              "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
-    Result r = Run(Cli() + " parse < " + reply);
+    Result r = RunShell(Cli() + " parse < " + reply);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
     const std::string sysv = Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
-    r = Run(Cli() + " parse --sysv --filter 1 < " + sysv);
+    r = RunShell(Cli() + " parse --sysv --filter 1 < " + sysv);
     EXPECT_EQ(r.Out, "x\t12\t12\t\tpts/1\t10:02:33\t0:00\tgrep x\n");
 
     // Bad or empty input: no rows, no crash.
-    EXPECT_EQ(Run(Cli() + " parse < /dev/null").Out, "");
-    EXPECT_EQ(Run("head -c 100000 /dev/urandom | " + Cli() + " parse --sysv").Status, 0);
-    EXPECT_EQ(Run(Cli() + " parse --filter 9 < /dev/null 2>/dev/null").Status, 2);
+    EXPECT_EQ(RunShell(Cli() + " parse < /dev/null").Out, "");
+    EXPECT_EQ(RunShell("head -c 100000 /dev/urandom | " + Cli() + " parse --sysv").Status, 0);
+    EXPECT_EQ(RunShell(Cli() + " parse --filter 9 < /dev/null 2>/dev/null").Status, 2);
 }
 
 TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
@@ -93,17 +93,17 @@ TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
     record.replace(232, 5, "sshd\0", 5);
     // The count promises two records; the second is cut short and keeps its defaults.
     const std::string cfg = Write("psvigil.cfg", Int32(1) + record);
-    Result r = Run(Cli() + " hosts " + cfg);
+    Result r = RunShell(Cli() + " hosts " + cfg);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "db.local\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
     EXPECT_EQ(r.Out.find("SECRET"), std::string::npos);
 
     // Run from the directory that holds psvigil.cfg, the default file is used.
-    EXPECT_EQ(Run("cd " + m_dir.string() + " && " + Cli() + " hosts").Out, r.Out);
+    EXPECT_EQ(RunShell("cd " + m_dir.string() + " && " + Cli() + " hosts").Out, r.Out);
 
     const std::string damaged = Write("damaged.cfg", Int32(3) + record.substr(0, 100));
-    EXPECT_EQ(Run(Cli() + " hosts " + damaged + " 2>/dev/null").Status, 1);
-    EXPECT_EQ(Run(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
+    EXPECT_EQ(RunShell(Cli() + " hosts " + damaged + " 2>/dev/null").Status, 1);
+    EXPECT_EQ(RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
 }
 
 TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
@@ -112,12 +112,12 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
     const std::string row = str("alice") + str("4711") + Int32(4711) + str("0.0") + str("p1") +
                             str("10:02AM") + str("0:00.05") + str("vi notes.txt");
     const std::string log = Write("a.pvg", Int32(100) + Int32(1) + row);
-    Result r = Run(Cli() + " log " + log);
+    Result r = RunShell(Cli() + " log " + log);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
     const std::string cut = Write("cut.pvg", Int32(100) + Int32(2) + row);
-    r = Run(Cli() + " log " + cut + " 2>&1");
+    r = RunShell(Cli() + " log " + cut + " 2>&1");
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
 }
@@ -139,12 +139,12 @@ class CliAgainstRealHost : public CliTest
         m_user = user;
         m_passwordFile = Write("password", password);
         m_env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
-        ASSERT_EQ(Run(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
+        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
     }
 
     Result Once(const std::string& passwordFile, const std::string& extra = "")
     {
-        return Run(m_env + "PSVIGIL_PASSWORD= " + Cli() + " once 127.0.0.1 --port " + m_port +
+        return RunShell(m_env + "PSVIGIL_PASSWORD= " + Cli() + " once 127.0.0.1 --port " + m_port +
                    " --user " + m_user + " --password-file " + passwordFile + " " + extra +
                    " 2>" + (m_dir / "stderr").string());
     }
@@ -190,7 +190,7 @@ TEST_F(CliAgainstRealHost, AWrongPasswordIsNotDetectedAndGivesAnEmptyTable)
 
 TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
 {
-    const Result r = Run(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
+    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
 }
