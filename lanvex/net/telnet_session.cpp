@@ -1,11 +1,11 @@
 // lvTelnet: logs in to a host over telnet, runs one command at a time, hands back the raw reply.
 #include "lanvex/net/telnet_session.h"
 
+#include "lanvex/net/dispatch_type_info.h"
 #include "lanvex/net/socket_error.h"
 #include "lanvex/net/telnet_negotiation.h"
 
 #include "platform/com/conversion.h"
-#include "platform/com/dispatch_impl.h"
 
 #include <cstring>
 
@@ -15,15 +15,15 @@ namespace lanvex
 namespace
 {
 
-CDispatchTypeInfo& TelnetTypeInfo()
+CLanvexTypeInfo& TelnetTypeInfo()
 {
-    static CDispatchTypeInfo s_info(LIBID_LANVEXLib, IID_IlvTelnet);
+    static CLanvexTypeInfo s_info(IID_IlvTelnet);
     return s_info;
 }
 
-CDispatchTypeInfo& Telnet2TypeInfo()
+CLanvexTypeInfo& Telnet2TypeInfo()
 {
-    static CDispatchTypeInfo s_info(LIBID_LANVEXLib, IID_IlvTelnet2);
+    static CLanvexTypeInfo s_info(IID_IlvTelnet2);
     return s_info;
 }
 
@@ -114,7 +114,7 @@ HRESULT lvTelnet::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, L
     if (riid != IID_NULL)
         return DISP_E_UNKNOWNINTERFACE;
     HRESULT hr = S_OK;
-    for (CDispatchTypeInfo* pSource : {&TelnetTypeInfo(), &Telnet2TypeInfo()})
+    for (CLanvexTypeInfo* pSource : {&TelnetTypeInfo(), &Telnet2TypeInfo()})
     {
         ITypeInfo* pInfo = nullptr;
         hr = pSource->Get(&pInfo);
@@ -134,7 +134,7 @@ HRESULT lvTelnet::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
 {
     if (riid != IID_NULL)
         return DISP_E_UNKNOWNINTERFACE;
-    CDispatchTypeInfo& source = dispIdMember == 10 ? Telnet2TypeInfo() : TelnetTypeInfo();
+    CLanvexTypeInfo& source = dispIdMember == 10 ? Telnet2TypeInfo() : TelnetTypeInfo();
     ITypeInfo* pInfo = nullptr;
     HRESULT hr = source.Get(&pInfo);
     if (FAILED(hr))
