@@ -105,8 +105,13 @@ void BM_OpenWatchLog(benchmark::State& state)
     }
     std::remove(path);
 }
-BENCHMARK(BM_OpenWatchLog)->Arg(1000)->Arg(10000)->Iterations(1)->Repetitions(3)
-    ->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenWatchLog)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv)

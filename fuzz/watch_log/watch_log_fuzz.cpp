@@ -35,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What was read writes back and reads again to the same rows (up to each terminator).
     const std::string written = WatchLogBytes(rows);
     int32_t index = 0;
-    const ArchiveStatus status = ReadWatchLog(
-        written,
-        [&](std::unique_ptr<ProcessRow> row)
-        {
-            const ProcessRow& first = *rows.GetAt(index++);
-            if (std::strcmp(first.User, row->User) != 0 ||
-                std::strcmp(first.Command, row->Command) != 0 || first.Pid != row->Pid)
-                std::abort();
-        });
+    const ArchiveStatus status =
+        ReadWatchLog(written,
+                     [&](std::unique_ptr<ProcessRow> row)
+                     {
+                         const ProcessRow& first = *rows.GetAt(index++);
+                         if (std::strcmp(first.User, row->User) != 0 ||
+                             std::strcmp(first.Command, row->Command) != 0 || first.Pid != row->Pid)
+                             std::abort();
+                     });
     if (status != ArchiveStatus::Ok || index != rows.GetSize())
         std::abort();
     return 0;

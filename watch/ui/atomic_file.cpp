@@ -78,7 +78,9 @@ bool ReadWholeFile(const std::string& path, std::string& bytes)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
     {
         ::close(fd);

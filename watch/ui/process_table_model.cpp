@@ -33,14 +33,22 @@ std::string_view CProcessTableModel::CellText(const ProcessRow& row, int column)
 {
     switch (column)
     {
-    case 0: return FieldText(row.User);
-    case 1: return FieldText(row.PidText);
-    case 2: return FieldText(row.CpuUsage);
-    case 3: return FieldText(row.Term);
-    case 4: return FieldText(row.StartTime);
-    case 5: return FieldText(row.CpuTime);
-    case 6: return FieldText(row.Command);
-    default: return {};
+    case 0:
+        return FieldText(row.User);
+    case 1:
+        return FieldText(row.PidText);
+    case 2:
+        return FieldText(row.CpuUsage);
+    case 3:
+        return FieldText(row.Term);
+    case 4:
+        return FieldText(row.StartTime);
+    case 5:
+        return FieldText(row.CpuTime);
+    case 6:
+        return FieldText(row.Command);
+    default:
+        return {};
     }
 }
 
@@ -156,8 +164,7 @@ void CProcessTableModel::ApplyTableStates()
     }
 
     if (anyUpdated && rowCount() > 0)
-        emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1),
-                         {Qt::DisplayRole});
+        emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1), {Qt::DisplayRole});
 }
 
 int CProcessTableModel::CompareItems(int32_t pidA, int32_t pidB, int column, bool ascending) const

@@ -195,7 +195,9 @@ TEST(HostListWrite, ReplacesFileOwnerOnlyAndLeavesNoTemporary)
     hosts.Add(new HostSettings(SampleHost("gamma")));
     ASSERT_TRUE(WriteHostListFile(path, hosts));
 
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(static_cast<std::size_t>(st.st_size), 4u + 252);

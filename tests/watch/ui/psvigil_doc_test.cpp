@@ -23,14 +23,15 @@ struct ViewSpy
 {
     explicit ViewSpy(CPsvigilDoc& doc)
     {
-        QObject::connect(&doc, &CPsvigilDoc::UpdateAllViews, [this, &doc]
-        {
-            Seen seen;
-            for (int32_t i = 0; i < doc.ProcessTable().GetSize(); ++i)
-                seen.emplace_back(doc.ProcessTable().GetAt(i)->Pid,
-                                  doc.ProcessTable().GetAt(i)->State);
-            updates.push_back(seen);
-        });
+        QObject::connect(&doc, &CPsvigilDoc::UpdateAllViews,
+                         [this, &doc]
+                         {
+                             Seen seen;
+                             for (int32_t i = 0; i < doc.ProcessTable().GetSize(); ++i)
+                                 seen.emplace_back(doc.ProcessTable().GetAt(i)->Pid,
+                                                   doc.ProcessTable().GetAt(i)->State);
+                             updates.push_back(seen);
+                         });
     }
     std::vector<Seen> updates;
 };
@@ -238,7 +239,9 @@ TEST_F(DocumentFile, SaveWritesMarkerAndRowsInTableOrder)
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x64\0\0\0\x02\0\0\0", 8));
     EXPECT_EQ(bytes.substr(8, 5), std::string("\x04user", 5));
-    EXPECT_EQ(bytes.substr(13, 4), std::string("\x03" "300", 4));
+    EXPECT_EQ(bytes.substr(13, 4), std::string("\x03"
+                                               "300",
+                                               4));
 
     EXPECT_FALSE(m_doc.SaveDocument(QString::fromStdString(m_dir.File("no/dir.pvg")), &error));
     EXPECT_EQ(error, "Failed to save document.");
@@ -341,11 +344,12 @@ TEST_F(HostCommands, WatchCancelKeepsListChangesButWritesNothing)
 
 TEST_F(HostCommands, WatchOkWithEmptyListWritesCountZeroAndStartsNothing)
 {
-    m_doc.SetWatchDialogRunner([](QWidget*, COwningPtrArray<HostSettings>& hosts)
-    {
-        hosts.RemoveAll();
-        return int32_t{-1};
-    });
+    m_doc.SetWatchDialogRunner(
+        [](QWidget*, COwningPtrArray<HostSettings>& hosts)
+        {
+            hosts.RemoveAll();
+            return int32_t{-1};
+        });
     EXPECT_FALSE(m_doc.OnHostWatch(nullptr));
     EXPECT_TRUE(CfgAddresses().empty());
     std::ifstream in(m_cfg, std::ios::binary);

@@ -48,8 +48,8 @@ class GridView : public ::testing::Test
 
 TEST_F(GridView, ColumnsHeadingsAndWidths)
 {
-    const char* headings[] = {"User", "PID", "CPU Usage", "Term", "Start Time", "CPU Time",
-                              "Command"};
+    const char* headings[] = {"User",       "PID",      "CPU Usage", "Term",
+                              "Start Time", "CPU Time", "Command"};
     ASSERT_EQ(m_view.ProcessModel()->columnCount(), 7);
     for (int c = 0; c < 7; ++c)
     {
@@ -88,7 +88,8 @@ TEST_F(GridView, UpdateAddsKeepsAndRemovesItemsAndReportsTotal)
 
 TEST_F(GridView, SelectionAndCurrentItemStayWithTheirProcesses)
 {
-    FeedAndMerge(m_doc, {MakeProcess(10, "mike"), MakeProcess(20, "nina"), MakeProcess(30, "oscar")});
+    FeedAndMerge(m_doc,
+                 {MakeProcess(10, "mike"), MakeProcess(20, "nina"), MakeProcess(30, "oscar")});
     const int row = m_view.ProcessModel()->RowOfPid(20);
     m_view.selectionModel()->setCurrentIndex(m_view.ProcessModel()->index(row, 0),
                                              QItemSelectionModel::ClearAndSelect |

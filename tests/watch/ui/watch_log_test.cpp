@@ -45,9 +45,21 @@ TEST(WatchLog, ExactBytesOfOneRow)
     COwningPtrArray<ProcessRow> rows;
     rows.Add(new ProcessRow(MakeRow("bob", 42, "vi x")));
     const std::string expected = std::string("\x64\x00\x00\x00\x01\x00\x00\x00", 8) +
-                                 "\x03" "bob" "\x02" "42" + std::string("\x2a\x00\x00\x00", 4) +
-                                 "\x03" "0.5" "\x05" "pts/1" "\x07" "10:02AM" "\x07" "0:00.05"
-                                 "\x04" "vi x";
+                                 "\x03"
+                                 "bob"
+                                 "\x02"
+                                 "42" +
+                                 std::string("\x2a\x00\x00\x00", 4) +
+                                 "\x03"
+                                 "0.5"
+                                 "\x05"
+                                 "pts/1"
+                                 "\x07"
+                                 "10:02AM"
+                                 "\x07"
+                                 "0:00.05"
+                                 "\x04"
+                                 "vi x";
     EXPECT_EQ(WatchLogBytes(rows), expected);
 }
 
@@ -125,10 +137,10 @@ TEST(ArchiveStream, WideStringsArriveAsUtf8)
         {u"M\u00fcller", 20, "M\u00fcller"},
         {u"a\u20acb", 20, "a\u20acb"},
         {u"\U0001D11E!", 20, "\U0001D11E!"},
-        {u"ab\u20ac", 5, "ab"},          // the 3-byte euro does not fit in 4 bytes after "ab"
+        {u"ab\u20ac", 5, "ab"}, // the 3-byte euro does not fit in 4 bytes after "ab"
         {u"\u00e9\u00e9\u00e9", 6, "\u00e9\u00e9"}, // 5 bytes of room: two whole characters
         {std::u16string(1, char16_t(0xD800)) + u"x", 20, "\uFFFDx"}, // lone surrogate
-        {std::u16string(300, u'w'), 256, std::string(255, 'w')},    // long form inside
+        {std::u16string(300, u'w'), 256, std::string(255, 'w')},     // long form inside
     };
     for (const WideCase& c : cases)
     {
@@ -156,9 +168,11 @@ TEST(ArchiveStream, WideMarkerTwiceIsBadFormat)
 TEST(ArchiveStream, HugeLengthsEndTheFileInsteadOfAllocating)
 {
     const std::string cases[] = {
-        std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFFshort", 12),         // 4 GiB narrow
-        std::string("\xFF\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x41", 10),  // 8 GiB wide
-        std::string("\xFF\xFC\xFF" "abc", 6),                         // 65532 > 3 left
+        std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFFshort", 12),        // 4 GiB narrow
+        std::string("\xFF\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x41", 10), // 8 GiB wide
+        std::string("\xFF\xFC\xFF"
+                    "abc",
+                    6), // 65532 > 3 left
     };
     for (const std::string& bytes : cases)
     {
@@ -199,7 +213,9 @@ TEST(WatchLogFile, MessagesForMissingAndDamagedFiles)
     const std::string damaged = std::string(dir) + "/damaged.pvg";
     {
         std::ofstream out(damaged, std::ios::binary);
-        out.write("\x64\0\0\0\x05\0\0\0\x03" "ab", 11);
+        out.write("\x64\0\0\0\x05\0\0\0\x03"
+                  "ab",
+                  11);
     }
     std::string error;
     auto ignore = [](std::unique_ptr<ProcessRow>) {};
@@ -213,7 +229,8 @@ TEST(WatchLogFile, MessagesForMissingAndDamagedFiles)
     const std::string saved = std::string(dir) + "/saved.pvg";
     ASSERT_TRUE(SaveWatchLogFile(saved, rows, &error));
     int count = 0;
-    EXPECT_TRUE(LoadWatchLogFile(saved, [&](std::unique_ptr<ProcessRow>) { ++count; }, &error));
+    EXPECT_TRUE(LoadWatchLogFile(
+        saved, [&](std::unique_ptr<ProcessRow>) { ++count; }, &error));
     EXPECT_EQ(count, 1);
     EXPECT_FALSE(SaveWatchLogFile(std::string(dir) + "/no/such/dir.pvg", rows, &error));
     EXPECT_EQ(error, "Failed to save document.");
