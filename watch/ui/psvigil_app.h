@@ -39,6 +39,7 @@ class CPsvigilApp : public QObject
     CMainFrame* GetMainFrame() const { return m_frame.get(); }
     CPsvigilDoc* GetDocument() const { return m_doc.get(); }
     CPsvigilView* GetView() const { return m_view; }
+    CQtNotifySink* GetNotifySink() const { return m_sink.get(); }
 
   private:
     // Declared in the order they must come up; they go down in reverse, so the frame (and

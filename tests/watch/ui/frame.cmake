@@ -22,6 +22,18 @@ if(TARGET watchui_frame AND TARGET Qt6::Test)
 endif()
 
 if(TARGET watchui_app AND TARGET Qt6::Test)
+  add_executable(watchui_app_test
+    ${CMAKE_CURRENT_LIST_DIR}/frame_test_main.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/frame_test_support.h
+    ${CMAKE_CURRENT_LIST_DIR}/psvigil_app_test.cpp
+  )
+  set_target_properties(watchui_app_test PROPERTIES AUTOMOC ON AUTORCC ON AUTOUIC OFF)
+  target_link_libraries(watchui_app_test PRIVATE watchui_app Qt6::Test GTest::gtest)
+  vigil_warnings(watchui_app_test)
+  gtest_discover_tests(watchui_app_test
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS ui
+    DISCOVERY_TIMEOUT 60)
+
   # Not a test: run it under Xvfb to get a picture of the main window with a watch log open.
   add_executable(frame_screenshot ${CMAKE_CURRENT_LIST_DIR}/frame_screenshot.cpp)
   set_target_properties(frame_screenshot PROPERTIES AUTOMOC ON AUTORCC ON AUTOUIC OFF)

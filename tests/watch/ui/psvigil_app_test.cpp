@@ -1,0 +1,125 @@
+// Start-up as a whole: the frame, the document and the view wired together by the application.
+#include "watch/ui/psvigil_app.h"
+
+#include "frame_test_support.h"
+#include "watch/engine/notify_sink.h"
+#include "watch/ui/config_file.h"
+#include "watch/ui/main_frame.h"
+#include "watch/ui/psvigil_doc.h"
+#include "watch/ui/qt_notify_sink.h"
+#include "watch/ui/watch_log.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace
+{
+
+ProcessRow* MakeRow(int pid, const char* command)
+{
+    auto* row = new ProcessRow;
+    std::snprintf(row->User, sizeof row->User, "kim");
+    std::snprintf(row->PidText, sizeof row->PidText, "%d", pid);
+    row->Pid = pid;
+    std::snprintf(row->Command, sizeof row->Command, "%s", command);
+    return row;
+}
+
+class PsvigilAppTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_previous = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+
+        COwningPtrArray<HostSettings> hosts;
+        for (const char* address : {"alpha", "beta"})
+        {
+            auto* host = new HostSettings;
+            SetAddress(*host, address);
+            hosts.Add(host);
+        }
+        ASSERT_TRUE(WriteHostListFile(kConfigFileName, hosts));
+
+        COwningPtrArray<ProcessRow> rows;
+        rows.Add(MakeRow(10, "init"));
+        rows.Add(MakeRow(9, "cron"));
+        std::string error;
+        ASSERT_TRUE(SaveWatchLogFile("saved.pvg", rows, &error)) << error;
+    }
+    void TearDown() override { QDir::setCurrent(m_previous); }
+
+    QTemporaryDir m_dir;
+    QString m_previous;
+    CPsvigilApp m_app;
+};
+
+TEST_F(PsvigilAppTest, StartsUntitledWithTheStoredHosts)
+{
+    ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding"}));
+    CMainFrame* frame = m_app.GetMainFrame();
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(frame->acceptDrops());
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Vigilor");
+    EXPECT_EQ(frame->GetPaneText(kPaneTotal), "Total : 0");
+
+    QMenu menu;
+    frame->BuildHostMenu(&menu);
+    ASSERT_EQ(menu.actions().size(), 2);
+    EXPECT_EQ(menu.actions()[1]->text(), "beta");
+}
+
+TEST_F(PsvigilAppTest, StartedWithAWatchLogStillLoadsTheStoredHosts)
+{
+    ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding", "saved.pvg"}));
+    CMainFrame* frame = m_app.GetMainFrame();
+    EXPECT_EQ(frame->windowTitle(), "saved.pvg - Vigilor");
+    EXPECT_EQ(frame->GetPaneText(kPaneTotal), "Total : 2");
+    EXPECT_EQ(m_app.GetDocument()->ProcessTable().GetSize(), 2);
+    EXPECT_EQ(m_app.GetDocument()->HostList().GetSize(), 2);
+}
+
+TEST_F(PsvigilAppTest, SnapshotPostedByTheEngineReachesTheView)
+{
+    ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding"}));
+    CWatchEngine& engine = m_app.GetDocument()->Engine();
+    {
+        CAutoLock lock(engine.GetLock());
+        engine.GetSnapshot().Add(MakeRow(1, "init"));
+        engine.GetSnapshot().Add(MakeRow(2, "kthreadd"));
+        engine.GetSnapshot().Add(MakeRow(3, "sshd"));
+    }
+    CQtNotifySink* sink = m_app.GetNotifySink();
+    sink->PostNotify(WM_WATCH_STATUS, kStatusRunBegins, 0);
+    sink->PostNotify(WM_WATCH_TABLE, 0, 0);
+    sink->PostNotify(WM_WATCH_STATUS, kStatusRefreshed, kRefreshOk);
+    CMainFrame* frame = m_app.GetMainFrame();
+    ASSERT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneTotal) == "Total : 3"; }));
+    EXPECT_TRUE(frame->IsRunning());
+    EXPECT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed  "); }));
+}
+
+TEST_F(PsvigilAppTest, AWatchLogThatCannotBeOpenedEndsStartUp)
+{
+    // The failure is reported in a message box; close it as a user would.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout,
+                     []
+                     {
+                         if (QWidget* box = QApplication::activeModalWidget())
+                             box->close();
+                     });
+    closer.start(50);
+    EXPECT_FALSE(m_app.InitInstance({"psvigil", "-Embedding", "missing.pvg"}));
+}
+
+} // namespace
