@@ -33,9 +33,9 @@ inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b);
 inline bool operator!=(const GUID& a, const GUID& b) { return !IsEqualGUID(a, b); }
 inline bool operator<(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
 
-inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-inline constexpr IID IID_NULL = GUID_NULL;
-inline constexpr CLSID CLSID_NULL = GUID_NULL;
+constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+constexpr IID IID_NULL = GUID_NULL;
+constexpr CLSID CLSID_NULL = GUID_NULL;
 
 namespace comrt_detail
 {
@@ -77,8 +77,11 @@ constexpr bool GuidFromString(std::string_view text, GUID* out)
 }
 
 // A GUID from its registry text at compile time:
-//   inline constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
+//   constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
 // A malformed literal fails to compile (throw in a constant expression).
+// In headers of server modules write `constexpr`, not `inline constexpr`: GCC gives inline
+// variables STB_GNU_UNIQUE binding, which marks the module NODELETE, so CoFreeUnusedLibraries
+// could never really unload it. (Or build the module with -fno-gnu-unique.)
 consteval GUID MakeGuid(std::string_view text)
 {
     GUID g{};

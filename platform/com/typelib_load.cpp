@@ -137,11 +137,19 @@ LONG FindRegisteredPath(REFGUID libid, WORD major, WORD minor, LCID lcid, std::s
         }
         if (!best)
             return ERROR_FILE_NOT_FOUND;
+        // The asked locale, its language, neutral, and then any registered locale (a library
+        // registered for 0x409 still serves a client asking with LCID 0).
+        std::vector<const CRegistryKey*> locales;
         for (LCID l : {lcid, static_cast<LCID>(lcid & 0x3FF), static_cast<LCID>(0)})
+            if (const CRegistryKey* k = best->Find(Hex(l)))
+                locales.push_back(k);
+        for (const CRegistryKey* k : best->Subkeys())
         {
-            CRegistryKey* locale = best->Find(Hex(l));
-            if (!locale)
-                continue;
+            unsigned l;
+            if (ParseHex(k->Name(), &l))
+                locales.push_back(k);
+        }
+        for (const CRegistryKey* locale : locales)
             for (const char* kind : {"win32", "win64"})
                 if (CRegistryKey* k = locale->Find(kind))
                     if (const RegistryValue* v = k->FindValue(""); v && !v->Text().empty())
@@ -149,7 +157,6 @@ LONG FindRegisteredPath(REFGUID libid, WORD major, WORD minor, LCID lcid, std::s
                         *path = v->Text();
                         return ERROR_SUCCESS;
                     }
-        }
         return ERROR_FILE_NOT_FOUND;
     });
 }

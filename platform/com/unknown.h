@@ -9,17 +9,17 @@
 
 struct ITypeInfo;
 
-inline constexpr IID IID_IUnknown = MakeGuid("{00000000-0000-0000-C000-000000000046}");
-inline constexpr IID IID_IClassFactory = MakeGuid("{00000001-0000-0000-C000-000000000046}");
-inline constexpr IID IID_IDispatch = MakeGuid("{00020400-0000-0000-C000-000000000046}");
-inline constexpr IID IID_ITypeInfo = MakeGuid("{00020401-0000-0000-C000-000000000046}");
-inline constexpr IID IID_ITypeLib = MakeGuid("{00020402-0000-0000-C000-000000000046}");
-inline constexpr IID IID_IErrorInfo = MakeGuid("{1CF2B120-547D-101B-8E65-08002B2BD119}");
-inline constexpr IID IID_ICreateErrorInfo = MakeGuid("{22F03340-547D-101B-8E65-08002B2BD119}");
-inline constexpr IID IID_ISupportErrorInfo = MakeGuid("{DF0B3D60-548F-101B-8E65-08002B2BD119}");
+constexpr IID IID_IUnknown = MakeGuid("{00000000-0000-0000-C000-000000000046}");
+constexpr IID IID_IClassFactory = MakeGuid("{00000001-0000-0000-C000-000000000046}");
+constexpr IID IID_IDispatch = MakeGuid("{00020400-0000-0000-C000-000000000046}");
+constexpr IID IID_ITypeInfo = MakeGuid("{00020401-0000-0000-C000-000000000046}");
+constexpr IID IID_ITypeLib = MakeGuid("{00020402-0000-0000-C000-000000000046}");
+constexpr IID IID_IErrorInfo = MakeGuid("{1CF2B120-547D-101B-8E65-08002B2BD119}");
+constexpr IID IID_ICreateErrorInfo = MakeGuid("{22F03340-547D-101B-8E65-08002B2BD119}");
+constexpr IID IID_ISupportErrorInfo = MakeGuid("{DF0B3D60-548F-101B-8E65-08002B2BD119}");
 // The standard automation library (stdole2) and its universal proxy class.
-inline constexpr GUID LIBID_stdole = MakeGuid("{00020430-0000-0000-C000-000000000046}");
-inline constexpr CLSID CLSID_PSOAInterface = MakeGuid("{00020424-0000-0000-C000-000000000046}");
+constexpr GUID LIBID_stdole = MakeGuid("{00020430-0000-0000-C000-000000000046}");
+constexpr CLSID CLSID_PSOAInterface = MakeGuid("{00020424-0000-0000-C000-000000000046}");
 
 struct IUnknown
 {
