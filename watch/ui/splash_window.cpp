@@ -62,7 +62,8 @@ CStartupSplash::CStartupSplash(QWidget* owner, const QPixmap& picture)
     if (area.isValid())
         move(area.center() - rect().center());
 
-    m_timerId = startTimer(kTimeoutMs);
+    // Precise: a coarse timer may fire up to 5% early.
+    m_timerId = startTimer(kTimeoutMs, Qt::PreciseTimer);
     QCoreApplication::instance()->installEventFilter(this);
 }
 
