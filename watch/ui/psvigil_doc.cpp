@@ -174,7 +174,10 @@ void CPsvigilDoc::MergeSnapshot()
 ProcessRow* CPsvigilDoc::FindRowByPid(int32_t pid) const
 {
     const auto it = m_pidIndex.find(pid);
-    return it == m_pidIndex.end() ? nullptr : m_processTable.GetAt(it->second);
+    if (it == m_pidIndex.end())
+        return nullptr;
+    ProcessRow* row = m_processTable.GetAt(it->second);
+    return (row && row->Pid == pid) ? row : nullptr;
 }
 
 bool CPsvigilDoc::StartWatch(int32_t index)

@@ -62,7 +62,7 @@ class CPsvigilDoc : public QObject
     // The first process-table row with this Pid, or null.
     ProcessRow* FindRowByPid(int32_t pid) const;
 
-    COwningPtrArray<ProcessRow>& ProcessTable() { return m_processTable; }
+    // Read-only, so the Pid index stays in step; views may still set a row's State.
     const COwningPtrArray<ProcessRow>& ProcessTable() const { return m_processTable; }
     COwningPtrArray<HostSettings>& HostList() { return m_hostList; }
     const COwningPtrArray<HostSettings>& HostList() const { return m_hostList; }
