@@ -1,6 +1,7 @@
 // Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvCache, IlvFTPShellFile,
 // their IIDs, the class identifiers and LIBID_LANVEXLib. Clients need only this header and
-// comrt; the identifiers are constants here, so nothing of libLanvex is linked.
+// comrt; the identifiers are constants here (internal linkage, so a module stays unloadable),
+// so nothing of libLanvex is linked.
 #pragma once
 
 #include "platform/com/guid.h"
@@ -8,18 +9,18 @@
 #include "platform/com/wintypes.h"
 
 // Type library LANVEXLib, version 1.0.
-inline constexpr GUID LIBID_LANVEXLib = MakeGuid("{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}");
+constexpr GUID LIBID_LANVEXLib = MakeGuid("{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}");
 
-inline constexpr IID IID_IlvFTPClient = MakeGuid("{E2057CAF-48B9-11D3-8C5A-02B3E4F6A719}");
-inline constexpr IID IID_IlvCache = MakeGuid("{3B6E1F07-6D25-11D3-9E41-02A95C7D8E16}");
-inline constexpr IID IID_IlvFTPShellFile = MakeGuid("{7D41B213-4E2C-11D3-8A37-02C4D18E5B90}");
-inline constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
-inline constexpr IID IID_IlvTelnet2 = MakeGuid("{628FDBB6-B14E-42FE-9540-A5E84CABA4CE}");
+constexpr IID IID_IlvFTPClient = MakeGuid("{E2057CAF-48B9-11D3-8C5A-02B3E4F6A719}");
+constexpr IID IID_IlvCache = MakeGuid("{3B6E1F07-6D25-11D3-9E41-02A95C7D8E16}");
+constexpr IID IID_IlvFTPShellFile = MakeGuid("{7D41B213-4E2C-11D3-8A37-02C4D18E5B90}");
+constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
+constexpr IID IID_IlvTelnet2 = MakeGuid("{628FDBB6-B14E-42FE-9540-A5E84CABA4CE}");
 
-inline constexpr CLSID CLSID_lvFTPClient = MakeGuid("{E2057CB0-48B9-11D3-8C5A-02B3E4F6A719}");
-inline constexpr CLSID CLSID_lvCache = MakeGuid("{3B6E1F08-6D25-11D3-9E41-02A95C7D8E16}");
-inline constexpr CLSID CLSID_lvFTPShellFile = MakeGuid("{7D41B214-4E2C-11D3-8A37-02C4D18E5B90}");
-inline constexpr CLSID CLSID_lvTelnet = MakeGuid("{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}");
+constexpr CLSID CLSID_lvFTPClient = MakeGuid("{E2057CB0-48B9-11D3-8C5A-02B3E4F6A719}");
+constexpr CLSID CLSID_lvCache = MakeGuid("{3B6E1F08-6D25-11D3-9E41-02A95C7D8E16}");
+constexpr CLSID CLSID_lvFTPShellFile = MakeGuid("{7D41B214-4E2C-11D3-8A37-02C4D18E5B90}");
+constexpr CLSID CLSID_lvTelnet = MakeGuid("{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}");
 
 // Telnet session: logs in, runs one command at a time, hands back the raw reply.
 struct IlvTelnet : public IDispatch
