@@ -160,6 +160,7 @@ void CProcessTableModel::ApplyTableStates()
     {
         beginInsertRows(QModelIndex(), 0, static_cast<int>(added.size()) - 1);
         m_items.insert(m_items.begin(), added.rbegin(), added.rend());
+        m_addedAtTop += static_cast<int>(added.size());
         endInsertRows();
     }
 
@@ -196,20 +197,43 @@ void CProcessTableModel::SortItems(int column, bool ascending)
         const ProcessRow* row = m_doc->FindRowByPid(m_items[i]);
         keys[i] = row ? Key{CellText(*row, column), true} : Key{{}, false};
     }
-    std::vector<int> order(m_items.size());
-    std::iota(order.begin(), order.end(), 0);
-    // A stable sort keeps equal texts in their present order; an item without a row compares
-    // equal to every other one, which a stable merge sort tolerates.
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int x, int y)
-                     {
-                         const Key& a = keys[static_cast<std::size_t>(x)];
-                         const Key& b = keys[static_cast<std::size_t>(y)];
-                         if (!a.Present || !b.Present)
-                             return false;
-                         const int c = CompareTexts(a.Text, b.Text);
-                         return ascending ? c < 0 : c > 0;
-                     });
+    auto less = [&](int x, int y)
+    {
+        const Key& a = keys[static_cast<std::size_t>(x)];
+        const Key& b = keys[static_cast<std::size_t>(y)];
+        if (!a.Present || !b.Present)
+            return false;
+        const int c = CompareTexts(a.Text, b.Text);
+        return ascending ? c < 0 : c > 0;
+    };
+    const int count = static_cast<int>(m_items.size());
+    const int added = std::min(m_addedAtTop, count);
+    m_addedAtTop = 0;
+
+    // The usual update leaves a few new items at the top of a list that is still in order;
+    // they are placed by binary search instead of sorting everything again.
+    bool tailSorted = true;
+    for (int i = added + 1; i < count && tailSorted; ++i)
+        tailSorted = !less(i, i - 1);
+    std::vector<int> order;
+    order.reserve(m_items.size());
+    if (tailSorted && added <= kInsertionLimit)
+    {
+        for (int i = added; i < count; ++i)
+            order.push_back(i);
+        // From the last new item to the first, each before its equals: the order a stable
+        // sort gives, since new items come first.
+        for (int j = added - 1; j >= 0; --j)
+            order.insert(std::lower_bound(order.begin(), order.end(), j, less), j);
+    }
+    else
+    {
+        order.resize(m_items.size());
+        std::iota(order.begin(), order.end(), 0);
+        // A stable sort keeps equal texts in their present order; an item without a row
+        // compares equal to every other one, which a stable merge sort tolerates.
+        std::stable_sort(order.begin(), order.end(), less);
+    }
     bool unchanged = true;
     for (std::size_t i = 0; i < order.size() && unchanged; ++i)
         unchanged = order[i] == static_cast<int>(i);

@@ -50,6 +50,10 @@ class CProcessTableModel : public QAbstractTableModel
     static int CompareTexts(std::string_view a, std::string_view b);
 
   private:
+    // Up to this many new items are put in place one by one; more are sorted with the rest.
+    static constexpr int kInsertionLimit = 64;
+
     CPsvigilDoc* m_doc;
     std::vector<int32_t> m_items; // the Pid of every item, in list order
+    int m_addedAtTop = 0;         // items inserted at the top since the last sort
 };

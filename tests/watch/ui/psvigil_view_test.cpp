@@ -13,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 namespace
@@ -161,6 +163,47 @@ TEST_F(GridView, ComparisonRules)
     for (const Case& c : cases)
         EXPECT_EQ(model.CompareItems(c.A, c.B, c.Column, c.Ascending), c.Expected)
             << c.A << " " << c.B << " col " << c.Column;
+}
+
+// Random refreshes with churn, under every column and direction: after each update the items
+// are exactly the table's processes, in order.
+TEST_F(GridView, EveryUpdateLeavesTheItemsSortedAndComplete)
+{
+    std::mt19937 rng(1234);
+    std::vector<int32_t> live;
+    int32_t nextPid = 1;
+    for (int round = 0; round < 60; ++round)
+    {
+        const int column = static_cast<int>(rng() % 7);
+        const bool ascending = rng() % 2 == 0;
+        if (round % 10 == 0)
+            m_view.Sort(column, ascending);
+        std::shuffle(live.begin(), live.end(), rng);
+        live.resize(live.size() - std::min<std::size_t>(live.size(), rng() % 4));
+        for (int n = static_cast<int>(rng() % (round % 7 == 0 ? 90 : 5)); n > 0; --n)
+            live.push_back(nextPid++);
+        COwningPtrArray<ProcessRow> rows;
+        {
+            CAutoLock lock(m_doc.Engine().GetLock());
+            m_doc.Engine().GetSnapshot().RemoveAll();
+            for (int32_t pid : live)
+                m_doc.Engine().GetSnapshot().Add(new ProcessRow(MakeProcess(
+                    pid, "u" + std::to_string(rng() % 5), "c" + std::to_string(rng() % 9))));
+        }
+        m_doc.MergeSnapshot();
+
+        std::vector<int32_t> items = ItemPids();
+        const CProcessTableModel& model = *m_view.ProcessModel();
+        const int sortColumn = m_view.SortHeader()->SortColumn();
+        const bool up = m_view.SortHeader()->IsAscending();
+        for (std::size_t i = 1; i < items.size(); ++i)
+            ASSERT_LE(model.CompareItems(items[i - 1], items[i], sortColumn, up), 0)
+                << "round " << round << " at " << i;
+        std::vector<int32_t> expected = live;
+        std::sort(items.begin(), items.end());
+        std::sort(expected.begin(), expected.end());
+        ASSERT_EQ(items, expected) << "round " << round;
+    }
 }
 
 TEST(GridViewStart, FirstUpdateSortsByPidThenTheArrowMovesToUser)
