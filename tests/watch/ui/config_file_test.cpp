@@ -176,12 +176,6 @@ TEST(HostListWrite, BytesAreCountThenRecordImages)
     EXPECT_EQ(std::memcmp(back.GetAt(1), hosts.GetAt(1), 252), 0);
 }
 
-TEST(HostListWrite, EmptyListWritesCountZero)
-{
-    COwningPtrArray<HostSettings> hosts;
-    EXPECT_EQ(HostListBytes(hosts), std::string(4, '\0'));
-}
-
 TEST(HostListWrite, ReplacesFileOwnerOnlyAndLeavesNoTemporary)
 {
     TempDir dir;

@@ -98,21 +98,6 @@ TEST(DocumentMerge, EqualPidsInOneSnapshotLandOnOneRowLaterWins)
     EXPECT_STREQ(doc.ProcessTable().GetAt(0)->Command, "second");
 }
 
-TEST(DocumentMerge, PidIndexFollowsDeletions)
-{
-    CPsvigilDoc doc;
-    std::vector<ProcessRow> many;
-    FeedAndMerge(doc, {MakeProcess(1), MakeProcess(2), MakeProcess(3), MakeProcess(4)});
-    FeedAndMerge(doc, {MakeProcess(4), MakeProcess(2)});
-    for (int32_t pid : {2, 4})
-    {
-        ASSERT_NE(doc.FindRowByPid(pid), nullptr) << pid;
-        EXPECT_EQ(doc.FindRowByPid(pid)->Pid, pid);
-    }
-    EXPECT_EQ(doc.FindRowByPid(1), nullptr);
-    EXPECT_EQ(doc.FindRowByPid(3), nullptr);
-}
-
 TEST(DocumentNew, FirstNewLoadsCfgLaterNewOnlyEmptiesTheTable)
 {
     CScratchDir dir;
