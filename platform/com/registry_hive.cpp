@@ -500,6 +500,7 @@ void CRegistryKey::SetValue(std::string_view name, DWORD type, std::vector<BYTE>
 
 void CRegistryKey::SetText(std::string_view name, std::string_view text)
 {
+    text = text.substr(0, text.find('\0')); // a text value ends at its first zero, as on Windows
     SetValue(name, REG_SZ_TYPE, std::vector<BYTE>(text.begin(), text.end()));
 }
 
@@ -602,6 +603,12 @@ bool CRegistryHive::Parse(std::string_view text, CRegistryHive* out, std::string
     else if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
 
+    if (size_t nul = text.find('\0'); nul != std::string_view::npos)
+    {
+        if (error)
+            *error = "a zero byte at offset " + std::to_string(nul) + " (not a text file)";
+        return false;
+    }
     CRegistryHive hive;
     CParser parser(text, hive);
     if (!parser.Run(error))

@@ -123,6 +123,18 @@ TEST(RegistryHive, DamagedTextIsRefusedWithItsLine)
     }
 }
 
+TEST(RegistryHive, ZeroByteInTheFileIsDamageNotATruncatedValue)
+{
+    // Found by fuzzing: a zero inside a quoted value used to be written as hex(1) with the zero
+    // in it, and the value then read back cut short.
+    using namespace std::string_literals;
+    const std::string text = "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"a\0b\"\n"s;
+    CRegistryHive hive;
+    std::string error;
+    EXPECT_FALSE(CRegistryHive::Parse(text, &hive, &error));
+    EXPECT_NE(error.find("zero byte"), std::string::npos) << error;
+}
+
 TEST(Registry, KeysValuesEnumerationAndDeletion)
 {
     CTestHive hive;
@@ -179,8 +191,10 @@ TEST(Registry, KeysValuesEnumerationAndDeletion)
     EXPECT_EQ(RegDeleteKey(HKEY_CLASSES_ROOT, "Probe"), ERROR_ACCESS_DENIED); // has subkeys
     EXPECT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "Probe"), ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueEx(key, "After", 0, REG_SZ, text, sizeof text), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "Probe"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "Probe", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, nullptr);
 
     EXPECT_EQ(RegCloseKey(probe), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(probe), ERROR_INVALID_HANDLE); // a stale handle is refused, not followed
