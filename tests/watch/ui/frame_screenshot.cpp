@@ -1,11 +1,14 @@
 // Draws the main window with a watch log open into a PNG (run under Xvfb to look at it).
-// Usage: frame_screenshot OUT.png [--splash] [--screen]
+// Usage: frame_screenshot OUT.png [--splash] [--screen] [--watch]
 //   --splash  start as a user would, with the splash (the shot is taken while it is up)
 //   --screen  grab the whole screen instead of the main window alone
+//   --watch   instead of a saved log, watch the telnet server named by VIGIL_TELNET_PORT,
+//             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered)
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/config_file.h"
 #include "watch/ui/main_frame.h"
 #include "watch/ui/psvigil_app.h"
+#include "watch/ui/psvigil_doc.h"
 #include "watch/ui/watch_log.h"
 
 #include <QApplication>
@@ -49,9 +52,19 @@ const SampleRow kRows[] = {
     {"messagebus", 560, "0.0", "?", "08:01", "0:01.02", "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
 };
 
-void WriteSamples()
+void WriteSamples(bool watch)
 {
     COwningPtrArray<HostSettings> hosts;
+    if (watch)
+    {
+        auto* host = new HostSettings;
+        SetAddress(*host, "127.0.0.1");
+        host->Port = qEnvironmentVariableIntValue("VIGIL_TELNET_PORT");
+        SetUsername(*host, qgetenv("VIGIL_TELNET_USER").toStdString());
+        SetPassword(*host, qgetenv("VIGIL_TELNET_PASSWORD").toStdString());
+        host->RefreshSeconds = 5;
+        hosts.Add(host);
+    }
     for (const char* address : {"build.korvane.lan", "db1.korvane.lan", "127.0.0.1"})
     {
         auto* host = new HostSettings;
@@ -86,10 +99,12 @@ int main(int argc, char** argv)
     const char* out = argc > 1 ? argv[1] : "frame.png";
     bool splash = false;
     bool screen = false;
+    bool watch = false;
     for (int i = 2; i < argc; ++i)
     {
         splash |= std::strcmp(argv[i], "--splash") == 0;
         screen |= std::strcmp(argv[i], "--screen") == 0;
+        watch |= std::strcmp(argv[i], "--watch") == 0;
     }
     const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
 
@@ -98,14 +113,16 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath("config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", QDir(home.path()).filePath("data").toLocal8Bit());
     QDir::setCurrent(home.path());
-    WriteSamples();
+    WriteSamples(watch);
 
     int qtArgc = 1;
     QApplication qapp(qtArgc, argv);
     QApplication::setApplicationName("psvigil");
     QApplication::setOrganizationName("Korvane");
 
-    QStringList arguments{"psvigil", "monday.pvg"};
+    QStringList arguments{"psvigil"};
+    if (!watch)
+        arguments << "monday.pvg";
     if (!splash)
         arguments << "-Embedding";
     CPsvigilApp app;
@@ -114,9 +131,29 @@ int main(int argc, char** argv)
     CMainFrame* frame = app.GetMainFrame();
     frame->resize(760, 460);
     frame->move(40, 40);
-    frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRunBegins, 0);
-    frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRefreshed, kRefreshOk);
-    frame->OnWatchNotify(WM_WATCH_STATUS, kStatusCountdown, 7);
+    if (watch)
+    {
+        // The first quick-pick, as the Watch button's drop-down would start it; then wait for
+        // the first refresh and one countdown step.
+        app.GetDocument()->OnQuickPick(0);
+        for (int i = 0; i < 300; ++i)
+        {
+            QTest::qWait(100);
+            if (!frame->GetPaneText(kPaneRefresh).isEmpty() &&
+                !frame->GetPaneText(kPaneCountdown).isEmpty())
+                break;
+        }
+        std::printf("pane 1: %s\npane 2: %s\npane 3: %s\n",
+                    qPrintable(frame->GetPaneText(kPaneCountdown)),
+                    qPrintable(frame->GetPaneText(kPaneTotal)),
+                    qPrintable(frame->GetPaneText(kPaneRefresh)));
+    }
+    else
+    {
+        frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRunBegins, 0);
+        frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRefreshed, kRefreshOk);
+        frame->OnWatchNotify(WM_WATCH_STATUS, kStatusCountdown, 7);
+    }
     QTest::qWait(600);
 
     const QPixmap shot = screen ? frame->screen()->grabWindow(0) : frame->grab();

@@ -261,34 +261,4 @@ TEST_F(MainFrameTest, MinimisedFrameHidesOnlyWithATrayIcon)
     EXPECT_FALSE(trayed.isMinimized());
 }
 
-TEST_F(MainFrameTest, MenusCarryTheirCommandsAndShortcuts)
-{
-    struct Case
-    {
-        int Id;
-        const char* Text;
-        const char* Shortcut;
-    };
-    const Case cases[] = {
-        {kCmdFileNew, "&New", "Ctrl+N"},  {kCmdFileOpen, "&Open...", "Ctrl+O"},
-        {kCmdFileSave, "&Save", "Ctrl+S"}, {kCmdFileSaveAs, "Save &As...", ""},
-        {kCmdAppExit, "E&xit", ""},        {kCmdViewToolbar, "&Toolbar", ""},
-        {kCmdViewStatusBar, "&Status Bar", ""}, {kCmdHostWatch, "&Watch", ""},
-        {kCmdHostStop, "&Stop", ""},       {kCmdAppAbout, "&About...", ""},
-        {kCmdTrayRestore, "Restore", ""},
-    };
-    for (const Case& c : cases)
-    {
-        QAction* action = m_frame->GetCommand(c.Id);
-        ASSERT_NE(action, nullptr) << c.Id;
-        EXPECT_EQ(action->text(), c.Text);
-        EXPECT_EQ(action->shortcut().toString(), c.Shortcut);
-        EXPECT_EQ(action->data().toInt(), c.Id);
-    }
-    EXPECT_EQ(m_frame->GetCommand(kCmdHostWatch)->statusTip(), "Refresh or Start Watch");
-    EXPECT_EQ(m_frame->GetCommand(kCmdHostWatch)->toolTip(), "Refresh or Start Watch");
-    EXPECT_EQ(m_frame->GetCommand(kCmdHostStop)->toolTip(), "Stop");
-    EXPECT_EQ(m_frame->GetCommand(kCmdTrayRestore)->statusTip(), "Restore");
-}
-
 } // namespace

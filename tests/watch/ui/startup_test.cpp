@@ -198,11 +198,4 @@ TEST(AboutBox, ShowsTheVersionLine)
     EXPECT_EQ(version->text(), "Vigilor Version 1.0");
 }
 
-TEST(Artwork, PicturesHaveTheirSizes)
-{
-    EXPECT_EQ(DrawSplashPicture().size(), QSize(kSplashWidth, kSplashHeight));
-    EXPECT_EQ(DrawToolbarGlyph(EToolbarGlyph::Watch).size(), QSize(16, 15));
-    EXPECT_FALSE(ApplicationIcon().isNull());
-}
-
 } // namespace

@@ -105,7 +105,7 @@ QPixmap DrawSplashPicture()
     mono.setStyleHint(QFont::Monospace);
     mono.setPixelSize(9);
     p.setFont(mono);
-    p.setPen(QColor(kSignal.red(), kSignal.green(), kSignal.blue(), 60));
+    p.setPen(QColor(kSignal.red(), kSignal.green(), kSignal.blue(), 45));
     static const char* const kLines[] = {
         "USER   PID %CPU TT  STARTED    TIME COMMAND",
         "root     1  0.0 ?   08:01   0:02.11 init",
