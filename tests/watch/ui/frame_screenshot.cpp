@@ -2,6 +2,8 @@
 // Usage: frame_screenshot OUT.png [--splash] [--screen] [--watch]
 //   --splash  start as a user would, with the splash (the shot is taken while it is up)
 //   --screen  grab the whole screen instead of the main window alone
+//   --hosts   store ten hosts and open the Watch button's drop-down for the shot (with
+//             --screen, since the menu is a window of its own)
 //   --watch   instead of a saved log, watch the telnet server named by VIGIL_TELNET_PORT,
 //             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered)
 #include "watch/engine/notify_sink.h"
@@ -14,8 +16,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QScreen>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 #include <cstring>
@@ -52,7 +57,7 @@ const SampleRow kRows[] = {
     {"messagebus", 560, "0.0", "?", "08:01", "0:01.02", "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
 };
 
-void WriteSamples(bool watch)
+void WriteSamples(bool watch, bool tenHosts)
 {
     COwningPtrArray<HostSettings> hosts;
     if (watch)
@@ -65,10 +70,13 @@ void WriteSamples(bool watch)
         host->RefreshSeconds = 5;
         hosts.Add(host);
     }
-    for (const char* address : {"build.korvane.lan", "db1.korvane.lan", "127.0.0.1"})
+    QStringList addresses{"build.korvane.lan", "db1.korvane.lan", "127.0.0.1"};
+    for (int i = 0; tenHosts && i < 7; ++i)
+        addresses << QStringLiteral("node%1.korvane.lan").arg(i + 1);
+    for (const QString& address : addresses)
     {
         auto* host = new HostSettings;
-        SetAddress(*host, address);
+        SetAddress(*host, address.toStdString());
         SetUsername(*host, "kim");
         hosts.Add(host);
     }
@@ -100,11 +108,13 @@ int main(int argc, char** argv)
     bool splash = false;
     bool screen = false;
     bool watch = false;
+    bool hosts = false;
     for (int i = 2; i < argc; ++i)
     {
         splash |= std::strcmp(argv[i], "--splash") == 0;
         screen |= std::strcmp(argv[i], "--screen") == 0;
         watch |= std::strcmp(argv[i], "--watch") == 0;
+        hosts |= std::strcmp(argv[i], "--hosts") == 0;
     }
     const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
 
@@ -113,7 +123,7 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath("config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", QDir(home.path()).filePath("data").toLocal8Bit());
     QDir::setCurrent(home.path());
-    WriteSamples(watch);
+    WriteSamples(watch, hosts);
 
     int qtArgc = 1;
     QApplication qapp(qtArgc, argv);
@@ -147,6 +157,23 @@ int main(int argc, char** argv)
                     qPrintable(frame->GetPaneText(kPaneCountdown)),
                     qPrintable(frame->GetPaneText(kPaneTotal)),
                     qPrintable(frame->GetPaneText(kPaneRefresh)));
+    }
+    else if (hosts)
+    {
+        QTest::qWait(300);
+        // The drop-down runs its own loop: take the shot from inside it, then close it.
+        bool saved = false;
+        QTimer::singleShot(500,
+                           [&]
+                           {
+                               saved = frame->screen()->grabWindow(0).save(outPath);
+                               frame->GetHostMenu()->close();
+                           });
+        frame->GetWatchButton()->showMenu();
+        if (!saved)
+            return 1;
+        std::printf("%s\n", outPath.toLocal8Bit().constData());
+        return 0;
     }
     else
     {
