@@ -387,7 +387,7 @@ HRESULT ParseTypeLib(const BYTE* data, size_t size, TypeLibDesc* out)
                               " is newer than this runtime reads");
         return TYPE_E_UNSUPFORMAT;
     }
-    if (headerSize != sizeof(TlbHeader) || payloadSize != size - sizeof(TlbHeader))
+    if (version == 0 || headerSize != sizeof(TlbHeader) || payloadSize != size - sizeof(TlbHeader))
         return bad("truncated or oversized");
     const BYTE* payload = data + sizeof(TlbHeader);
     if (Fnv1a(payload, payloadSize) != checksum)
@@ -400,7 +400,10 @@ HRESULT ParseTypeLib(const BYTE* data, size_t size, TypeLibDesc* out)
     d.MajorVersion = r.U16();
     d.MinorVersion = r.U16();
     d.Lcid = r.U32();
-    d.SysKind = static_cast<SYSKIND>(r.U32() & 3);
+    uint32_t sysKind = r.U32();
+    if (sysKind > SYS_WIN64)
+        return bad("unknown system kind");
+    d.SysKind = static_cast<SYSKIND>(sysKind);
     d.Flags = r.U16();
     d.HelpString = r.Str();
     d.HelpFile = r.Str();
