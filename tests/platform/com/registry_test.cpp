@@ -211,7 +211,9 @@ TEST(Registry, PathComesFromTheEnvironment)
     setenv("XDG_DATA_HOME", "/data/x", 1);
     EXPECT_EQ(ComrtRegistryPath(), "/data/x/comrt/registry.reg");
     unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(ComrtRegistryPath(), std::string(getenv("HOME")) + "/.local/share/comrt/registry.reg");
+    const char* home = getenv("HOME");
+    EXPECT_EQ(ComrtRegistryPath(), home && *home ? std::string(home) + "/.local/share/comrt/registry.reg"
+                                                 : std::string("./comrt/registry.reg"));
     if (!oldXdg.empty())
         setenv("XDG_DATA_HOME", oldXdg.c_str(), 1);
 }
