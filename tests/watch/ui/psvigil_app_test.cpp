@@ -108,6 +108,31 @@ TEST_F(PsvigilAppTest, SnapshotPostedByTheEngineReachesTheView)
     EXPECT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed  "); }));
 }
 
+TEST_F(PsvigilAppTest, QuickPickRunsTheEngineAndTheFrameFollowsIt)
+{
+    // An empty component hive: the telnet session cannot be created, so every refresh of the
+    // real engine reports "Unable to connect" without touching the network.
+    qputenv("COMRT_REGISTRY", m_dir.filePath("empty.reg").toLocal8Bit());
+    ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding"}));
+    CMainFrame* frame = m_app.GetMainFrame();
+
+    QMenu menu;
+    frame->BuildHostMenu(&menu);
+    ASSERT_FALSE(menu.actions().isEmpty());
+    menu.actions().first()->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneRefresh) == "Unable to connect"; }));
+    EXPECT_TRUE(frame->IsRunning());
+    EXPECT_FALSE(frame->GetCommand(kCmdHostWatch)->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneCountdown) == "9 sec."; }));
+
+    frame->GetCommand(kCmdHostStop)->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !frame->IsRunning(); }));
+    EXPECT_EQ(frame->GetPaneText(kPaneCountdown), "");
+    EXPECT_EQ(frame->GetPaneText(kPaneRefresh), "Unable to connect");
+    EXPECT_TRUE(frame->GetCommand(kCmdHostWatch)->isEnabled());
+    qunsetenv("COMRT_REGISTRY");
+}
+
 TEST_F(PsvigilAppTest, AWatchLogThatCannotBeOpenedEndsStartUp)
 {
     // The failure is reported in a message box; close it as a user would.
