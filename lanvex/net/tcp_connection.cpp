@@ -67,6 +67,10 @@ int CTcpConnection::Connect()
     in_addr address{};
     if (!ResolveHost(m_host, &address))
         return 0;
+    // A handle still held from an earlier connect would otherwise be lost, and with it a
+    // descriptor per reconnect.
+    if (m_socket >= 0)
+        ::close(m_socket);
     m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_socket < 0)
     {

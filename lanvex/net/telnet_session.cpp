@@ -8,6 +8,7 @@
 #include "platform/com/conversion.h"
 
 #include <cstring>
+#include <new>
 
 namespace lanvex
 {
@@ -235,6 +236,11 @@ HRESULT lvTelnet::Connect()
         m_bConnected = FALSE;
         return E_FAIL;
     }
+    catch (const std::bad_alloc&)
+    {
+        m_bConnected = FALSE;
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvTelnet::Disconnect()
@@ -284,6 +290,11 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
     {
         Disconnect();
         return E_FAIL;
+    }
+    catch (const std::bad_alloc&)
+    {
+        // No exception crosses the interface; the passes collected so far stay.
+        return E_OUTOFMEMORY;
     }
 }
 

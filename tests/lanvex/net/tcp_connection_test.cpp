@@ -88,6 +88,23 @@ TEST(TcpConnection, UnresolvableHostReturnsZero)
     EXPECT_THROW(connection.Receive(buffer, sizeof buffer), CExpSocket);
 }
 
+TEST(TcpConnection, ReopeningReleasesTheEarlierSocket)
+{
+    // The server takes the second connection only after the first one has been closed.
+    // A leaked first socket would hold it back for the server's 20 s patience.
+    CScriptedServer server({{}, {ExpectBytes("x", 5000), CloseConnection()}});
+    const auto start = Clock::now();
+    CTcpConnection connection;
+    ASSERT_EQ(connection.Open("127.0.0.1", server.Port()), 1);
+    ASSERT_EQ(connection.Open("127.0.0.1", server.Port()), 1);
+    EXPECT_EQ(connection.Send("x", 1), 1);
+    char buffer[4];
+    connection.SetTimeout(10000);
+    EXPECT_EQ(connection.Receive(buffer, sizeof buffer), 0); // the server closes after the "x"
+    EXPECT_LT(MsSince(start), 10000);
+    EXPECT_EQ(server.Finish(), "");
+}
+
 TEST(TcpConnection, ReceiveTimeoutSetsEndFlagAndSendClearsIt)
 {
     CScriptedServer server({{ExpectBytes("x", 5000)}});

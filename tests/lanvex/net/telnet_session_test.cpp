@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace lanvex
@@ -316,6 +317,27 @@ TEST(TelnetSession, FailuresWithoutAServer)
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
         EXPECT_EQ(telnet->IsConnected(), S_FALSE);
     }
+}
+
+size_t OpenDescriptors()
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+TEST(TelnetSession, RefusedConnectsDoNotLeakSockets)
+{
+    TelnetPtr telnet;
+    CComBSTR address(u"127.0.0.1");
+    telnet->put_Address(address);
+    telnet->put_Port(static_cast<SHORT>(UnusedPort()));
+    EXPECT_EQ(telnet->Connect(), E_FAIL);
+    const size_t nBefore = OpenDescriptors();
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(telnet->Connect(), E_FAIL);
+    EXPECT_LE(OpenDescriptors(), nBefore);
 }
 
 TEST(TelnetSession, SilentHostAfterNegotiationFailsTheConnect)
