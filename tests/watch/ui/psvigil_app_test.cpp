@@ -130,6 +130,12 @@ TEST_F(PsvigilAppTest, QuickPickRunsTheEngineAndTheFrameFollowsIt)
     EXPECT_EQ(frame->GetPaneText(kPaneCountdown), "");
     EXPECT_EQ(frame->GetPaneText(kPaneRefresh), "Unable to connect");
     EXPECT_TRUE(frame->GetCommand(kCmdHostWatch)->isEnabled());
+
+    // Going down in the middle of a run: the frame leaves first, the engine's worker is
+    // joined with the document, and nothing it posts meanwhile reaches a dead frame.
+    frame->BuildHostMenu(&menu);
+    menu.actions().first()->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return frame->IsRunning(); }));
     qunsetenv("COMRT_REGISTRY");
 }
 
