@@ -99,6 +99,8 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
     HostSettings& host = options.Host;
     if (args.empty() || args[0].rfind("--", 0) == 0)
         return options;
+    if (args[0].size() >= sizeof host.Address)
+        return options;
     SetAddress(host, args[0]);
     std::string password;
     if (const char* env = std::getenv("PSVIGIL_PASSWORD"))
@@ -113,7 +115,11 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
                 return options;
         }
         else if (a == "--user" && hasValue)
-            SetUsername(host, args[++i]);
+        {
+            if (args[++i].size() >= sizeof host.Username)
+                return options;
+            SetUsername(host, args[i]);
+        }
         else if (a == "--password-file" && hasValue)
         {
             if (!ReadPasswordFile(args[++i], password))
@@ -129,7 +135,9 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
         else if (a == "--filter" && hasValue)
         {
             host.FilterMode = kFilterByExpression;
-            SetFilterExpression(host, args[++i]);
+            if (args[++i].size() >= sizeof host.FilterExpression)
+                return options;
+            SetFilterExpression(host, args[i]);
         }
         else if (watch && a == "--refresh" && hasValue)
         {
@@ -140,6 +148,13 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
             host.KeepConnectionOpen = 0;
         else
             return options;
+    }
+    // A host record keeps 19 bytes of a password; a cut one would only fail at the login.
+    if (password.size() >= sizeof host.Password)
+    {
+        std::fprintf(stderr, "psvigil-cli: the password is longer than %zu bytes\n",
+                     sizeof host.Password - 1);
+        return options;
     }
     SetPassword(host, password);
     options.Ok = true;
