@@ -135,6 +135,32 @@ size_t Count(const std::string& text, const std::string& what)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Releases at scope end, so that a failed assertion leaves nothing behind.
+template <class T> struct CReleasing
+{
+    T* p = nullptr;
+    ~CReleasing()
+    {
+        if (p != nullptr)
+            p->Release();
+    }
+    void** Out() { return reinterpret_cast<void**>(&p); }
+    T* operator->() const { return p; }
+};
+
+struct CApartment
+{
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~CApartment()
+    {
+        if (SUCCEEDED(hr))
+        {
+            CoFreeUnusedLibraries();
+            CoUninitialize();
+        }
+    }
+};
+
 const std::string kClassKey = "CLSID\\{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}";
 const std::string kTypeLibKey = "TypeLib\\{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}";
 
@@ -263,67 +289,59 @@ TEST(LanvexServer, CreatedByClsidAndDrivenThroughDispatch)
         ASSERT_TRUE(module.Loaded());
         ASSERT_EQ(module.Register(), S_OK);
     }
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    CApartment apartment;
+    ASSERT_TRUE(SUCCEEDED(apartment.hr));
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID(u"Lanvex.lvTelnet", &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_lvTelnet);
+
+    CReleasing<IlvTelnet2> telnet;
+    ASSERT_EQ(CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet2,
+                               telnet.Out()),
+              S_OK)
+        << ComrtLastErrorText();
+    CReleasing<IDispatch> dispatch;
+    ASSERT_EQ(telnet->QueryInterface(IID_IDispatch, dispatch.Out()), S_OK);
+
+    const struct
     {
-        CLSID clsid{};
-        EXPECT_EQ(CLSIDFromProgID(u"Lanvex.lvTelnet", &clsid), S_OK);
-        EXPECT_EQ(clsid, CLSID_lvTelnet);
-
-        IlvTelnet2* pTelnet = nullptr;
-        ASSERT_EQ(CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet2,
-                                   reinterpret_cast<void**>(&pTelnet)),
-                  S_OK)
-            << ComrtLastErrorText();
-        IDispatch* pDispatch = nullptr;
-        ASSERT_EQ(pTelnet->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDispatch)),
-                  S_OK);
-
-        const struct
-        {
-            const char16_t* Name;
-            DISPID Id;
-        } names[] = {{u"Address", 1}, {u"Port", 4},          {u"Connect", 5},
-                     {u"Execute", 8}, {u"GetOutput", 9},     {u"GetOutputSize", 10}};
-        for (const auto& n : names)
-        {
-            LPOLESTR pszName = const_cast<LPOLESTR>(n.Name);
-            DISPID id = -99;
-            EXPECT_EQ(pDispatch->GetIDsOfNames(IID_NULL, &pszName, 1, 0, &id), S_OK);
-            EXPECT_EQ(id, n.Id);
-        }
-
-        // put Port = 2323, then read it back through dispatch and through the vtable.
-        VARIANT value;
-        VariantInit(&value);
-        value.vt = VT_I4;
-        value.lVal = 2323;
-        DISPID putId = DISPID_PROPERTYPUT;
-        DISPPARAMS put{&value, &putId, 1, 1};
-        EXPECT_EQ(pDispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
-                                    nullptr),
-                  S_OK);
-        VARIANT result;
-        VariantInit(&result);
-        DISPPARAMS none{nullptr, nullptr, 0, 0};
-        EXPECT_EQ(pDispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result,
-                                    nullptr, nullptr),
-                  S_OK);
-        EXPECT_EQ(result.vt, VT_I2);
-        EXPECT_EQ(result.iVal, 2323);
-        EXPECT_EQ(pDispatch->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr,
-                                    nullptr),
-                  S_FALSE); // IsConnected on a fresh object
-        VariantClear(&result);
-        EXPECT_EQ(pDispatch->Invoke(10, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr,
-                                    nullptr),
-                  S_OK);
-        EXPECT_EQ(result.vt, VT_I4);
-        EXPECT_EQ(result.lVal, 0);
-        pDispatch->Release();
-        pTelnet->Release();
+        const char16_t* Name;
+        DISPID Id;
+    } names[] = {{u"Address", 1}, {u"Port", 4},      {u"Connect", 5},
+                 {u"Execute", 8}, {u"GetOutput", 9}, {u"GetOutputSize", 10}};
+    for (const auto& n : names)
+    {
+        LPOLESTR pszName = const_cast<LPOLESTR>(n.Name);
+        DISPID id = -99;
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &pszName, 1, 0, &id), S_OK);
+        EXPECT_EQ(id, n.Id);
     }
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+
+    // put Port = 2323, then read it back through dispatch.
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = 2323;
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS put{&value, &putId, 1, 1};
+    EXPECT_EQ(dispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
+                               nullptr),
+              S_OK);
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(dispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                               nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_I2);
+    EXPECT_EQ(result.iVal, 2323);
+    EXPECT_EQ(dispatch->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              S_FALSE); // IsConnected on a fresh object
+    VariantClear(&result);
+    EXPECT_EQ(dispatch->Invoke(10, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, 0);
 }
 
 // The real thing: the standard telnet server that scripts/peers starts, a real login, real ps.
@@ -353,41 +371,36 @@ TEST_F(RealTelnetServer, LogsInAndFindsItsOwnProcessInPs)
         ASSERT_TRUE(module.Loaded());
         ASSERT_EQ(module.Register(), S_OK);
     }
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    {
-        IlvTelnet* pTelnet = nullptr;
-        ASSERT_EQ(CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet,
-                                   reinterpret_cast<void**>(&pTelnet)),
-                  S_OK)
-            << ComrtLastErrorText();
-        CComBSTR address(u"127.0.0.1"), command(u"ps -ef");
-        CComBSTR user{std::string_view(m_user)};
-        CComBSTR password{std::string_view(m_password)};
-        pTelnet->put_Address(address);
-        pTelnet->put_Username(user);
-        pTelnet->put_Password(password);
-        pTelnet->put_Port(static_cast<SHORT>(std::stoi(m_port)));
-        ASSERT_EQ(pTelnet->Connect(), S_OK);
-        EXPECT_EQ(pTelnet->IsConnected(), S_OK);
-        EXPECT_EQ(pTelnet->Execute(command), S_OK);
-        IlvTelnet2* pTelnet2 = nullptr;
-        ASSERT_EQ(pTelnet->QueryInterface(IID_IlvTelnet2, reinterpret_cast<void**>(&pTelnet2)),
-                  S_OK);
-        char* pOutput = nullptr;
-        LONG nSize = 0;
-        pTelnet->GetOutput(&pOutput, nullptr);
-        pTelnet2->GetOutputSize(&nSize);
-        pTelnet2->Release();
-        ASSERT_NE(pOutput, nullptr);
-        const std::string output(pOutput, static_cast<size_t>(nSize));
-        EXPECT_EQ(output.rfind("ps -ef", 0), 0u) << output.substr(0, 200); // the echo comes first
-        // ps -ef: UID, then the PID column.
-        const std::string pid = " " + std::to_string(::getpid()) + " ";
-        EXPECT_NE(output.find(pid), std::string::npos) << "pid" << pid << "not in:\n" << output;
-        EXPECT_EQ(pTelnet->Disconnect(), S_OK);
-        pTelnet->Release();
-    }
-    CoUninitialize();
+    CApartment apartment;
+    ASSERT_TRUE(SUCCEEDED(apartment.hr));
+    CReleasing<IlvTelnet> telnet;
+    ASSERT_EQ(CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet,
+                               telnet.Out()),
+              S_OK)
+        << ComrtLastErrorText();
+    CComBSTR address(u"127.0.0.1"), command(u"ps -ef");
+    CComBSTR user{std::string_view(m_user)};
+    CComBSTR password{std::string_view(m_password)};
+    telnet->put_Address(address);
+    telnet->put_Username(user);
+    telnet->put_Password(password);
+    telnet->put_Port(static_cast<SHORT>(std::stoi(m_port)));
+    ASSERT_EQ(telnet->Connect(), S_OK);
+    EXPECT_EQ(telnet->IsConnected(), S_OK);
+    EXPECT_EQ(telnet->Execute(command), S_OK);
+    CReleasing<IlvTelnet2> telnet2;
+    ASSERT_EQ(telnet->QueryInterface(IID_IlvTelnet2, telnet2.Out()), S_OK);
+    char* pOutput = nullptr;
+    LONG nSize = 0;
+    telnet->GetOutput(&pOutput, nullptr);
+    telnet2->GetOutputSize(&nSize);
+    ASSERT_NE(pOutput, nullptr);
+    const std::string output(pOutput, static_cast<size_t>(nSize));
+    EXPECT_EQ(output.rfind("ps -ef", 0), 0u) << output.substr(0, 200); // the echo comes first
+    // ps -ef: UID, then the PID column.
+    const std::string pid = " " + std::to_string(::getpid()) + " ";
+    EXPECT_NE(output.find(pid), std::string::npos) << "pid" << pid << "not in:\n" << output;
+    EXPECT_EQ(telnet->Disconnect(), S_OK);
 }
 
 TEST_F(RealTelnetServer, ComcallDrivesLvTelnet)
