@@ -3,25 +3,6 @@
 
 #include <QCoreApplication>
 
-namespace
-{
-
-class CWatchNotifyEvent : public QEvent
-{
-  public:
-    CWatchNotifyEvent(uint32_t message, intptr_t wParam, intptr_t lParam)
-        : QEvent(CQtNotifySink::EventType()), m_message(message), m_wParam(wParam),
-          m_lParam(lParam)
-    {
-    }
-
-    uint32_t m_message;
-    intptr_t m_wParam;
-    intptr_t m_lParam;
-};
-
-} // namespace
-
 CQtNotifySink::CQtNotifySink(QObject* parent) : QObject(parent) {}
 
 CQtNotifySink::~CQtNotifySink()
@@ -45,31 +26,60 @@ void CQtNotifySink::Detach()
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_detached = true;
+        m_queue.clear();
     }
     m_handler = nullptr;
-    QCoreApplication::removePostedEvents(this, EventType());
 }
 
 void CQtNotifySink::PostNotify(uint32_t message, intptr_t wParam, intptr_t lParam)
 {
-    // Held across the post so Detach cannot slip in between the check and the post.
     std::lock_guard<std::mutex> guard(m_mutex);
     if (m_detached)
         return;
-    // Events of one priority for one receiver are delivered in the order they were posted.
-    QCoreApplication::postEvent(this, new CWatchNotifyEvent(message, wParam, lParam));
+    m_queue.push_back({message, wParam, lParam});
+    // One wake-up at a time: the drain takes everything queued until it finds the queue empty.
+    if (!m_wakePosted)
+    {
+        m_wakePosted = true;
+        QCoreApplication::postEvent(this, new QEvent(EventType()));
+    }
 }
 
-void CQtNotifySink::customEvent(QEvent* event)
+void CQtNotifySink::customEvent(QEvent*)
 {
-    if (event->type() != EventType())
+    // Nobody else posts custom events to this object; the event carries nothing.
+    Drain();
+}
+
+void CQtNotifySink::Drain()
+{
+    // Only what was queued when the drain began: a worker that keeps posting must not keep
+    // the user-interface thread here. The rest waits for the next wake-up, which is posted
+    // only at the end, so a nested event loop inside a handler cannot overtake the queue.
+    std::size_t budget = 0;
     {
-        QObject::customEvent(event);
-        return;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        budget = m_queue.size();
     }
-    auto* notify = static_cast<CWatchNotifyEvent*>(event);
-    // A copy, because the handler may detach this sink while it runs.
-    Handler handler = m_handler;
-    if (handler)
-        handler(notify->m_message, notify->m_wParam, notify->m_lParam);
+    for (; budget > 0; --budget)
+    {
+        WatchNotification next;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            if (m_detached || m_queue.empty())
+                break;
+            next = m_queue.front();
+            m_queue.pop_front();
+        }
+        // A copy, because the handler may detach this sink while it runs.
+        Handler handler = m_handler;
+        if (handler)
+            handler(next.Message, next.WParam, next.LParam);
+    }
+
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_detached || m_queue.empty())
+        m_wakePosted = false;
+    else
+        QCoreApplication::postEvent(this, new QEvent(EventType()));
 }

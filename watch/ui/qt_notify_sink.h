@@ -6,12 +6,14 @@
 #include <QEvent>
 #include <QObject>
 
+#include <deque>
 #include <functional>
 #include <mutex>
 
-// The engine posts from its worker; each notification becomes a posted Qt event for this
-// object, which lives on the user-interface thread, so the handler runs there in posting order.
-// Posting never waits for the user-interface thread.
+// The engine posts from its worker; notifications queue here and one posted Qt event wakes this
+// object, which lives on the user-interface thread, to hand them to the handler there in
+// posting order. Posting never waits for the user-interface thread. The queue is ours, under
+// our own lock, so the hand-over is visible to thread checkers that cannot see into Qt.
 class CQtNotifySink : public QObject, public IWatchNotifySink
 {
     Q_OBJECT
@@ -36,7 +38,11 @@ class CQtNotifySink : public QObject, public IWatchNotifySink
     void customEvent(QEvent* event) override;
 
   private:
+    void Drain();
+
     std::mutex m_mutex;
     bool m_detached = false;
+    bool m_wakePosted = false;
+    std::deque<WatchNotification> m_queue;
     Handler m_handler;
 };
