@@ -1,6 +1,7 @@
 // The process grid: one line per process of the document's table, seven sortable columns.
 #include "watch/ui/psvigil_view.h"
 
+#include "watch/ui/dialog_units.h"
 #include "watch/ui/process_table_model.h"
 #include "watch/ui/psvigil_doc.h"
 #include "watch/ui/sort_header.h"
@@ -8,6 +9,8 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace
 {
@@ -87,13 +90,21 @@ CPsvigilView::CPsvigilView(CPsvigilDoc* doc, QWidget* parent)
     connect(m_doc, &CPsvigilDoc::InitialUpdate, this, &CPsvigilView::OnInitialUpdate);
 }
 
+int CPsvigilView::ColumnWidth(int column) const
+{
+    const int classic = kColumnWidths.at(static_cast<std::size_t>(column));
+    // Four horizontal dialog units make one average character.
+    const int average = DialogUnitsX(m_header, 4);
+    return std::max(classic, classic * average / 6);
+}
+
 void CPsvigilView::OnInitialUpdate()
 {
     if (m_lastInsertedColumn < 0)
     {
         for (int i = 0; i < static_cast<int>(kColumnWidths.size()); ++i)
         {
-            m_header->resizeSection(i, kColumnWidths[static_cast<std::size_t>(i)]);
+            m_header->resizeSection(i, ColumnWidth(i));
             m_lastInsertedColumn = i;
         }
     }

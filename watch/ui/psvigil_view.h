@@ -13,7 +13,10 @@ class CPsvigilView : public QTableView
 {
     Q_OBJECT
   public:
+    // Widths in pixels for the classic 8-point dialog font, whose average character is 6
+    // pixels wide; ColumnWidth scales them to the view's font so headings stay readable.
     static constexpr std::array<int, 7> kColumnWidths = {60, 50, 80, 55, 80, 65, 290};
+    int ColumnWidth(int column) const;
 
     // Connects itself to the document's UpdateAllViews and InitialUpdate signals. If the
     // document ran its first New before the view existed, call OnInitialUpdate once.
