@@ -432,7 +432,12 @@ HRESULT ParseTypeLib(const BYTE* data, size_t size, TypeLibDesc* out)
             TypeLibFuncDesc f;
             f.Name = r.Str();
             f.Id = static_cast<MEMBERID>(r.U32());
-            f.Kind = static_cast<INVOKEKIND>(r.U32());
+            // Checked before the conversion: an enum may not hold a value outside its range.
+            const uint32_t kind = r.U32();
+            if (kind != INVOKE_FUNC && kind != INVOKE_PROPERTYGET && kind != INVOKE_PROPERTYPUT &&
+                kind != INVOKE_PROPERTYPUTREF)
+                return bad("unknown invoke kind");
+            f.Kind = static_cast<INVOKEKIND>(kind);
             f.Slot = static_cast<SHORT>(r.U16());
             f.HelpString = r.Str();
             f.ReturnType = r.U16();
