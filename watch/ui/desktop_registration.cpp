@@ -35,9 +35,10 @@ bool WriteIfChanged(const QString& path, const QByteArray& bytes, bool* changed)
 
 QByteArray MimeXml()
 {
-    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-                      "  <mime-type type=\"") +
+    return QByteArray(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+               "  <mime-type type=\"") +
            kWatchLogMimeType +
            "\">\n"
            "    <comment>Psvig Document</comment>\n"
@@ -112,9 +113,9 @@ bool RegisterDocumentType(const QString& dataDir, const QString& programPath)
     ok = WriteIfChanged(base.filePath("applications/psvigil.desktop"), DesktopEntry(programPath),
                         &entryChanged) &&
          ok;
-    ok = WriteIfChanged(base.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/psvigil.png")
-                                          .arg(kIconSize)),
-                        IconPng(), &iconChanged) &&
+    ok = WriteIfChanged(
+             base.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/psvigil.png").arg(kIconSize)),
+             IconPng(), &iconChanged) &&
          ok;
     if (mimeChanged)
         RefreshCache(QStringLiteral("update-mime-database"), base.filePath("mime"));

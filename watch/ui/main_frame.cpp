@@ -117,14 +117,14 @@ QAction* CMainFrame::GetCommand(int id) const
 
 void CMainFrame::CreateMenus()
 {
-    QAction* fileNew = MakeCommand(kCmdFileNew, tr("&New"), tr("Start a new, empty watch log"),
-                                   tr("New"));
+    QAction* fileNew =
+        MakeCommand(kCmdFileNew, tr("&New"), tr("Start a new, empty watch log"), tr("New"));
     fileNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     fileNew->setIcon(DrawToolbarGlyph(EToolbarGlyph::New));
     connect(fileNew, &QAction::triggered, this, &CMainFrame::OnFileNew);
 
-    QAction* fileOpen = MakeCommand(kCmdFileOpen, tr("&Open..."),
-                                    tr("Open a saved watch log"), tr("Open"));
+    QAction* fileOpen =
+        MakeCommand(kCmdFileOpen, tr("&Open..."), tr("Open a saved watch log"), tr("Open"));
     fileOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     fileOpen->setIcon(DrawToolbarGlyph(EToolbarGlyph::Open));
     connect(fileOpen, &QAction::triggered, this, &CMainFrame::OnFileOpen);
@@ -142,12 +142,12 @@ void CMainFrame::CreateMenus()
     QAction* appExit = MakeCommand(kCmdAppExit, tr("E&xit"), tr("Quit Vigilor"));
     connect(appExit, &QAction::triggered, this, &QWidget::close);
 
-    QAction* viewToolbar = MakeCommand(kCmdViewToolbar, tr("&Toolbar"),
-                                       tr("Show or hide the toolbar"));
+    QAction* viewToolbar =
+        MakeCommand(kCmdViewToolbar, tr("&Toolbar"), tr("Show or hide the toolbar"));
     viewToolbar->setCheckable(true);
     viewToolbar->setChecked(true);
-    QAction* viewStatus = MakeCommand(kCmdViewStatusBar, tr("&Status Bar"),
-                                      tr("Show or hide the status bar"));
+    QAction* viewStatus =
+        MakeCommand(kCmdViewStatusBar, tr("&Status Bar"), tr("Show or hide the status bar"));
     viewStatus->setCheckable(true);
     viewStatus->setChecked(true);
 
@@ -160,8 +160,8 @@ void CMainFrame::CreateMenus()
     stop->setIcon(DrawToolbarGlyph(EToolbarGlyph::Stop));
     connect(stop, &QAction::triggered, this, [this] { m_document->OnHostStop(); });
 
-    QAction* about = MakeCommand(kCmdAppAbout, tr("&About..."),
-                                 tr("Show the program's version"), tr("About"));
+    QAction* about =
+        MakeCommand(kCmdAppAbout, tr("&About..."), tr("Show the program's version"), tr("About"));
     connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
 
     QAction* restore = MakeCommand(kCmdTrayRestore, tr("Restore"), tr("Restore"), tr("Restore"));
@@ -285,8 +285,7 @@ void CMainFrame::BuildHostMenu(QMenu* menu) const
     for (int i = 0; i < count; ++i)
     {
         const HostSettings* host = m_document->GetHostAt(i);
-        QString text =
-            host != nullptr ? QString::fromUtf8(FieldText(host->Address)) : QString();
+        QString text = host != nullptr ? QString::fromUtf8(FieldText(host->Address)) : QString();
         text.replace('&', "&&");
         QAction* action = menu->addAction(text);
         const int id = kCmdQuickPickFirst + i;
@@ -369,8 +368,8 @@ QString CMainFrame::GetPaneText(int pane) const
 
 void CMainFrame::UpdateTitle()
 {
-    const QString name =
-        m_documentPath.isEmpty() ? QString::fromLatin1(kUntitled) : QFileInfo(m_documentPath).fileName();
+    const QString name = m_documentPath.isEmpty() ? QString::fromLatin1(kUntitled)
+                                                  : QFileInfo(m_documentPath).fileName();
     setWindowTitle(name + QStringLiteral(" - ") + QString::fromLatin1(kTitle));
 }
 

@@ -40,7 +40,7 @@ void CStatusPane::paintEvent(QPaintEvent*)
 
     const QRect textRect = rect().adjusted(kMargin, 0, -kMargin, 0);
     p.setClipRect(textRect);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                             QPalette::WindowText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_text);
 }

@@ -15,8 +15,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QScreen>
 #include <QMenu>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -43,10 +43,12 @@ const SampleRow kRows[] = {
     {"root", 1, "0.0", "?", "08:01", "0:02.11", "/sbin/init splash"},
     {"root", 2, "0.0", "?", "08:01", "0:00.00", "[kthreadd]"},
     {"daemon", 212, "0.0", "?", "08:01", "0:00.40", "/usr/sbin/atd -f"},
-    {"root", 388, "0.1", "?", "08:02", "0:10.75", "sshd: /usr/sbin/sshd -D [listener] 0 of 10-100 startups"},
+    {"root", 388, "0.1", "?", "08:02", "0:10.75",
+     "sshd: /usr/sbin/sshd -D [listener] 0 of 10-100 startups"},
     {"lp", 401, "0.0", "?", "08:02", "0:00.03", "/usr/sbin/cupsd -l"},
     {"kim", 1024, "2.5", "pts/0", "09:14", "1:23.50", "make -j2 all"},
-    {"kim", 1031, "12.0", "pts/0", "09:14", "0:41.02", "/usr/lib/gcc/x86_64-linux-gnu/12/cc1plus -quiet main_frame.cpp"},
+    {"kim", 1031, "12.0", "pts/0", "09:14", "0:41.02",
+     "/usr/lib/gcc/x86_64-linux-gnu/12/cc1plus -quiet main_frame.cpp"},
     {"kim", 1100, "0.3", "pts/1", "09:20", "0:00.20", "vim README.md"},
     {"root", 1187, "0.0", "?", "09:30", "0:00.01", "telnetd"},
     {"kim", 1190, "0.3", "pts/2", "09:30", "0:00.20", "ps auxw"},
@@ -54,7 +56,8 @@ const SampleRow kRows[] = {
     {"www-data", 904, "0.4", "?", "08:05", "0:05.12", "nginx: worker process"},
     {"www-data", 905, "0.4", "?", "08:05", "0:05.09", "nginx: worker process"},
     {"root", 91, "0.0", "?", "08:01", "0:00.87", "/lib/systemd/systemd-journald"},
-    {"messagebus", 560, "0.0", "?", "08:01", "0:01.02", "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
+    {"messagebus", 560, "0.0", "?", "08:01", "0:01.02",
+     "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
 };
 
 void WriteSamples(bool watch, bool tenHosts)

@@ -27,8 +27,8 @@ class MainFrameTest : public ::testing::Test
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_settings = std::make_unique<QSettings>(m_dir.filePath("psvigil.ini"),
-                                                 QSettings::IniFormat);
+        m_settings =
+            std::make_unique<QSettings>(m_dir.filePath("psvigil.ini"), QSettings::IniFormat);
         m_recent = std::make_unique<CRecentFileList>(m_settings.get());
         m_frame = std::make_unique<CMainFrame>(&m_doc, m_recent.get());
         ASSERT_TRUE(m_frame->Create());
@@ -221,8 +221,7 @@ TEST_F(MainFrameTest, RecentEntryThatNoLongerOpensLeavesTheList)
 TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurn)
 {
     auto* mime = new QMimeData;
-    mime->setUrls({QUrl::fromLocalFile(m_dir.filePath("one.pvg")),
-                   QUrl("http://example.com/x.pvg"),
+    mime->setUrls({QUrl::fromLocalFile(m_dir.filePath("one.pvg")), QUrl("http://example.com/x.pvg"),
                    QUrl::fromLocalFile(m_dir.filePath("two.pvg"))});
     m_frame->setAcceptDrops(true); // as the application does at start-up
     // A drop reaches only the widget that accepted the drag's entry.
@@ -231,8 +230,7 @@ TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurn)
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(m_frame.get(), &drop);
-    EXPECT_EQ(m_doc.m_opened,
-              (QStringList{m_dir.filePath("one.pvg"), m_dir.filePath("two.pvg")}));
+    EXPECT_EQ(m_doc.m_opened, (QStringList{m_dir.filePath("one.pvg"), m_dir.filePath("two.pvg")}));
     EXPECT_EQ(m_frame->windowTitle(), "two.pvg - Vigilor");
     delete mime;
 }

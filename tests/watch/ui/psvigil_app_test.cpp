@@ -105,7 +105,8 @@ TEST_F(PsvigilAppTest, SnapshotPostedByTheEngineReachesTheView)
     CMainFrame* frame = m_app.GetMainFrame();
     ASSERT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneTotal) == "Total : 3"; }));
     EXPECT_TRUE(frame->IsRunning());
-    EXPECT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed  "); }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed  "); }));
 }
 
 TEST_F(PsvigilAppTest, QuickPickRunsTheEngineAndTheFrameFollowsIt)

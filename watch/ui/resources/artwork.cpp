@@ -225,8 +225,7 @@ QPixmap DrawToolbarGlyph(EToolbarGlyph glyph)
         p.setBrush(QColor(210, 40, 40));
         QPolygonF octagon;
         for (const QPointF& pt : {QPointF(5, 1), QPointF(11, 1), QPointF(15, 5), QPointF(15, 10),
-                                  QPointF(11, 14), QPointF(5, 14), QPointF(1, 10),
-                                  QPointF(1, 5)})
+                                  QPointF(11, 14), QPointF(5, 14), QPointF(1, 10), QPointF(1, 5)})
             octagon << pt;
         p.drawPolygon(octagon);
         p.setPen(QPen(Qt::white, 1.6));
