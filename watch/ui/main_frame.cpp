@@ -401,14 +401,9 @@ void CMainFrame::OnFileOpen()
         OpenDocumentFile(path);
 }
 
-bool CMainFrame::OpenDocumentFile(const QString& path)
+// The file on display after an Open or a Save: title and recent-file list follow it.
+void CMainFrame::RememberDocumentPath(const QString& path)
 {
-    QString error;
-    if (!m_document->OpenDocument(path, &error))
-    {
-        Report(error.isEmpty() ? tr("Failed to open document.") : error);
-        return false;
-    }
     m_documentPath = QFileInfo(path).absoluteFilePath();
     if (m_recentFiles != nullptr)
     {
@@ -417,6 +412,17 @@ bool CMainFrame::OpenDocumentFile(const QString& path)
         RebuildRecentMenu();
     }
     UpdateTitle();
+}
+
+bool CMainFrame::OpenDocumentFile(const QString& path)
+{
+    QString error;
+    if (!m_document->OpenDocument(path, &error))
+    {
+        Report(error.isEmpty() ? tr("Failed to open document.") : error);
+        return false;
+    }
+    RememberDocumentPath(path);
     return true;
 }
 
@@ -466,14 +472,7 @@ bool CMainFrame::SaveDocumentFile(const QString& path)
         Report(error.isEmpty() ? tr("Failed to save document.") : error);
         return false;
     }
-    m_documentPath = QFileInfo(path).absoluteFilePath();
-    if (m_recentFiles != nullptr)
-    {
-        m_recentFiles->Add(m_documentPath);
-        m_recentFiles->WriteList();
-        RebuildRecentMenu();
-    }
-    UpdateTitle();
+    RememberDocumentPath(path);
     return true;
 }
 

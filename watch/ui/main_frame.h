@@ -140,6 +140,7 @@ class CMainFrame : public QMainWindow
     void dropEvent(QDropEvent* event) override;
 
   private:
+    void RememberDocumentPath(const QString& path);
     QAction* MakeCommand(int id, const QString& text, const QString& prompt,
                          const QString& tip = QString());
     void CreateMenus();
