@@ -1,8 +1,10 @@
 // The little-endian archive stream of watch logs: int32 values and length-prefixed strings.
 #include "watch/ui/archive_stream.h"
 
+#include "platform/com/conversion.h"
 #include "watch/engine/text_field.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -15,30 +17,6 @@ constexpr uint8_t kLongLength = 0xFF;
 constexpr uint16_t kWideMarker = 0xFFFE;
 constexpr uint16_t kHugeLength = 0xFFFF;
 
-void AppendUtf8(uint32_t cp, std::string& out)
-{
-    if (cp < 0x80)
-        out.push_back(static_cast<char>(cp));
-    else if (cp < 0x800)
-    {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-    else if (cp < 0x10000)
-    {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-    else
-    {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 uint16_t UnitAt(std::string_view data, std::size_t i)
 {
     return static_cast<uint16_t>(static_cast<uint8_t>(data[2 * i]) |
@@ -49,22 +27,12 @@ uint16_t UnitAt(std::string_view data, std::size_t i)
 void AppendUtf16LeAsUtf8(std::string_view data, std::size_t count, std::string& out,
                          std::size_t limit)
 {
-    constexpr uint32_t kReplacement = 0xFFFD;
-    for (std::size_t i = 0; i < count && out.size() < limit; ++i)
-    {
-        const uint16_t unit = UnitAt(data, i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count)
-        {
-            const uint16_t low = UnitAt(data, i + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF)
-            {
-                AppendUtf8(0x10000 + ((uint32_t(unit) - 0xD800) << 10) + (low - 0xDC00), out);
-                ++i;
-                continue;
-            }
-        }
-        AppendUtf8((unit >= 0xD800 && unit <= 0xDFFF) ? kReplacement : unit, out);
-    }
+    // Every code unit gives at least one byte, so units past the limit need no converting.
+    const std::size_t units = std::min(count, limit + 1);
+    std::u16string wide(units, u'\0');
+    for (std::size_t i = 0; i < units; ++i)
+        wide[i] = static_cast<char16_t>(UnitAt(data, i));
+    out += WideToNarrow(std::u16string_view(wide));
 }
 
 void CArchiveWriter::WriteU16(uint16_t value)
