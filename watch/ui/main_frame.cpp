@@ -2,6 +2,7 @@
 #include "watch/ui/main_frame.h"
 
 #include "watch/engine/notify_sink.h"
+#include "watch/engine/status_text.h"
 #include "watch/ui/about_box.h"
 #include "watch/ui/qt_notify_sink.h"
 #include "watch/ui/recent_file_list.h"
@@ -25,6 +26,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <ctime>
+
 namespace
 {
 
@@ -42,10 +45,11 @@ constexpr int kRefreshBlanks = 54;
 
 QString RefreshedStatusText(const QTime& time)
 {
-    const int hour = time.hour();
-    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
-    return QString::asprintf("Refreshed  %d:%d:%d %s\n", hour12, time.minute(), time.second(),
-                             hour < 12 ? "AM" : "PM");
+    std::tm local{};
+    local.tm_hour = time.hour();
+    local.tm_min = time.minute();
+    local.tm_sec = time.second();
+    return QString::fromStdString(RefreshResultText(kRefreshOk, local));
 }
 
 CMainFrame::CMainFrame(IFrameDocument* document, CRecentFileList* recentFiles, QWidget* parent)
@@ -53,7 +57,8 @@ CMainFrame::CMainFrame(IFrameDocument* document, CRecentFileList* recentFiles, Q
       m_clock([] { return QTime::currentTime(); })
 {
     setWindowIcon(ApplicationIcon());
-    resize(720, 480);
+    // Wide enough for every column of the process grid at its starting width.
+    resize(900, 560);
     UpdateTitle();
 }
 
@@ -321,10 +326,8 @@ void CMainFrame::OnWatchNotify(uint32_t message, intptr_t wParam, intptr_t lPara
     case kStatusRefreshed:
         if (lParam == kRefreshOk)
             SetPaneText(kPaneRefresh, RefreshedStatusText(m_clock()));
-        else if (lParam == kRefreshNoConnection)
-            SetPaneText(kPaneRefresh, QStringLiteral("Unable to connect"));
-        else if (lParam == kRefreshPsFailed)
-            SetPaneText(kPaneRefresh, QStringLiteral("Failed to execute ps command"));
+        else if (lParam == kRefreshNoConnection || lParam == kRefreshPsFailed)
+            SetPaneText(kPaneRefresh, QString::fromStdString(RefreshResultText(lParam, {})));
         break;
     case kStatusRunBegins:
         m_running = true;
@@ -336,7 +339,7 @@ void CMainFrame::OnWatchNotify(uint32_t message, intptr_t wParam, intptr_t lPara
         UpdateCommandStates();
         break;
     case kStatusCountdown:
-        SetPaneText(kPaneCountdown, QString::asprintf("%d sec.", static_cast<int>(lParam)));
+        SetPaneText(kPaneCountdown, QString::fromStdString(CountdownText(lParam)));
         break;
     default:
         break;
