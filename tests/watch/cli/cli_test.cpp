@@ -122,7 +122,6 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
     EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
 }
 
-#if defined(LANVEX_MODULE_PATH) && defined(COMREG_PATH)
 class CliAgainstRealHost : public CliTest
 {
   protected:
@@ -194,4 +193,3 @@ TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
 }
-#endif
