@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include <cstring>
+#include <ostream>
 
 namespace
 {
@@ -108,6 +109,12 @@ struct BoundCase
     const char* message; // nullptr: accepted
     int32_t stored;
 };
+
+// Readable, stable case labels (the default prints the struct's bytes, pointers included).
+void PrintTo(const BoundCase& c, std::ostream* os)
+{
+    *os << c.edit << "=\"" << c.text << "\"";
+}
 
 class HostOptionsBounds : public ::testing::TestWithParam<BoundCase>
 {
