@@ -2,6 +2,7 @@
 #include "lanvex/net/telnet_negotiation.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <vector>
 
 namespace lanvex
@@ -34,6 +35,12 @@ struct NegotiationCase
     Bytes Burst;
     Bytes Expected;
 };
+
+// The case's name is label enough (the default prints the struct's bytes, pointers included).
+void PrintTo(const NegotiationCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
 
 class NegotiationReply : public testing::TestWithParam<NegotiationCase>
 {

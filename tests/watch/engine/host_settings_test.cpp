@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 
 TEST(HostSettings, NewHostHasTheDefaults)
@@ -30,6 +31,11 @@ struct CommandCase
     const char* Expression;
     const char* Expected;
 };
+
+void PrintTo(const CommandCase& c, std::ostream* os)
+{
+    *os << "flavour " << c.Flavour << ", filter " << c.FilterMode;
+}
 
 class BuildCommandTest : public testing::TestWithParam<CommandCase>
 {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace
@@ -13,6 +14,11 @@ struct IntegerCase
     std::string text;
     std::optional<int32_t> value; // nullopt: not an integer
 };
+
+void PrintTo(const IntegerCase& c, std::ostream* os)
+{
+    *os << '"' << c.text << '"';
+}
 
 class DialogIntegerTest : public ::testing::TestWithParam<IntegerCase>
 {
