@@ -8,13 +8,6 @@
 
 namespace
 {
-IlvTelnet* CreateTelnetThroughRuntime()
-{
-    IlvTelnet* telnet = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IlvTelnet, reinterpret_cast<void**>(&telnet));
-    return SUCCEEDED(hr) ? telnet : nullptr;
-}
 
 // Hands one of the record's 8-bit texts to a wide property setter.
 template <std::size_t N, class Setter> void PutText(const char (&field)[N], Setter setter)
@@ -24,7 +17,32 @@ template <std::size_t N, class Setter> void PutText(const char (&field)[N], Sett
 }
 } // namespace
 
+HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* /*host*/, IlvTelnet** telnet,
+                                                 std::string* reason)
+{
+    *telnet = nullptr;
+    const HRESULT hr = CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IlvTelnet, reinterpret_cast<void**>(telnet));
+    if (FAILED(hr) && reason != nullptr)
+        *reason = hr == REGDB_E_CLASSNOTREG
+                      ? "the telnet component Lanvex.lvTelnet is not registered"
+                      : "the telnet component Lanvex.lvTelnet cannot be created";
+    return hr;
+}
+
 CWatchEngine::CWatchEngine() : m_factory(CreateTelnetThroughRuntime) {}
+
+std::string CWatchEngine::GetLastFailure() const
+{
+    std::lock_guard<std::mutex> guard(m_failureMutex);
+    return m_lastFailure;
+}
+
+void CWatchEngine::SetLastFailure(std::string reason)
+{
+    std::lock_guard<std::mutex> guard(m_failureMutex);
+    m_lastFailure = std::move(reason);
+}
 
 CWatchEngine::~CWatchEngine()
 {
@@ -68,7 +86,14 @@ void CWatchEngine::Post(uint32_t message, intptr_t wParam, intptr_t lParam)
 void CWatchEngine::Run()
 {
     const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    m_telnet = m_factory ? m_factory() : nullptr;
+    m_telnet = nullptr;
+    m_createReason.clear();
+    m_createResult = m_factory ? m_factory(m_host, &m_telnet, &m_createReason) : E_NOINTERFACE;
+    if (FAILED(m_createResult) && m_telnet != nullptr)
+    {
+        m_telnet->Release();
+        m_telnet = nullptr;
+    }
     m_stopEvent.Reset();
 
     // Whatever ends the run, the user interface hears status 5 so its Watch command comes back.
@@ -123,6 +148,12 @@ int CWatchEngine::Refresh()
     if (m_host == nullptr || OpenConnection() != 0)
     {
         CloseConnection();
+        if (m_telnet == nullptr)
+            SetLastFailure(m_createReason.empty() ? "no session component" : m_createReason);
+        else if (m_host == nullptr)
+            SetLastFailure("no host");
+        else
+            SetLastFailure("the host did not accept the connection or the login");
         return kRefreshNoConnection;
     }
     BuildCommand(*m_host);
@@ -131,7 +162,11 @@ int CWatchEngine::Refresh()
     if (m_host->KeepConnectionOpen == 0 || FAILED(executed))
         CloseConnection();
     if (FAILED(executed))
+    {
+        SetLastFailure("the ps command failed");
         return kRefreshPsFailed;
+    }
+    SetLastFailure({});
 
     char* output = nullptr;
     SHORT shortSize = 0;

@@ -12,15 +12,23 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <string>
+
+#include "platform/com/hresult.h"
 
 struct IlvTelnet;
 
 class CWatchEngine : public CWorkerThread
 {
   public:
-    // Creates an instance of the telnet component (one reference, released by the engine);
-    // returns null when it cannot. By default it goes through the component runtime.
-    using TelnetFactory = std::function<IlvTelnet*()>;
+    // Creates the session component for one run of the given host (one reference, released by
+    // the engine). On failure it returns the failure and may leave a reason in *reason.
+    using TelnetFactory =
+        std::function<HRESULT(const HostSettings* host, IlvTelnet** telnet, std::string* reason)>;
+    // The default: lvTelnet through the component runtime.
+    static HRESULT CreateTelnetThroughRuntime(const HostSettings* host, IlvTelnet** telnet,
+                                              std::string* reason);
 
     CWatchEngine();
     // Stops a running worker and waits for it, so nothing outlives the engine.
@@ -45,6 +53,10 @@ class CWatchEngine : public CWorkerThread
     CThreadLock& GetLock() { return m_lock; }
     COwningPtrArray<ProcessRow>& GetSnapshot() { return m_snapshot; }
 
+    // Why the last refresh could not connect or run ps (empty after a refresh that worked);
+    // safe to call from any thread.
+    std::string GetLastFailure() const;
+
     // Tests replace the component and shorten the one-second tick.
     void SetTelnetFactory(TelnetFactory factory) { m_factory = std::move(factory); }
     void SetTickMilliseconds(int ms) { m_tickMs = ms; }
@@ -54,6 +66,7 @@ class CWatchEngine : public CWorkerThread
     int OpenConnection();
     void CloseConnection();
     void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
+    void SetLastFailure(std::string reason);
 
   private:
     COwningPtrArray<ProcessRow> m_snapshot;
@@ -65,5 +78,9 @@ class CWatchEngine : public CWorkerThread
     std::atomic<IWatchNotifySink*> m_sink{nullptr};
     std::atomic<bool> m_closing{false}; // the engine is being destroyed: end any run at once
     TelnetFactory m_factory;
+    HRESULT m_createResult = S_OK; // the factory's answer for this run
+    std::string m_createReason;
+    mutable std::mutex m_failureMutex;
+    std::string m_lastFailure;
     int m_tickMs = 1000;
 };

@@ -39,8 +39,12 @@ class WatchEngineTest : public testing::Test
         m_engine->SetTickMilliseconds(20);
         m_engine->SetHost(&m_host);
         m_engine->SetNotifySink(&m_sink);
-        m_engine->SetTelnetFactory([this]() -> IlvTelnet*
-                                   { return new CFakeTelnet(m_script, m_calls, m_callsMutex); });
+        m_engine->SetTelnetFactory(
+            [this](const HostSettings*, IlvTelnet** telnet, std::string*)
+            {
+                *telnet = new CFakeTelnet(m_script, m_calls, m_callsMutex);
+                return S_OK;
+            });
     }
 
     // Waits (bounded) until pred holds for the notifications so far.
@@ -207,10 +211,17 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
 
 TEST_F(WatchEngineTest, NoComponentMeansUnableToConnectOnEveryRefresh)
 {
-    m_engine->SetTelnetFactory([]() -> IlvTelnet* { return nullptr; });
+    m_engine->SetTelnetFactory(
+        [](const HostSettings*, IlvTelnet** telnet, std::string* reason)
+        {
+            *telnet = nullptr;
+            *reason = "not registered";
+            return REGDB_E_CLASSNOTREG;
+        });
     m_host.RefreshSeconds = 1;
     m_engine->Start();
     ASSERT_TRUE(WaitFor([](const auto& e) { return Count(e, Refreshed(1)) >= 2; }));
+    EXPECT_EQ(m_engine->GetLastFailure(), "not registered");
     m_engine->Stop();
     ASSERT_TRUE(WaitForRunEnds());
     EXPECT_EQ(Count(m_sink.Events(), Refreshed(0)), 0u);

@@ -258,7 +258,12 @@ class HostCommands : public ::testing::Test
         WriteCfg(m_cfg, {"h0", "h1", "h2"});
         m_doc.SetConfigPath(m_cfg);
         m_doc.SetNotifySink(&m_sink);
-        m_doc.Engine().SetTelnetFactory([] { return static_cast<IlvTelnet*>(nullptr); });
+        m_doc.Engine().SetTelnetFactory(
+            [](const HostSettings*, IlvTelnet** telnet, std::string*)
+            {
+                *telnet = nullptr;
+                return REGDB_E_CLASSNOTREG;
+            });
         ASSERT_TRUE(m_doc.NewDocument());
     }
 
