@@ -235,6 +235,21 @@ TEST_F(Activation, DispatchPropertiesAndMethods)
     ref.piVal = &twice;
     EXPECT_EQ(Call(d, u"Twice", DISPATCH_METHOD, {ref}), S_OK);
     EXPECT_EQ(twice, 42); // written through to the caller's storage
+
+    // Floating-point values go in their own registers, between integer ones, and come back.
+    EXPECT_EQ(Call(d, u"Scale", DISPATCH_METHOD, {Int(3), Text("0.5"), Int(100), Text("-0.25")},
+                   &result),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_R8);
+    EXPECT_EQ(result.dblVal, 101.25);
+    VARIANT ratio;
+    VariantInit(&ratio);
+    ratio.vt = VT_R8;
+    ratio.dblVal = 0.75;
+    EXPECT_EQ(Call(d, u"Ratio", DISPATCH_PROPERTYPUT, {ratio}), S_OK);
+    EXPECT_EQ(Call(d, u"Ratio", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_R4);
+    EXPECT_EQ(result.fltVal, 0.75f);
     probe->Release();
 }
 
