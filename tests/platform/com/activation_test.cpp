@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
+#include <thread>
 
 namespace
 {
@@ -356,13 +358,27 @@ TEST_F(Activation, ModuleStaysWhileUsedAndUnloadsWhenIdle)
               S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     factory->Release();
+
+    // Idle now: unloaded only once it has stayed idle for the whole delay, counted afresh after
+    // any use.
     CoFreeUnusedLibraries();
+    EXPECT_EQ(ComrtLoadedModuleCount(), 1u); // the default delay is minutes
+    constexpr DWORD kDelay = 50;
+    CoFreeUnusedLibrariesEx(kDelay, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDelay + 10));
+    Create()->Release(); // used again
+    CoFreeUnusedLibrariesEx(kDelay, 0);
+    EXPECT_EQ(ComrtLoadedModuleCount(), 1u) << "a use restarts the idle time";
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDelay + 10));
+    CoFreeUnusedLibrariesEx(kDelay, 0);
     EXPECT_EQ(ComrtLoadedModuleCount(), 0u);
     EXPECT_EQ(dlopen(PROBE_SERVER_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
 
     probe = Create(); // loads again
     ASSERT_NE(probe, nullptr);
     probe->Release();
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_EQ(ComrtLoadedModuleCount(), 0u) << "no delay asked for";
 }
 
 TEST_F(Activation, RegisteringTwiceKeepsOneCopyAndUnregisteringKeepsClsid)
