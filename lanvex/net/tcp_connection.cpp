@@ -35,8 +35,11 @@ bool ResolveHost(const std::optional<std::string>& host, in_addr* pAddress)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     const char* pszNode = (host && !host->empty()) ? host->c_str() : nullptr;
+    // Without a name the lookup needs a service to answer at all; it then gives the loopback
+    // address.
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* pResult = nullptr;
-    if (getaddrinfo(pszNode, nullptr, &hints, &pResult) != 0 || pResult == nullptr)
+    if (getaddrinfo(pszNode, pszNode ? nullptr : "0", &hints, &pResult) != 0 || pResult == nullptr)
         return false;
     *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
     freeaddrinfo(pResult);
