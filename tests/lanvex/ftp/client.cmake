@@ -15,3 +15,15 @@ if(TARGET lanvex_ftp)
   vigil_warnings(lanvex_ftp_client_tests)
   gtest_discover_tests(lanvex_ftp_client_tests PROPERTIES LABELS threads TIMEOUT 120)
 endif()
+
+# The module as the runtime loads it, against vsftpd from scripts/peers (skipped without it).
+if(TARGET lanvex AND TARGET comreg AND TARGET comcall)
+  add_executable(lanvex_ftp_server_tests ${CMAKE_CURRENT_LIST_DIR}/ftp_server_test.cpp)
+  target_link_libraries(lanvex_ftp_server_tests PRIVATE comrt GTest::gtest_main)
+  target_compile_definitions(lanvex_ftp_server_tests PRIVATE
+    LANVEX_MODULE_PATH="$<TARGET_FILE:lanvex>" COMREG_PATH="$<TARGET_FILE:comreg>"
+    COMCALL_PATH="$<TARGET_FILE:comcall>")
+  add_dependencies(lanvex_ftp_server_tests lanvex comreg comcall)
+  vigil_warnings(lanvex_ftp_server_tests)
+  gtest_discover_tests(lanvex_ftp_server_tests PROPERTIES TIMEOUT 120)
+endif()
