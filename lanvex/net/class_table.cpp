@@ -1,6 +1,7 @@
 // The creatable classes of the server, in registration order, with their identities and scripts.
 #include "lanvex/net/class_table.h"
 
+#include "lanvex/ftp/ftp_client.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/telnet_session.h"
@@ -11,9 +12,11 @@ namespace lanvex
 namespace
 {
 
-// Rows of the FTP client (101), cache (103) and file operation (104) come before lvTelnet as
-// those components join the library.
+// Rows of the cache (103) and file operation (104) come between the FTP client and lvTelnet
+// as those components join the library.
 ClassTableRow g_classes[] = {
+    {&CLSID_lvFTPClient, "lvFTPClient", "Lanvex.lvFTPClient.1", "Lanvex.lvFTPClient", 101,
+     &CreateComponent<lvFTPClient>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
 };
