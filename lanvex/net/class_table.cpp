@@ -1,6 +1,7 @@
 // The creatable classes of the server, in registration order, with their identities and scripts.
 #include "lanvex/net/class_table.h"
 
+#include "lanvex/ftp/cache.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/telnet_session.h"
@@ -14,6 +15,8 @@ namespace
 // Rows of the FTP client (101), cache (103) and file operation (104) come before lvTelnet as
 // those components join the library.
 ClassTableRow g_classes[] = {
+    {&CLSID_lvCache, "lvCache", "Lanvex.lvCache.1", "Lanvex.lvCache", 103,
+     &CreateComponent<lvCache>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
 };
