@@ -3,6 +3,7 @@
 
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/secure_shell.h"
 #include "lanvex/net/telnet_session.h"
 
 namespace lanvex
@@ -16,6 +17,8 @@ namespace
 ClassTableRow g_classes[] = {
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
+    {&CLSID_lvSecureShell, "lvSecureShell", "Lanvex.lvSecureShell.1", "Lanvex.lvSecureShell", 109,
+     &CreateComponent<lvSecureShell>, nullptr},
 };
 
 } // namespace
