@@ -5,6 +5,7 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/secure_shell.h"
 #include "lanvex/net/telnet_session.h"
 
 namespace lanvex
@@ -21,6 +22,8 @@ ClassTableRow g_classes[] = {
      &CreateComponent<lvCache>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
+    {&CLSID_lvSecureShell, "lvSecureShell", "Lanvex.lvSecureShell.1", "Lanvex.lvSecureShell", 109,
+     &CreateComponent<lvSecureShell>, nullptr},
 };
 
 } // namespace
