@@ -194,6 +194,8 @@ struct TraceSink
     std::mutex Lock;
     int Fd = -1;
     bool OwnsFd = false;
+    // Only a regular file is capped and moved aside; a device or a pipe is never renamed.
+    bool Rotates = false;
     std::string Path;
     std::size_t Cap = kWireTraceFileCap;
     std::size_t Size = 0;
@@ -204,6 +206,7 @@ struct TraceSink
             ::close(Fd);
         Fd = -1;
         OwnsFd = false;
+        Rotates = false;
     }
     // The module may be unloaded and loaded again: no descriptor left behind.
     ~TraceSink() { Close(); }
@@ -241,13 +244,14 @@ void Append(TraceSink& sink, const std::string& block)
 {
     if (sink.Fd < 0)
         return;
-    if (sink.OwnsFd && sink.Size > 0 && sink.Size + block.size() > sink.Cap)
+    if (sink.Rotates && sink.Size > 0 && sink.Size + block.size() > sink.Cap)
     {
         const std::string older = sink.Path + ".1";
         sink.Close();
         ::rename(sink.Path.c_str(), older.c_str());
         sink.Fd = OpenTraceFile(sink.Path);
         sink.OwnsFd = sink.Fd >= 0;
+        sink.Rotates = sink.OwnsFd;
         sink.Size = 0;
         if (sink.Fd < 0)
         {
@@ -384,8 +388,11 @@ bool ConfigureWireTrace(const char* target, std::size_t cap)
         struct stat info
         {
         };
-        if (::fstat(sink.Fd, &info) == 0)
+        if (::fstat(sink.Fd, &info) == 0 && S_ISREG(info.st_mode))
+        {
+            sink.Rotates = true;
             sink.Size = static_cast<std::size_t>(info.st_size);
+        }
     }
     detail::g_wireTraceState.store(2, std::memory_order_relaxed);
     return true;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -217,6 +219,23 @@ TEST_F(WireTraceFileTest, FullFileMovesAsideAndTheTraceGoesOn)
     // Whole lines only, in both files.
     EXPECT_EQ(ReadFile(m_file).back(), '\n');
     EXPECT_EQ(ReadFile(m_dir / "trace.log.1").back(), '\n');
+}
+
+TEST_F(WireTraceFileTest, APipeIsWrittenButNeverMovedAside)
+{
+    // A device such as /dev/null behaves the same; a pipe can be made without privileges.
+    ASSERT_EQ(::mkfifo(m_file.c_str(), 0600), 0);
+    const int reader = ::open(m_file.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(lanvex::ConfigureWireTrace(m_file.c_str(), 100));
+    for (int i = 0; i < 20; ++i)
+        lanvex::TraceWireBytes("lvTelnet", kSend, ETraceFormat::Text, "ps auxw\r\n", 9);
+    lanvex::ConfigureWireTrace(nullptr);
+    char buffer[8192];
+    EXPECT_GT(::read(reader, buffer, sizeof buffer), 20 * 40);
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(m_file));
+    EXPECT_FALSE(fs::exists(m_dir / "trace.log.1"));
 }
 
 TEST_F(WireTraceFileTest, OffOrUnopenableWritesNothing)
