@@ -110,6 +110,16 @@ const std::vector<InterfaceRow>& Interfaces()
                Fn(19, 9, "GetOutput", "char** lpszOutput, short* nSize", "method GetOutput")})},
         {"IlvTelnet2", IID_IlvTelnet2,
          Fn(20, 10, "GetOutputSize", "[out,retval] long* pSize", "method GetOutputSize")},
+        {"IlvFTPClient2", IID_IlvFTPClient2,
+         Rows({Fn(37, 28, "GetFileCount32", "[out,retval] long* pCount", "method GetFileCount32"),
+               Fn(38, 29, "GetEntryName", "long nId, [out,retval] BSTR* pName",
+                  "method GetEntryName"),
+               Fn(39, 30, "GetEntrySize", "long nId, [out,retval] int64* pSize",
+                  "method GetEntrySize"),
+               Fn(40, 31, "GetEntryIsDirectory", "long nId, [out,retval] long* pIsDir",
+                  "method GetEntryIsDirectory"),
+               {{41, 32, Get, "LastReplyCode", "[out,retval] long*", "property LastReplyCode"}},
+               {{42, 33, Get, "LastReplyText", "[out,retval] BSTR*", "property LastReplyText"}}})},
     };
     return rows;
 }
@@ -124,10 +134,11 @@ struct CoclassRow
 const std::vector<CoclassRow>& Coclasses()
 {
     static const std::vector<CoclassRow> rows = {
-        {"lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient"}},
+        {"lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2"}},
         {"lvCache", CLSID_lvCache, {"IlvCache"}},
         {"lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile"}},
         {"lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}},
+        {"lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"}},
     };
     return rows;
 }
@@ -142,6 +153,7 @@ std::string TypeText(const TYPEDESC& type)
     case VT_UI1: return "unsigned char";
     case VT_I2: return "short";
     case VT_I4: return "long";
+    case VT_I8: return "int64";
     default: return "vt" + std::to_string(type.vt);
     }
 }
@@ -332,6 +344,7 @@ TEST(LanvexScripts, EachScriptWritesItsClassIdentity)
         {104, "lvFTPShellFile", "{7D41B214-4E2C-11D3-8A37-02C4D18E5B90}"},
         {105, "lvFTPShellFileDlg", "{7D41B216-4E2C-11D3-8A37-02C4D18E5B90}"},
         {108, "lvTelnet", "{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}"},
+        {109, "lvSecureShell", "{46374BC6-5DEB-41DA-BAAC-755E548340F6}"},
     };
     for (const Case& c : cases)
     {
