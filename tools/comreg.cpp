@@ -84,10 +84,10 @@ int main(int argc, char** argv)
     // runtime's count of failed hive writes tells the truth.
     const unsigned long failuresBefore = ComrtRegistryWriteFailures();
     HRESULT hr = fn();
-    const bool hiveUnchanged = ComrtRegistryWriteFailures() != failuresBefore;
+    const bool hiveWriteFailed = ComrtRegistryWriteFailures() != failuresBefore;
     std::string detail = ComrtLastErrorText();
     CoUninitialize();
-    if (SUCCEEDED(hr) && !hiveUnchanged)
+    if (SUCCEEDED(hr) && !hiveWriteFailed)
     {
         std::printf("%s in %s succeeded (%s).\n", entry, module.c_str(), HResultHex(hr).c_str());
         return 0;
