@@ -71,10 +71,11 @@ TEST_F(Tools, RegisterCallAndUnregister)
     EXPECT_NE(reg.Out.find("succeeded"), std::string::npos);
 
     ToolRun call = Comcall("ComrtTest.Probe Name=hello Name 'Count=\"7\"' Count 'Add(2, 3)' "
-                       "'Concat(\"a, b\", 1)' Enabled=-1 Enabled IsReady Total=5");
+                       "'Concat(\"a, b\", 1)' Enabled=-1 Enabled IsReady Total=5 "
+                       "'Scale(3, 0.5, 100, -0.25)' Ratio=1e-3 Ratio");
     EXPECT_EQ(call.Status, 0);
     EXPECT_EQ(call.Out, "0x00000000\nhello\n0x00000000\n7\n5\na, b1\n0x00000000\nTrue\n"
-                        "0x00000001\n0x00000000\n");
+                        "0x00000001\n0x00000000\n101.25\n0x00000000\n0.001\n");
 
     // The first failure stops the run with its error object's description.
     call = Comcall("ComrtTest.Probe.1 'Fail(\"550 gone\")' Name");
