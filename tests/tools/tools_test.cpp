@@ -185,6 +185,7 @@ TEST_F(Tools, FailuresAreReportedNotSurvivedBySignal)
     EXPECT_EQ(reg.Status, 1);
     EXPECT_NE(reg.Out.find("past the end of the file"), std::string::npos) << reg.Out;
     const std::string server = "CLSID\\" + GuidToString(CLSID_Probe) + "\\InprocServer32";
-    ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, cut.c_str(), 0), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, cut.c_str(), 0),
+              ERROR_SUCCESS);
     EXPECT_EQ(Comcall("ComrtTest.Probe Name").Status, 1);
 }

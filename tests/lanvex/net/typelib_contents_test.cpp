@@ -36,7 +36,8 @@ struct InterfaceRow
 {
     const char* Name;
     IID Iid;
-    std::vector<Member> Members; // in slot order; a derived interface's first slot follows its base's last
+    // In slot order; a derived interface's first slot follows its base's last.
+    std::vector<Member> Members;
 
 };
 
@@ -78,7 +79,8 @@ const std::vector<InterfaceRow>& Interfaces()
                Fn(23, 13, "RenameFile", "BSTR oldFile, BSTR newFile", "method RenameFile"),
                Prop(24, 14, "DataPort", "short"), Fn(26, 15, "SetPassive", "", "method SetPassive"),
                Fn(27, 17, "SetType", "long bbinary", "method SetType"),
-               Fn(28, 20, "WriteFile", "BSTR bstrLocalFile, BSTR bstrRemoteFile", "method WriteFile"),
+               Fn(28, 20, "WriteFile", "BSTR bstrLocalFile, BSTR bstrRemoteFile",
+                  "method WriteFile"),
                Fn(29, 21, "ReadFile", "BSTR bstrRemoteFile, BSTR bstrLocalFile", "method ReadFile"),
                Fn(30, 22, "ReadCurrDir", "", "method ReadDir"),
                Fn(31, 23, "GetFileCount", "short* pCount", "method GetFileCount"),
@@ -90,7 +92,8 @@ const std::vector<InterfaceRow>& Interfaces()
          Rows({Prop(7, 1, "Type", "short"), Fn(9, 2, "Open", "", "method Open"),
                Fn(10, 3, "Close", "", "method Close"), Prop(11, 4, "CacheName", "BSTR"),
                Fn(13, 5, "Write", "unsigned char* lpszData, long* nSize", "method Write"),
-               Fn(14, 6, "Commit", "", "method Commit"), Fn(15, 7, "RollBack", "", "method RollBack"),
+               Fn(14, 6, "Commit", "", "method Commit"),
+               Fn(15, 7, "RollBack", "", "method RollBack"),
                Fn(16, 8, "Read", "unsigned char* lpszData, long* nSize", "method Read"),
                Fn(17, 9, "GetEOF", "long* bEOF", "method GetEOF")})},
         {"IlvFTPShellFile", IID_IlvFTPShellFile,
@@ -259,7 +262,8 @@ TEST_F(LanvexTypeLib, EveryInterfaceMemberAsDesigned)
         ASSERT_EQ(info->GetTypeAttr(&ta), S_OK);
         EXPECT_EQ(ta->guid, row.Iid);
         EXPECT_EQ(ta->typekind, TKIND_INTERFACE);
-        EXPECT_EQ(ta->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
+        EXPECT_EQ(ta->wTypeFlags,
+                  TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
         EXPECT_EQ(ta->wMajorVerNum, 0);
         EXPECT_EQ(ta->wMinorVerNum, 0);
         EXPECT_EQ(ta->cbSizeVft, (row.Members.back().Slot + 1) * sizeof(void*));
