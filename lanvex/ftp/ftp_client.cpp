@@ -71,6 +71,18 @@ struct CFileCloser
 };
 using CLocalFile = std::unique_ptr<FILE, CFileCloser>;
 
+// The local side of a transfer goes through a large stream buffer, so that the network's small
+// blocks do not each become a file system call.
+constexpr size_t kLocalBuffer = size_t{1} << 20;
+
+CLocalFile OpenLocal(const std::string& name, const char* pszMode)
+{
+    CLocalFile file(std::fopen(name.c_str(), pszMode));
+    if (file)
+        std::setvbuf(file.get(), nullptr, _IOFBF, kLocalBuffer);
+    return file;
+}
+
 std::string Seconds(int nMilliseconds)
 {
     return std::to_string((nMilliseconds + 999) / 1000) + " s";
@@ -503,15 +515,21 @@ HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string
 {
     try
     {
+        using Clock = std::chrono::steady_clock;
         std::unique_ptr<char[]> block(new char[kTransferBlock]);
         for (;;)
         {
-            if (!data.WaitReadable())
+            // Receive waits itself; an empty receive that took the whole wait was a silence,
+            // one that came sooner the server's close.
+            const auto start = Clock::now();
+            const int nRead = data.ReceivePending(block.get(), kTransferBlock);
+            if (nRead <= 0)
+            {
+                if (Clock::now() - start < std::chrono::milliseconds(m_nTimeout))
+                    return S_OK;
                 return Fail(E_FAIL, "The data connection was silent for " + Seconds(m_nTimeout) +
                                         "; the transfer is incomplete");
-            const int nRead = data.Receive(block.get(), kTransferBlock);
-            if (nRead <= 0)
-                return S_OK;
+            }
             if (pLocal != nullptr &&
                 std::fwrite(block.get(), 1, static_cast<size_t>(nRead), pLocal) !=
                     static_cast<size_t>(nRead))
@@ -566,7 +584,7 @@ HRESULT lvFTPClient::WriteFile(BSTR bstrLocalFile, BSTR bstrRemoteFile)
         return RefuseLine(built);
     // The local file first: once STOR goes out, the server replaces the remote file.
     const std::string localName = Narrow(bstrLocalFile).value_or(std::string());
-    CLocalFile local(std::fopen(localName.c_str(), "rb"));
+    CLocalFile local = OpenLocal(localName, "rb");
     if (!local)
         return Fail(E_HANDLE, "The local file could not be opened");
 
@@ -603,7 +621,7 @@ HRESULT lvFTPClient::ReadFile(BSTR bstrRemoteFile, BSTR bstrLocalFile)
     if (hr != S_OK)
         return hr;
     // Only now, with the server's consent, is the local file created or truncated.
-    CLocalFile local(std::fopen(localName.c_str(), "wb"));
+    CLocalFile local = OpenLocal(localName, "wb");
     HRESULT hrData = S_OK;
     if (!local)
         hrData = Fail(E_HANDLE, "The local file could not be created");
