@@ -300,6 +300,10 @@ HRESULT lvFTPClient::CommandLine(const char* pLine, size_t nLength)
     {
         return Fail(E_FAIL, "The control connection failed");
     }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvFTPClient::ReadReply()
@@ -509,6 +513,10 @@ HRESULT lvFTPClient::FinishTransfer(bool bFinished)
     {
         return Fail(E_FAIL, "The control connection failed");
     }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string* pListing)
@@ -546,6 +554,10 @@ HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string
     {
         return Fail(E_FAIL, "The data connection failed");
     }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvFTPClient::SendData(CTcpConnection& data, FILE* pLocal)
@@ -571,6 +583,10 @@ HRESULT lvFTPClient::SendData(CTcpConnection& data, FILE* pLocal)
     catch (const CExpSocket&)
     {
         return Fail(E_FAIL, "The data connection failed");
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
     }
 }
 
