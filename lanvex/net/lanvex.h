@@ -23,6 +23,8 @@ constexpr CLSID CLSID_lvFTPClient = MakeGuid("{E2057CB0-48B9-11D3-8C5A-02B3E4F6A
 constexpr CLSID CLSID_lvCache = MakeGuid("{3B6E1F08-6D25-11D3-9E41-02A95C7D8E16}");
 constexpr CLSID CLSID_lvFTPShellFile = MakeGuid("{7D41B214-4E2C-11D3-8A37-02C4D18E5B90}");
 constexpr CLSID CLSID_lvTelnet = MakeGuid("{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}");
+// The same session interfaces over SSH.
+constexpr CLSID CLSID_lvSecureShell = MakeGuid("{46374BC6-5DEB-41DA-BAAC-755E548340F6}");
 
 // Telnet session: logs in, runs one command at a time, hands back the raw reply.
 struct IlvTelnet : public IDispatch

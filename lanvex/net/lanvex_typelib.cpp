@@ -195,7 +195,8 @@ TypeLibDesc MakeLanvexTypeLibDesc()
     desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2"}),
                       Coclass("lvCache", CLSID_lvCache, {"IlvCache"}),
                       Coclass("lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile"}),
-                      Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"})};
+                      Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}),
+                      Coclass("lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"})};
     return desc;
 }
 
