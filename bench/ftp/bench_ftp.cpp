@@ -101,14 +101,11 @@ private:
             for (size_t n = 0; n < kTransferSize; n += block.size())
                 out.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
-        // A directory of 100,000 empty files, made once and kept for later runs.
+        // A directory of 100,000 empty files, removed again at exit.
         const fs::path many = fs::path(Home) / "bench-many";
-        if (!fs::exists(many / ("f" + std::to_string(kListingLines - 1))))
-        {
-            fs::create_directories(many);
-            for (int i = 0; i < kListingLines; ++i)
-                std::ofstream(many / ("f" + std::to_string(i)));
-        }
+        fs::create_directories(many);
+        for (int i = 0; i < kListingLines; ++i)
+            std::ofstream(many / ("f" + std::to_string(i)));
         Ready = true;
     }
     ~CPeer()
@@ -120,6 +117,7 @@ private:
             fs::remove(fs::path(Home) / "bench-down.bin", ignored);
             fs::remove(fs::path(Home) / "bench-up.bin", ignored);
             fs::remove(fs::path(Home) / "bench-up-curl.bin", ignored);
+            fs::remove_all(fs::path(Home) / "bench-many", ignored);
         }
     }
 };
