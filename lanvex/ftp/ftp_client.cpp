@@ -523,17 +523,14 @@ HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string
 {
     try
     {
-        using Clock = std::chrono::steady_clock;
         std::unique_ptr<char[]> block(new char[kTransferBlock]);
         for (;;)
         {
-            // Receive waits itself; an empty receive that took the whole wait was a silence,
-            // one that came sooner the server's close.
-            const auto start = Clock::now();
+            // The server's close ends the data; a wait that passes without data is a stall.
             const int nRead = data.ReceivePending(block.get(), kTransferBlock);
             if (nRead <= 0)
             {
-                if (Clock::now() - start < std::chrono::milliseconds(m_nTimeout))
+                if (data.PeerClosed())
                     return S_OK;
                 return Fail(E_FAIL, "The data connection was silent for " + Seconds(m_nTimeout) +
                                         "; the transfer is incomplete");

@@ -207,6 +207,7 @@ int CTcpConnection::ReceivePending(void* pBuffer, int nCapacity)
         if (nRead > 0)
         {
             m_bEnd = false;
+            m_bPeerClosed = false;
             return static_cast<int>(nRead);
         }
     }
