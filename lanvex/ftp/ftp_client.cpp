@@ -369,9 +369,10 @@ HRESULT lvFTPClient::Connect()
         m_control.Open(address ? address->c_str() : nullptr, m_nPort);
         if (!m_control.HasSocket())
             return Fail(E_ABORT, "The server's address could not be resolved");
-        // The greeting: "120" (ready soon) comes before the real one.
+        // The greeting; a "120" (ready soon) comes before the real one, and only one is waited
+        // out, so a server repeating it cannot hold the caller.
         HRESULT hr = ReadReply();
-        while (SUCCEEDED(hr) && m_lastReply.IsPreliminary())
+        if (SUCCEEDED(hr) && m_lastReply.IsPreliminary())
             hr = ReadReply();
         if (FAILED(hr))
             return E_ABORT; // the description is in place
