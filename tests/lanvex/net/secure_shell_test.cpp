@@ -1,5 +1,6 @@
 // lvSecureShell: the reply framing, and the component through the runtime against the real sshd
 // that scripts/peers starts (logins, host keys, ps, a connection the server drops, psvigil-cli).
+#include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/secure_shell.h"
 
@@ -7,11 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +58,28 @@ TEST(SecureShellReply, HostNameWithoutTheScheme)
     EXPECT_EQ(lanvex::SecureShellHostName("SSH://h"), "h");
     EXPECT_EQ(lanvex::SecureShellHostName("h.example"), "h.example");
     EXPECT_EQ(lanvex::SecureShellHostName("ssh:/h"), "ssh:/h");
+}
+
+// A host that takes the connection and never says a word: Connect gives up on its own.
+TEST(SecureShellConnect, SilentHostTimesOut)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 1), 0); // the kernel completes the handshake; nobody answers
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    void* pv = nullptr;
+    ASSERT_EQ(lanvex::CreateComponent<lanvex::lvSecureShell>(nullptr, IID_IlvTelnet, &pv), S_OK);
+    IlvTelnet* session = static_cast<IlvTelnet*>(pv);
+    session->put_Address(CComBSTR(u"127.0.0.1"));
+    session->put_Port(static_cast<SHORT>(ntohs(address.sin_port)));
+    EXPECT_EQ(session->Connect(), E_FAIL);
+    EXPECT_EQ(session->IsConnected(), S_FALSE);
+    session->Release();
+    ::close(listener);
 }
 
 std::string ReadText(const fs::path& path)
