@@ -2,7 +2,7 @@
 #include "watch/ui/options_pages.h"
 
 #include "watch/ui/dialog_integer.h"
-#include "watch/ui/dialog_units.h"
+#include "platform/ui/dialog_units.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
