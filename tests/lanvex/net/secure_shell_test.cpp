@@ -3,6 +3,7 @@
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/secure_shell.h"
+#include "lanvex/net/session_cancel.h"
 
 #include "platform/com/comrt.h"
 
@@ -16,7 +17,9 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,8 +63,24 @@ TEST(SecureShellReply, HostNameWithoutTheScheme)
     EXPECT_EQ(lanvex::SecureShellHostName("ssh:/h"), "ssh:/h");
 }
 
-// A host that takes the connection and never says a word: Connect gives up on its own.
-TEST(SecureShellConnect, SilentHostTimesOut)
+std::string ErrorDescription()
+{
+    IErrorInfo* info = nullptr;
+    std::string description;
+    if (GetErrorInfo(0, &info) == S_OK && info != nullptr)
+    {
+        BSTR text = nullptr;
+        info->GetDescription(&text);
+        description = text ? WideToNarrow(std::u16string_view(text, SysStringLen(text))) : "";
+        SysFreeString(text);
+        info->Release();
+    }
+    return description;
+}
+
+// A host that takes the connection and never says a word: Connect gives up at its time-out, or
+// as soon as the client signals its cancel descriptor.
+TEST(SecureShellConnect, SilentHostEndsByTimeOutOrCancel)
 {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -69,16 +88,41 @@ TEST(SecureShellConnect, SilentHostTimesOut)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(::listen(listener, 1), 0); // the kernel completes the handshake; nobody answers
+    ASSERT_EQ(::listen(listener, 4), 0); // the kernel completes the handshake; nobody answers
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    void* pv = nullptr;
-    ASSERT_EQ(lanvex::CreateComponent<lanvex::lvSecureShell>(nullptr, IID_IlvTelnet, &pv), S_OK);
-    IlvTelnet* session = static_cast<IlvTelnet*>(pv);
-    session->put_Address(CComBSTR(u"127.0.0.1"));
-    session->put_Port(static_cast<SHORT>(ntohs(address.sin_port)));
-    EXPECT_EQ(session->Connect(), E_FAIL);
-    EXPECT_EQ(session->IsConnected(), S_FALSE);
-    session->Release();
+    const int cancel = ::eventfd(0, EFD_CLOEXEC);
+    for (const bool bCancel : {false, true})
+    {
+        SCOPED_TRACE(bCancel ? "cancelled" : "timed out");
+        void* pv = nullptr;
+        ASSERT_EQ(lanvex::CreateComponent<lanvex::lvSecureShell>(nullptr, IID_IlvTelnet, &pv),
+                  S_OK);
+        IlvTelnet* session = static_cast<IlvTelnet*>(pv);
+        IlvCancel* canceller = nullptr;
+        ASSERT_EQ(session->QueryInterface(IID_IlvCancel, reinterpret_cast<void**>(&canceller)),
+                  S_OK);
+        canceller->SetCancelDescriptor(cancel);
+        canceller->Release();
+        session->put_Address(CComBSTR(u"127.0.0.1"));
+        session->put_Port(static_cast<SHORT>(ntohs(address.sin_port)));
+        std::thread signaller;
+        if (bCancel)
+            signaller = std::thread(
+                [cancel]
+                {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    const uint64_t one = 1;
+                    EXPECT_EQ(::write(cancel, &one, sizeof one), 8);
+                });
+        EXPECT_EQ(session->Connect(), E_FAIL);
+        EXPECT_NE(ErrorDescription().find(bCancel ? ": cancelled" : "no answer within 10 seconds"),
+                  std::string::npos);
+        EXPECT_EQ(session->IsConnected(), S_FALSE);
+        if (signaller.joinable())
+            signaller.join();
+        session->Release();
+    }
+    ::close(cancel);
     ::close(listener);
 }
 
@@ -185,15 +229,8 @@ class RealSshServer : public testing::Test
         m_session->put_Password(CComBSTR(std::string_view(password)));
         m_session->put_Port(static_cast<SHORT>(std::stoi(port)));
         const HRESULT hr = m_session->Connect();
-        IErrorInfo* info = nullptr;
-        if (FAILED(hr) && description != nullptr && GetErrorInfo(0, &info) == S_OK && info)
-        {
-            BSTR text = nullptr;
-            info->GetDescription(&text);
-            *description = text ? WideToNarrow(std::u16string_view(text, SysStringLen(text))) : "";
-            SysFreeString(text);
-            info->Release();
-        }
+        if (FAILED(hr) && description != nullptr)
+            *description = ErrorDescription();
         return hr;
     }
 
