@@ -368,6 +368,12 @@ TEST_F(RealSshServer, PsvigilCliWatchesOnceWithTheUsersKey)
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("sshd: " + m_user.substr(0, 7)), std::string::npos) << output;
     EXPECT_NE(output.find("Refreshed"), std::string::npos) << output;
+    // No terminal, so no cut at 80 columns: this process's row holds its whole command line.
+    std::string commandLine = ReadText("/proc/self/cmdline").substr(0, 255);
+    std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+    while (!commandLine.empty() && commandLine.back() == ' ')
+        commandLine.pop_back();
+    EXPECT_NE(output.find("\t" + commandLine + "\n"), std::string::npos) << commandLine;
 #else
     GTEST_SKIP() << "psvigil-cli is not built";
 #endif
