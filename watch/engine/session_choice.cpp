@@ -17,6 +17,5 @@ SessionChoice ChooseSession(const HostSettings& host)
     choice.Clsid = choice.SecureShell ? &CLSID_lvSecureShell : &CLSID_lvTelnet;
     choice.Component = choice.SecureShell ? "the SSH component Lanvex.lvSecureShell"
                                           : "the telnet component Lanvex.lvTelnet";
-    choice.Address = bScheme ? address.substr(kSecureShellScheme.size()) : address;
     return choice;
 }
