@@ -337,12 +337,11 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         const Clock::time_point deadline = Clock::now() + kExecuteLimit;
         std::string output;
         bool bTimedOut = false;
-        const bool bRan =
-            Pump([&] { return ssh_channel_open_session(channel); }, SSH_AGAIN, deadline) ==
-                SSH_OK &&
-            Pump([&] { return ssh_channel_request_exec(channel, command.c_str()); }, SSH_AGAIN,
-                 deadline) == SSH_OK &&
-            ReadChannel(channel, deadline, output, bTimedOut);
+        const bool bRan = Pump([&] { return ssh_channel_open_session(channel); }, SSH_AGAIN,
+                               deadline) == SSH_OK &&
+                          Pump([&] { return ssh_channel_request_exec(channel, command.c_str()); },
+                               SSH_AGAIN, deadline) == SSH_OK &&
+                          ReadChannel(channel, deadline, output, bTimedOut);
         if (bRan)
         {
             ssh_channel_send_eof(channel);
@@ -350,10 +349,10 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         }
         ssh_channel_free(channel);
         if (!bRan)
-            return Fail(E_FAIL, "The command did not run: " +
-                                    (m_lastWait != WaitEnd::Ready
-                                         ? WaitFailure(kExecuteLimit)
-                                         : std::string(ssh_get_error(m_session))));
+            return Fail(E_FAIL,
+                        "The command did not run: " +
+                            (m_lastWait != WaitEnd::Ready ? WaitFailure(kExecuteLimit)
+                                                          : std::string(ssh_get_error(m_session))));
         std::string reply = FrameSecureShellReply(command, output);
         m_output.assign(reply.begin(), reply.end());
         m_output.push_back('\0');

@@ -26,7 +26,7 @@ std::string FrameSecureShellReply(std::string_view command, std::string_view out
 // The properties, the type information and the error support are lvTelnet's; the session is not.
 class lvSecureShell : public lvTelnet
 {
-public:
+  public:
     // Bounds a connect with its login (shorter than telnet's: no login dialogue to wait out).
     static constexpr std::chrono::seconds kConnectLimit{10};
     // Bounds one command: past it the channel is closed and Execute answers S_FALSE.
@@ -46,7 +46,7 @@ public:
     // The client's descriptor ends the waits of this session, not of the telnet transport.
     STDMETHODIMP SetCancelDescriptor(LONG fd) override;
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     enum class WaitEnd
     {

@@ -9,9 +9,9 @@
 SessionChoice ChooseSession(const HostSettings& host)
 {
     const std::string_view address(host.Address, strnlen(host.Address, sizeof host.Address));
-    const bool bScheme = address.size() >= kSecureShellScheme.size() &&
-                         ::strncasecmp(address.data(), kSecureShellScheme.data(),
-                                       kSecureShellScheme.size()) == 0;
+    const bool bScheme =
+        address.size() >= kSecureShellScheme.size() &&
+        ::strncasecmp(address.data(), kSecureShellScheme.data(), kSecureShellScheme.size()) == 0;
     SessionChoice choice;
     choice.SecureShell = bScheme || host.Port == 22;
     choice.Clsid = choice.SecureShell ? &CLSID_lvSecureShell : &CLSID_lvTelnet;
