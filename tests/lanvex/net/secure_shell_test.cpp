@@ -297,6 +297,30 @@ TEST_F(RealSshServer, NewHostIsRecordedAndAChangedKeyRefused)
     EXPECT_EQ(ReadText(KnownHosts()), changed); // the user decides, not the component
 }
 
+TEST_F(RealSshServer, AgentHoldsTheOnlyKey)
+{
+    const std::string socket = (m_dir / "agent").string();
+    struct CAgentStop // the agent goes whatever the outcome
+    {
+        std::string PidFile;
+        ~CAgentStop()
+        {
+            std::string ignored;
+            RunShell("kill $(cat " + PidFile + ")", &ignored);
+            ::unsetenv("SSH_AUTH_SOCK");
+        }
+    } stop{socket + ".pid"};
+    std::string output;
+    ASSERT_EQ(RunShell("eval $(ssh-agent -s -a " + socket +
+                           ") >/dev/null && echo $SSH_AGENT_PID >" + stop.PidFile +
+                           " && SSH_AUTH_SOCK=" + socket + " ssh-add " + m_key,
+                       &output),
+              0)
+        << output;
+    ::setenv("SSH_AUTH_SOCK", socket.c_str(), 1);
+    EXPECT_EQ(Connect("127.0.0.1", m_port, ""), S_OK); // no key file, no password
+}
+
 TEST_F(RealSshServer, PsShowsThisProcessWithItsWholeCommandLine)
 {
     InstallKey();
