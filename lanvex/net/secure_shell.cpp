@@ -296,6 +296,10 @@ bool lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
     };
     for (;;)
     {
+        // Looked at before the reads: a read can take in the last data and the end together,
+        // and what it buffered must still be collected.
+        const bool bEof = ssh_channel_is_eof(channel) != 0;
+        const bool bClosed = ssh_channel_is_closed(channel) != 0;
         // What the command says on its standard error shows as it would on a terminal.
         int nOut = 0, nError = 0;
         while ((nOut = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, 0)) > 0)
@@ -304,10 +308,10 @@ bool lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
             keep(nError);
         if (nOut == SSH_ERROR || nError == SSH_ERROR)
             return false;
-        if (ssh_channel_is_eof(channel))
+        if (bEof)
             return true;
         // Closed without the end of its output: only whole when the connection still stands.
-        if (ssh_channel_is_closed(channel))
+        if (bClosed)
             return ssh_is_connected(m_session) != 0;
         switch (Wait(deadline))
         {

@@ -347,6 +347,12 @@ TEST_F(RealSshServer, PsShowsThisProcessWithItsWholeCommandLine)
             found = true;
     }
     EXPECT_TRUE(found) << "no line with" << pid << "ending in " << commandLine;
+
+    // Far more than one channel window, and nothing of the tail lost at the channel's end.
+    const std::string count = Run(u"seq 200000", &hr);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(count.size(), std::string("seq 200000\r\n").size() + 1288895 + 200000 + 2);
+    EXPECT_EQ(count.substr(count.size() - 12), "\r\n200000\r\n$ ");
 }
 
 TEST_F(RealSshServer, ConnectionDroppedByTheServerFailsOnceThenLogsInAgain)
