@@ -601,6 +601,12 @@ HRESULT lvFTPClient::WriteFile(BSTR bstrLocalFile, BSTR bstrRemoteFile)
     CLocalFile local = OpenLocal(localName, "rb");
     if (!local)
         return Fail(E_HANDLE, "The local file could not be opened");
+    // Some names open but never read (a folder): one byte is read ahead to find out before
+    // the server is asked to replace anything.
+    const int nFirst = std::fgetc(local.get());
+    if (nFirst == EOF ? std::ferror(local.get()) != 0
+                      : std::ungetc(nFirst, local.get()) == EOF)
+        return Fail(E_HANDLE, "The local file could not be read");
 
     HRESULT hr = SetPassive();
     if (FAILED(hr))
