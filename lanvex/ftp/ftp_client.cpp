@@ -671,7 +671,10 @@ HRESULT lvFTPClient::ReadCurrDir()
     {
         if (!bFinished)
             hrData = ReceiveData(data, nullptr, &listing);
-        ParseFtpListing(listing, m_bFileList != 0, &m_files);
+        if (!ParseFtpListing(listing, m_bFileList != 0, &m_files, kMaxListingEntries) &&
+            SUCCEEDED(hrData))
+            hrData = Fail(E_FAIL, "The listing has more than " +
+                                      std::to_string(kMaxListingEntries) + " entries");
     }
     catch (const std::bad_alloc&)
     {
