@@ -8,10 +8,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <poll.h>
 #include <pwd.h>
 #include <strings.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lanvex
@@ -54,6 +60,123 @@ int NoPassphrase(const char*, char*, size_t, int, int, void*)
 {
     return -1;
 }
+
+// libssh waits on the SSH agent without any bound, so an agent that stops answering (a stale
+// forwarded socket, a stopped process, a full queue) would hold the login forever, past the
+// deadline and the client's cancel. The session therefore gets an agent connection of our own,
+// and while this object lives a watcher cuts it off when the limit passes or the client
+// cancels: libssh then finds the agent gone and goes on with the key files and the password.
+class CAgentWatch
+{
+  public:
+    CAgentWatch(ssh_session session, int cancelFd, std::chrono::steady_clock::time_point limit)
+    {
+        const char* pszPath = std::getenv("SSH_AUTH_SOCK");
+        if (pszPath == nullptr || *pszPath == '\0')
+            return; // no agent
+        // What an agent that is gone looks like: reads end at once, writes are taken (and not
+        // answered with SIGPIPE, which would end the whole program).
+        int gone[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gone) != 0)
+            return;
+        ::shutdown(gone[1], SHUT_WR);
+        m_goneSink = gone[1];
+        const int agentFd = ConnectAgent(pszPath);
+        // Unreachable: libssh must not try again itself, with a connect that would wait.
+        // From here the session owns the descriptor it is given and closes it when it is
+        // freed, which happens only after this object has stopped watching.
+        if (agentFd < 0)
+        {
+            if (ssh_set_agent_socket(session, gone[0]) != SSH_OK)
+                ::close(gone[0]);
+            return;
+        }
+        m_stopFd = ::eventfd(0, EFD_CLOEXEC);
+        const int watchFd = ::dup(agentFd);
+        if (m_stopFd < 0 || watchFd < 0 || ssh_set_agent_socket(session, agentFd) != SSH_OK)
+        {
+            for (const int fd : {agentFd, watchFd, gone[0]})
+                if (fd >= 0)
+                    ::close(fd);
+            return;
+        }
+        m_thread = std::thread(
+            [=, stopFd = m_stopFd]
+            {
+                if (!Watch(stopFd, cancelFd, limit))
+                {
+                    // The session's descriptor becomes the gone agent; the call waiting on the
+                    // real one is woken by its shutdown.
+                    ::dup2(gone[0], agentFd);
+                    ::shutdown(watchFd, SHUT_RDWR);
+                }
+                ::close(watchFd);
+                ::close(gone[0]);
+            });
+    }
+
+    ~CAgentWatch()
+    {
+        if (m_thread.joinable())
+        {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(m_stopFd, &one, sizeof one);
+            m_thread.join();
+        }
+        for (const int fd : {m_stopFd, m_goneSink})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    CAgentWatch(const CAgentWatch&) = delete;
+    CAgentWatch& operator=(const CAgentWatch&) = delete;
+
+  private:
+    static int ConnectAgent(const char* pszPath)
+    {
+        sockaddr_un address{};
+        if (std::strlen(pszPath) >= sizeof address.sun_path)
+            return -1;
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, pszPath, std::strlen(pszPath) + 1);
+        // Without blocking: a listener whose queue is full would otherwise hold the connect.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return -1;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        {
+            ::close(fd);
+            return -1;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK); // as libssh's own would be
+        return fd;
+    }
+
+    // True when the login finished with the agent in time; false when the limit passed or the
+    // client cancelled.
+    static bool Watch(int stopFd, int cancelFd, std::chrono::steady_clock::time_point limit)
+    {
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        for (;;)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  limit - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0)
+                return false;
+            const int nReady = ::poll(fds, cancelFd >= 0 ? 2 : 1,
+                                      static_cast<int>(std::min<long long>(left, 1000)));
+            if (nReady > 0 && fds[0].revents != 0)
+                return true;
+            if (nReady > 0 && fds[1].revents != 0)
+                return false;
+        }
+    }
+
+    int m_stopFd = -1;
+    int m_goneSink = -1; // the gone agent's other end, kept open so that writes are taken
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -238,7 +361,13 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
     const int methods = ssh_userauth_list(m_session, nullptr);
     auto refused = [&] { return rc == SSH_AUTH_DENIED || rc == SSH_AUTH_PARTIAL; };
     if (refused() && (methods & SSH_AUTH_METHOD_PUBLICKEY))
+    {
+        // A working agent answers at once (or after a confirmation); the rest of the login
+        // time is left for the keys and the password.
+        const CAgentWatch agent(m_session, m_cancelFd,
+                                std::min(deadline, Clock::now() + kAgentLimit));
         rc = pump([&] { return ssh_userauth_publickey_auto(m_session, nullptr, nullptr); });
+    }
     if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD))
         rc = pump([&] { return ssh_userauth_password(m_session, nullptr, m_password.c_str()); });
     if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE))

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -299,6 +300,36 @@ TEST_F(RealSshServer, NewHostIsRecordedAndAChangedKeyRefused)
 
 TEST_F(RealSshServer, AgentHoldsTheOnlyKey)
 {
+    // Agents that never answer: one whose connection nobody accepts, and one whose queue is
+    // full. Each costs at most its bounded time, and the password still logs in.
+    for (const bool bQueueFull : {false, true})
+    {
+        SCOPED_TRACE(bQueueFull ? "queue full" : "never answers");
+        const std::string hung = (m_dir / "hung-agent").string();
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        hung.copy(address.sun_path, sizeof address.sun_path - 1);
+        const auto pAddress = reinterpret_cast<const sockaddr*>(&address);
+        ASSERT_EQ(::bind(listener, pAddress, sizeof address), 0);
+        ASSERT_EQ(::listen(listener, 0), 0);
+        std::vector<int> waiting;
+        while (bQueueFull && waiting.size() < 64)
+        {
+            waiting.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            if (::connect(waiting.back(), pAddress, sizeof address) != 0)
+                break;
+        }
+        ::setenv("SSH_AUTH_SOCK", hung.c_str(), 1);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Connect("127.0.0.1", m_port, m_password), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, lanvex::lvSecureShell::kConnectLimit);
+        ::unsetenv("SSH_AUTH_SOCK");
+        for (const int fd : waiting)
+            ::close(fd);
+        ::close(listener);
+        ::unlink(hung.c_str());
+    }
     const std::string socket = (m_dir / "agent").string();
     struct CAgentStop // the agent goes whatever the outcome
     {
