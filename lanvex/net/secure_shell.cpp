@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <poll.h>
 #include <pwd.h>
@@ -464,7 +465,11 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
     try
     {
         const std::string command = NarrowText(bstrCommand);
-        ssh_channel channel = ssh_channel_new(m_session);
+        // Freed on every way out, a failed allocation of the output included; before a failure
+        // is reported, since that frees the session and with it what is left of its channels.
+        std::unique_ptr<ssh_channel_struct, void (*)(ssh_channel)> owner(ssh_channel_new(m_session),
+                                                                         &ssh_channel_free);
+        const ssh_channel channel = owner.get();
         if (channel == nullptr)
             return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
         const Clock::time_point deadline = Clock::now() + kExecuteLimit;
@@ -480,7 +485,7 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
             ssh_channel_send_eof(channel);
             ssh_channel_close(channel);
         }
-        ssh_channel_free(channel);
+        owner.reset();
         if (!bRan)
             return Fail(E_FAIL,
                         "The command did not run: " +
