@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace
 {
@@ -191,6 +192,9 @@ TEST(TypeLib, FileLoadRegisterAndUnregister)
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
     std::remove(tlb.c_str());
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
+    ASSERT_EQ(mkfifo(tlb.c_str(), 0600), 0); // no writer: must not be waited on
+    EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
+    std::remove(tlb.c_str());
 
     EXPECT_EQ(UnRegisterTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
     EXPECT_FALSE(KeyExists("TypeLib\\" + GuidToString(LIBID_ProbeLib)));
