@@ -138,20 +138,24 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             call.SetPointer(i, p.Type == VT_VARIANT ? &call.Retval : ValueAddress(call.Retval));
             continue;
         }
+        UINT argIndex = i < dp.cArgs ? static_cast<UINT>(dp.cArgs - 1 - i) : 0;
+        auto fail = [&](HRESULT hr) {
+            if (puArgErr && i < dp.cArgs)
+                *puArgErr = argIndex;
+            return hr;
+        };
+        // A by-value type the call cannot carry (a VARIANT or a date by value) is refused even
+        // when omitted: a zero pointer in its place would shift the registers of the rest.
+        if (p.PointerLevel == 0 && !IsDispatchable(p.Type))
+            return fail(DISP_E_BADVARTYPE);
         // An omitted optional parameter is passed as zero (its temporary is zeroed).
-        if (p.PointerLevel == 0 && IsDispatchable(p.Type))
+        if (p.PointerLevel == 0)
             call.Args[i] = {p.Type, ValueAddress(call.Temps[i])};
         else
             call.SetPointer(i, nullptr);
         if (i >= dp.cArgs)
             continue;
-        UINT argIndex = static_cast<UINT>(dp.cArgs - 1 - i);
         VARIANT* arg = &dp.rgvarg[argIndex];
-        auto fail = [&](HRESULT hr) {
-            if (puArgErr)
-                *puArgErr = argIndex;
-            return hr;
-        };
         if (arg->vt == VT_ERROR && arg->scode == DISP_E_PARAMNOTFOUND)
         {
             if (!(p.Flags & PARAMFLAG_FOPT))

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -201,4 +202,58 @@ TEST(TypeLib, FileLoadRegisterAndUnregister)
     EXPECT_FALSE(KeyExists(itf));
     EXPECT_TRUE(KeyExists("Interface"));
     EXPECT_EQ(UnRegisterTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, SYS_WIN32), TYPE_E_LIBNOTREGISTERED);
+}
+
+namespace
+{
+int g_reached = 0;
+HRESULT Reached(void*)
+{
+    ++g_reached;
+    return S_OK;
+}
+} // namespace
+
+// An optional parameter of a type the call cannot carry by value is refused, given or omitted,
+// before the member is reached; one it can carry is passed as zero when omitted.
+TEST(TypeLib, DispatchRefusesByValueTypesItCannotPass)
+{
+    struct Case
+    {
+        const char* Name;
+        VARTYPE Type;
+        UINT Args;
+        HRESULT Expected;
+    } cases[] = {
+        {"VARIANT omitted", VT_VARIANT, 0, DISP_E_BADVARTYPE},
+        {"VARIANT given", VT_VARIANT, 1, DISP_E_BADVARTYPE},
+        {"date omitted", VT_DATE, 0, DISP_E_BADVARTYPE},
+        {"LONG omitted", VT_I4, 0, S_OK},
+    };
+    void* vtable[26];
+    std::fill(std::begin(vtable), std::end(vtable), reinterpret_cast<void*>(&Reached));
+    void* instance = vtable;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        TypeLibDesc desc = MakeProbeTypeLibDesc();
+        desc.Interfaces[0].Funcs.push_back(TypeLibMethod(
+            "Later", 40, 25, "", {{"when", c.Type, 0, PARAMFLAG_FIN | PARAMFLAG_FOPT}}));
+        ITypeLib* lib = nullptr;
+        ASSERT_EQ(CreateTypeLibFromDesc(desc, &lib), S_OK) << ComrtLastErrorText();
+        ITypeInfo* info = nullptr;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IProbe, &info), S_OK);
+        VARIANT arg;
+        VariantInit(&arg);
+        arg.vt = VT_I4;
+        DISPPARAMS params{&arg, nullptr, c.Args, 0};
+        UINT argErr = 99;
+        g_reached = 0;
+        EXPECT_EQ(info->Invoke(&instance, 40, DISPATCH_METHOD, &params, nullptr, nullptr, &argErr),
+                  c.Expected);
+        EXPECT_EQ(g_reached, c.Expected == S_OK ? 1 : 0);
+        EXPECT_EQ(argErr, c.Args && FAILED(c.Expected) ? 0u : 99u);
+        info->Release();
+        lib->Release();
+    }
 }
