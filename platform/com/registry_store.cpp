@@ -96,7 +96,8 @@ std::string WriteTarget(const std::string& path)
 // Reads and parses the hive file; a missing file is an empty hive.
 LONG Load(const std::string& path, std::shared_ptr<const CRegistryHive>* out)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in the hive's place is refused below instead of waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
     {
         if (errno == ENOENT)
@@ -108,8 +109,9 @@ LONG Load(const std::string& path, std::shared_ptr<const CRegistryHive>* out)
         return ERROR_CANTREAD;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0)
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
+        ComrtSetLastErrorText(Describe(path, "not a regular file"));
         close(fd);
         return ERROR_CANTREAD;
     }

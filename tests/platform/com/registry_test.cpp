@@ -237,6 +237,15 @@ TEST(Registry, DamagedFileFailsClearlyAndIsNeverOverwritten)
 
     CLSID clsid;
     EXPECT_EQ(CLSIDFromProgID(u"Any.Thing", &clsid), REGDB_E_READREGDB);
+
+    // Something else in the hive's place (a FIFO without a writer) fails at once and stays.
+    ASSERT_EQ(std::remove(hive.Path().c_str()), 0);
+    ASSERT_EQ(mkfifo(hive.Path().c_str(), 0600), 0);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "A", 0, KEY_READ, &key), ERROR_CANTREAD);
+    EXPECT_EQ(SetText(HKEY_CLASSES_ROOT, "B", nullptr, "y"), ERROR_CANTREAD);
+    struct stat st;
+    ASSERT_EQ(lstat(hive.Path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(Registry, TransactionWritesOnceOnCommitAndNothingOnAbort)
