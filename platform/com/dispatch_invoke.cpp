@@ -163,6 +163,9 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             continue;
         }
         VARIANT& temp = call.Temps[i];
+        // The member fills an out-only parameter without freeing what was there: it gets an
+        // empty one (a coerced copy of the argument would leak its text or reference).
+        const bool outOnly = (p.Flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT)) == PARAMFLAG_FOUT;
         if (p.PointerLevel == 0 && IsDispatchable(p.Type))
         {
             if (HRESULT hr = VariantChangeType(&temp, arg, 0, p.Type); FAILED(hr))
@@ -178,6 +181,8 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             {
                 if (HRESULT hr = VariantCopyInd(&temp, arg); FAILED(hr))
                     return fail(CoercionResult(hr));
+                if (outOnly)
+                    VariantClear(&temp);
                 call.SetPointer(i, &temp);
             }
         }
@@ -191,6 +196,11 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             {
                 if (HRESULT hr = VariantChangeType(&temp, arg, 0, p.Type); FAILED(hr))
                     return fail(CoercionResult(hr));
+                if (outOnly)
+                {
+                    VariantClear(&temp);
+                    temp.vt = p.Type; // empty, and what the member puts there is freed after
+                }
                 call.SetPointer(i, ValueAddress(temp));
             }
         }

@@ -206,6 +206,21 @@ TEST(TypeLib, FileLoadRegisterAndUnregister)
 
 namespace
 {
+// The probe's interface with one more member, DISPID 40 at slot 25.
+ITypeInfo* ProbeInfoWith(TypeLibFuncDesc extra)
+{
+    TypeLibDesc desc = MakeProbeTypeLibDesc();
+    desc.Interfaces[0].Funcs.push_back(std::move(extra));
+    ITypeLib* lib = nullptr;
+    ITypeInfo* info = nullptr;
+    if (SUCCEEDED(CreateTypeLibFromDesc(desc, &lib)))
+    {
+        lib->GetTypeInfoOfGuid(IID_IProbe, &info);
+        lib->Release();
+    }
+    return info;
+}
+
 int g_reached = 0;
 HRESULT Reached(void*)
 {
@@ -236,13 +251,9 @@ TEST(TypeLib, DispatchRefusesByValueTypesItCannotPass)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.Name);
-        TypeLibDesc desc = MakeProbeTypeLibDesc();
-        desc.Interfaces[0].Funcs.push_back(TypeLibMethod(
+        ITypeInfo* info = ProbeInfoWith(TypeLibMethod(
             "Later", 40, 25, "", {{"when", c.Type, 0, PARAMFLAG_FIN | PARAMFLAG_FOPT}}));
-        ITypeLib* lib = nullptr;
-        ASSERT_EQ(CreateTypeLibFromDesc(desc, &lib), S_OK) << ComrtLastErrorText();
-        ITypeInfo* info = nullptr;
-        ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IProbe, &info), S_OK);
+        ASSERT_NE(info, nullptr) << ComrtLastErrorText();
         VARIANT arg;
         VariantInit(&arg);
         arg.vt = VT_I4;
@@ -254,6 +265,52 @@ TEST(TypeLib, DispatchRefusesByValueTypesItCannotPass)
         EXPECT_EQ(g_reached, c.Expected == S_OK ? 1 : 0);
         EXPECT_EQ(argErr, c.Args && FAILED(c.Expected) ? 0u : 99u);
         info->Release();
-        lib->Release();
+    }
+}
+
+namespace
+{
+std::string g_seen;
+HRESULT Fill(void*, BSTR* text)
+{
+    g_seen = *text ? NarrowFromBstr(*text) : "<empty>";
+    SysFreeString(*text); // as an in-out member does; an out-only one could not
+    *text = SysAllocString(u"filled");
+    return S_OK;
+}
+} // namespace
+
+// A string given by value to a pointer parameter reaches an in-out member as a copy, and an
+// out-only member as an empty string (a copy it overwrites would leak).
+TEST(TypeLib, DispatchGivesOutOnlyParametersEmpty)
+{
+    struct Case
+    {
+        const char* Name;
+        USHORT Flags;
+        const char* Seen;
+    } cases[] = {
+        {"in-out", PARAMFLAG_FIN | PARAMFLAG_FOUT, "old"},
+        {"out only", PARAMFLAG_FOUT, "<empty>"},
+    };
+    void* vtable[26];
+    std::fill(std::begin(vtable), std::end(vtable), reinterpret_cast<void*>(&Fill));
+    void* instance = vtable;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ITypeInfo* info = ProbeInfoWith(TypeLibMethod("Fill", 40, 25, "", {{"text", VT_BSTR, 1, c.Flags}}));
+        ASSERT_NE(info, nullptr) << ComrtLastErrorText();
+        VARIANT arg;
+        VariantInit(&arg);
+        arg.vt = VT_BSTR;
+        arg.bstrVal = SysAllocString(u"old");
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        g_seen.clear();
+        EXPECT_EQ(info->Invoke(&instance, 40, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(g_seen, c.Seen);
+        VariantClear(&arg);
+        info->Release();
     }
 }
