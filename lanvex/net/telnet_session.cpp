@@ -6,6 +6,7 @@
 #include "lanvex/net/login_answer.h"
 #include "lanvex/net/socket_error.h"
 #include "lanvex/net/telnet_negotiation.h"
+#include "lanvex/net/wire_text.h"
 
 #include "platform/com/conversion.h"
 
@@ -31,12 +32,13 @@ CLanvexTypeInfo& Telnet2TypeInfo()
     return s_info;
 }
 
-// Narrow form of a text property; an unset text has none.
+// Narrow form of a text property, byte for byte what a narrow client meant (wire_text.h); an
+// unset text has none.
 std::optional<std::string> Narrow(BSTR text)
 {
     if (text == nullptr)
         return std::nullopt;
-    return WideToNarrow(std::u16string_view(text, SysStringLen(text)));
+    return WideToWireText(std::u16string_view(text, SysStringLen(text)));
 }
 
 const char* CStr(const std::optional<std::string>& text)

@@ -1,6 +1,7 @@
 // lvTelnet against scripted telnet servers: login flow, prompts, silences, resets, large replies.
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/telnet_session.h"
+#include "lanvex/net/wire_text.h"
 #include "tests/lanvex/net/scripted_server.h"
 
 #include "platform/com/bstr.h"
@@ -489,6 +490,29 @@ TEST(TelnetSession, CancelDescriptorEndsCallsInFlight)
     }
     ::close(fd);
     server.Finish();
+}
+
+// A narrow client's texts that are not UTF-8 (Latin-1 from an older machine) reach the host
+// byte for byte.
+TEST(TelnetSession, NarrowTextsReachTheHostByteForByte)
+{
+    CScriptedServer server({{SendBytes(kBurst1), ExpectBytes(kReply1), SendBytes(kBurst2),
+                             ExpectBytes(kReply2), SendBytes("login: "),
+                             ExpectBytes("\xE9lise\r\n"), SendBytes("Password: "),
+                             ExpectBytes("p\xE4ss\r\n"), SendBytes("\r\n$ "),
+                             ExpectBytes("grep \xE9\r\n"), SendBytes("x\r\n$ ")}});
+    {
+        TelnetPtr telnet;
+        SetLogin(telnet, server.Port());
+        CComBSTR user(std::u16string_view(WireTextToWide("\xE9lise")));
+        CComBSTR password(std::u16string_view(WireTextToWide("p\xE4ss")));
+        telnet->put_Username(user);
+        telnet->put_Password(password);
+        ASSERT_EQ(telnet->Connect(), S_OK);
+        CComBSTR command(std::u16string_view(WireTextToWide("grep \xE9")));
+        EXPECT_EQ(telnet->Execute(command), S_OK);
+    }
+    EXPECT_EQ(server.Finish(), "");
 }
 
 } // namespace

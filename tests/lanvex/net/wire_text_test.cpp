@@ -1,0 +1,53 @@
+// Narrow texts through wide interfaces: every byte string comes back as it went in.
+#include "lanvex/net/wire_text.h"
+
+#include <gtest/gtest.h>
+
+namespace lanvex
+{
+namespace
+{
+
+TEST(WireText, KnownTextsAndTheirWideForms)
+{
+    const struct
+    {
+        const char* Name;
+        std::string Narrow;
+        std::u16string Wide;
+    } cases[] = {
+        {"Ascii", "ps -ef | grep x", u"ps -ef | grep x"},
+        {"Utf8", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", u"\u00E9t\u00E9 \u20AC \U0001F600"},
+        // Latin-1 bytes, a cut sequence, an overlong form and an encoded surrogate are bytes.
+        {"Latin1", "\xE9t\xE9", u"\xDCE9t\xDCE9"},
+        {"CutSequence", "a\xE2\x82", u"a\xDCE2\xDC82"},
+        {"Overlong", "\xC0\xAF", u"\xDCC0\xDCAF"},
+        {"EncodedSurrogate", "\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
+        {"BeyondUnicode", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(WireTextToWide(c.Narrow), c.Wide);
+        EXPECT_EQ(WideToWireText(c.Wide), c.Narrow);
+    }
+    // Lone surrogates that stand for no byte are replaced, never dropped.
+    EXPECT_EQ(WideToWireText(u"\xD800x\xDC10"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+}
+
+TEST(WireText, EveryByteStringComesBackUnchanged)
+{
+    // Every byte in every position of a short text, and pairs that straddle sequence starts.
+    for (int a = 1; a < 256; ++a)
+    {
+        for (int b = 1; b < 256; b += 7)
+        {
+            const std::string text = {static_cast<char>(a), static_cast<char>(b), 'z',
+                                      static_cast<char>(b ^ a)};
+            ASSERT_EQ(WideToWireText(WireTextToWide(text)), text) << a << " " << b;
+        }
+    }
+}
+
+} // namespace
+} // namespace lanvex
