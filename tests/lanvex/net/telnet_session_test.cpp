@@ -515,5 +515,19 @@ TEST(TelnetSession, NarrowTextsReachTheHostByteForByte)
     EXPECT_EQ(server.Finish(), "");
 }
 
+TEST(TelnetSession, AnUnsetOrEmptyAddressIsTheLocalMachine)
+{
+    CScriptedServer server({LoginSteps(), LoginSteps()});
+    for (const bool bEmpty : {false, true})
+    {
+        TelnetPtr telnet;
+        SetLogin(telnet, server.Port());
+        CComBSTR empty(u"");
+        telnet->put_Address(bEmpty ? empty.m_str : nullptr);
+        EXPECT_EQ(telnet->Connect(), S_OK) << bEmpty;
+    }
+    EXPECT_EQ(server.Finish(), "");
+}
+
 } // namespace
 } // namespace lanvex

@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -172,6 +175,33 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
                                str("p1") + str("10:02AM") + str("0:00.05") + str("vi\nx\\y");
     r = RunShell(Cli() + " log " + Write("tricky.pvg", Int32(100) + Int32(1) + tricky));
     EXPECT_EQ(r.Out, "al\\tice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi\\nx\\\\y\n");
+}
+
+// Ctrl+C or SIGTERM ends watch at once, even while it waits for a host that says nothing.
+TEST_F(CliTest, WatchEndsPromptlyOnSigterm)
+{
+    const std::string env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
+    ASSERT_EQ(RunShell(env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
+    // A listener that never accepts: the connection is made, then nothing is ever sent.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    const Result r = RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
+                              " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
+                              "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
+    ::close(listener);
+    int status = -1;
+    long elapsedMs = -1;
+    ASSERT_EQ(std::sscanf(r.Out.c_str(), "%d %ld", &status, &elapsedMs), 2) << r.Out;
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(elapsedMs, 2000);
 }
 
 class CliAgainstRealHost : public CliTest
