@@ -6,6 +6,7 @@
 #include "lanvex/net/wire_text.h"
 #include "platform/com/comrt.h"
 #include "watch/engine/ps_parser.h"
+#include "watch/engine/session_choice.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -29,16 +30,16 @@ template <std::size_t N, class Setter> void PutText(const char (&field)[N], Sett
 }
 } // namespace
 
-HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* /*host*/, IlvTelnet** telnet,
+HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* host, IlvTelnet** telnet,
                                                  std::string* reason)
 {
     *telnet = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER,
+    const SessionChoice choice = ChooseSession(host != nullptr ? *host : HostSettings{});
+    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IlvTelnet, reinterpret_cast<void**>(telnet));
     if (FAILED(hr) && reason != nullptr)
-        *reason = hr == REGDB_E_CLASSNOTREG
-                      ? "the telnet component Lanvex.lvTelnet is not registered"
-                      : "the telnet component Lanvex.lvTelnet cannot be created";
+        *reason = std::string(choice.Component) +
+                  (hr == REGDB_E_CLASSNOTREG ? " is not registered" : " cannot be created");
     return hr;
 }
 
