@@ -243,7 +243,8 @@ HRESULT lvTelnet::Fail(const std::string& description)
 }
 
 std::string lvTelnet::DescribeFailure(int32_t nError, const char* pszMessage, const char* pszCall,
-                                      std::chrono::seconds limit) const
+                                      std::chrono::seconds limit,
+                                      CTcpConnection::Clock::time_point deadline) const
 {
     switch (nError)
     {
@@ -252,14 +253,17 @@ std::string lvTelnet::DescribeFailure(int32_t nError, const char* pszMessage, co
     case kWsaENoBufs:
         return "the host sent more than " + std::to_string(kCollectLimit >> 20) + " MB";
     case kWsaETimedOut:
+        if (CTcpConnection::Clock::now() >= deadline)
+            return std::string(pszCall) + " did not finish within " +
+                   std::to_string(limit.count()) + " s";
         if (!m_connection.IsConnected())
             return "the host did not accept the connection within " +
                    std::to_string(CTcpConnection::kDefaultTimeout / 1000) + " s";
-        return std::string(pszCall) + " did not finish within " + std::to_string(limit.count()) +
-               " s";
+        break;
     default:
-        return pszMessage != nullptr ? pszMessage : "Error Socket : " + std::to_string(nError);
+        break;
     }
+    return pszMessage != nullptr ? pszMessage : "Error Socket : " + std::to_string(nError);
 }
 
 std::string lvTelnet::AwaitLoginAnswer()
@@ -292,7 +296,8 @@ std::string lvTelnet::AwaitLoginAnswer()
 HRESULT lvTelnet::Connect()
 {
     Disconnect();
-    const CBoundedCall bound(m_connection, CTcpConnection::Clock::now() + kConnectLimit);
+    const auto deadline = CTcpConnection::Clock::now() + kConnectLimit;
+    const CBoundedCall bound(m_connection, deadline);
     try
     {
         const std::optional<std::string> address = Narrow(m_bstrAddress);
@@ -321,7 +326,8 @@ HRESULT lvTelnet::Connect()
     catch (const CExpSocket& e)
     {
         m_bConnected = FALSE;
-        return Fail(DescribeFailure(e.ErrorCode(), e.Message(), "the login", kConnectLimit));
+        return Fail(
+            DescribeFailure(e.ErrorCode(), e.Message(), "the login", kConnectLimit, deadline));
     }
     catch (const std::bad_alloc&)
     {
@@ -349,7 +355,8 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
 {
     std::vector<char>().swap(m_output);
     m_nOutputLength = 0;
-    const CBoundedCall bound(m_connection, CTcpConnection::Clock::now() + kExecuteLimit);
+    const auto deadline = CTcpConnection::Clock::now() + kExecuteLimit;
+    const CBoundedCall bound(m_connection, deadline);
     try
     {
         const std::string command = Narrow(bstrCommand).value_or(std::string());
@@ -375,7 +382,7 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
     catch (const CExpSocket& e)
     {
         const std::string why =
-            DescribeFailure(e.ErrorCode(), e.Message(), "the command", kExecuteLimit);
+            DescribeFailure(e.ErrorCode(), e.Message(), "the command", kExecuteLimit, deadline);
         Disconnect();
         return Fail(why);
     }
