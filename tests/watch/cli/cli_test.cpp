@@ -169,12 +169,6 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
         EXPECT_EQ(r.Status, 1);
         EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
     }
-
-    // A tab or line feed inside a field stays inside its field.
-    const std::string tricky = str("al\tice") + str("4711") + Int32(4711) + str("0.0") +
-                               str("p1") + str("10:02AM") + str("0:00.05") + str("vi\nx\\y");
-    r = RunShell(Cli() + " log " + Write("tricky.pvg", Int32(100) + Int32(1) + tricky));
-    EXPECT_EQ(r.Out, "al\\tice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi\\nx\\\\y\n");
 }
 
 // Ctrl+C or SIGTERM ends watch at once, even while it waits for a host that says nothing.
