@@ -2,6 +2,7 @@
 #include "lanvex/net/class_table.h"
 
 #include "lanvex/ftp/cache.h"
+#include "lanvex/ftp/shell_file.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/telnet_session.h"
@@ -17,6 +18,8 @@ namespace
 ClassTableRow g_classes[] = {
     {&CLSID_lvCache, "lvCache", "Lanvex.lvCache.1", "Lanvex.lvCache", 103,
      &CreateComponent<lvCache>, nullptr},
+    {&CLSID_lvFTPShellFile, "lvFTPShellFile", "Lanvex.lvFTPShellFile.1", "Lanvex.lvFTPShellFile",
+     104, &CreateComponent<lvFTPShellFile>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
 };

@@ -4,7 +4,18 @@ if(TARGET lanvex_ftp)
   add_executable(lanvex_storage_tests
     ${CMAKE_CURRENT_LIST_DIR}/cache_test.cpp
   )
-  target_link_libraries(lanvex_storage_tests PRIVATE lanvex_ftp GTest::gtest_main)
+  if(TARGET platform_ui AND TARGET Qt6::Test)
+    target_sources(lanvex_storage_tests PRIVATE
+      ${CMAKE_CURRENT_LIST_DIR}/storage_test_main.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/shell_file_test.cpp
+    )
+    target_link_libraries(lanvex_storage_tests PRIVATE Qt6::Test GTest::gtest)
+  else()
+    target_link_libraries(lanvex_storage_tests PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(lanvex_storage_tests PRIVATE lanvex_ftp)
   vigil_warnings(lanvex_storage_tests)
-  gtest_discover_tests(lanvex_storage_tests PROPERTIES TIMEOUT 60)
+  gtest_discover_tests(lanvex_storage_tests
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS ui TIMEOUT 60
+    DISCOVERY_TIMEOUT 60)
 endif()

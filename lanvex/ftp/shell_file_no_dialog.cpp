@@ -1,0 +1,12 @@
+// The file-operation dialog in a build without Qt Widgets: no dialog can be shown.
+#include "lanvex/ftp/shell_file_dialog.h"
+
+namespace lanvex
+{
+
+HRESULT RunFileOperationDialog(FileOperationFields&)
+{
+    return S_FALSE;
+}
+
+} // namespace lanvex
