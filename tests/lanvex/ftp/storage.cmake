@@ -19,3 +19,15 @@ if(TARGET lanvex_ftp)
     PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS ui TIMEOUT 60
     DISCOVERY_TIMEOUT 60)
 endif()
+
+# The module as clients load it: registration, creation by ProgID, dispatch.
+if(TARGET lanvex)
+  add_executable(lanvex_storage_module_tests ${CMAKE_CURRENT_LIST_DIR}/storage_module_test.cpp)
+  target_link_libraries(lanvex_storage_module_tests PRIVATE comrt ${CMAKE_DL_LIBS}
+                        GTest::gtest_main)
+  target_compile_definitions(lanvex_storage_module_tests PRIVATE
+    LANVEX_MODULE_PATH="$<TARGET_FILE:lanvex>")
+  add_dependencies(lanvex_storage_module_tests lanvex)
+  vigil_warnings(lanvex_storage_module_tests)
+  gtest_discover_tests(lanvex_storage_module_tests PROPERTIES TIMEOUT 60)
+endif()
