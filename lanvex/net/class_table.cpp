@@ -2,9 +2,11 @@
 #include "lanvex/net/class_table.h"
 
 #include "lanvex/ftp/cache.h"
+#include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/shell_file.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/secure_shell.h"
 #include "lanvex/net/telnet_session.h"
 
 namespace lanvex
@@ -13,15 +15,17 @@ namespace lanvex
 namespace
 {
 
-// Rows of the FTP client (101), cache (103) and file operation (104) come before lvTelnet as
-// those components join the library.
 ClassTableRow g_classes[] = {
+    {&CLSID_lvFTPClient, "lvFTPClient", "Lanvex.lvFTPClient.1", "Lanvex.lvFTPClient", 101,
+     &CreateComponent<lvFTPClient>, nullptr},
     {&CLSID_lvCache, "lvCache", "Lanvex.lvCache.1", "Lanvex.lvCache", 103,
      &CreateComponent<lvCache>, nullptr},
     {&CLSID_lvFTPShellFile, "lvFTPShellFile", "Lanvex.lvFTPShellFile.1", "Lanvex.lvFTPShellFile",
      104, &CreateComponent<lvFTPShellFile>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
+    {&CLSID_lvSecureShell, "lvSecureShell", "Lanvex.lvSecureShell.1", "Lanvex.lvSecureShell", 109,
+     &CreateComponent<lvSecureShell>, nullptr},
 };
 
 } // namespace
