@@ -2,6 +2,12 @@
 // edited by a user in the "FTP File Operation" dialog.
 #include "lanvex/ftp/shell_file.h"
 
+#include "lanvex/ftp/ftp_client.h"
+#include "lanvex/ftp/shell_file_execute.h"
+#include "lanvex/net/component_error.h"
+
+#include "platform/com/error_info.h"
+
 namespace lanvex
 {
 
@@ -160,7 +166,29 @@ HRESULT lvFTPShellFile::Configure()
 
 HRESULT lvFTPShellFile::Execute()
 {
-    return S_OK;
+    void* pv = nullptr;
+    HRESULT hr = CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient2, &pv);
+    if (FAILED(hr))
+        return hr;
+    auto* pClient = static_cast<IlvFTPClient2*>(pv);
+    FileOperationRequest request;
+    request.Server = m_server.Narrow();
+    request.Username = std::u16string(m_username.View());
+    request.Password = std::u16string(m_password.View());
+    request.From = m_from.Narrow();
+    request.To = m_to.Narrow();
+    request.Function = m_nFunction;
+    request.FilesOnly = m_bFilesOnly != 0;
+    request.CreateDestDirectories = m_bCreateDestDirectories != 0;
+    CFileOperationProgress progress(m_bShowDialog != 0);
+    CFileOperationRun run(pClient, request,
+                          [&progress](const std::string& path) { return progress.Next(path); });
+    hr = run.Run();
+    pClient->Release();
+    if (FAILED(hr))
+        return ReportComponentError(hr, CLSID_lvFTPShellFile, IID_IlvFTPShellFile, run.Failure());
+    SetErrorInfo(0, nullptr); // nothing left over from the client's steps
+    return hr;
 }
 
 } // namespace lanvex

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -322,44 +324,96 @@ DialogHost ChooseDialogHost(const DialogHostFacts& facts)
     return DialogHost::None;
 }
 
-HRESULT RunFileOperationDialog(FileOperationFields& fields)
+// Widgets on the calling thread for as long as this lives: the host's running application, or
+// one of our own in a console program that has a display.
+class CWidgetHost
 {
-    QCoreApplication* pApp = QCoreApplication::instance();
-    DialogHostFacts facts;
-    facts.ApplicationExists = pApp != nullptr;
-    facts.ApplicationHasWidgets = qobject_cast<QApplication*>(pApp) != nullptr;
-    facts.OnApplicationThread = pApp != nullptr && QThread::currentThread() == pApp->thread();
-    facts.OnMainThread = ::syscall(SYS_gettid) == ::getpid();
-    // Qt ends the process when its platform can't start, so that is made sure of first.
-    const std::string platform = FirstPlatform(std::getenv("QT_QPA_PLATFORM"));
-    if (!facts.ApplicationExists)
+  public:
+    CWidgetHost()
     {
-        facts.PlatformChosen = !platform.empty() && platform != "xcb" && PluginInstalled(platform);
-        const char* pszDisplay = std::getenv("DISPLAY");
-        facts.XDisplayReachable = !facts.PlatformChosen && pszDisplay != nullptr &&
-                                  PluginInstalled("xcb") && LocalXDisplayReachable(pszDisplay);
+        QCoreApplication* pApp = QCoreApplication::instance();
+        DialogHostFacts facts;
+        facts.ApplicationExists = pApp != nullptr;
+        facts.ApplicationHasWidgets = qobject_cast<QApplication*>(pApp) != nullptr;
+        facts.OnApplicationThread = pApp != nullptr && QThread::currentThread() == pApp->thread();
+        facts.OnMainThread = ::syscall(SYS_gettid) == ::getpid();
+        // Qt ends the process when its platform can't start, so that is made sure of first.
+        if (!facts.ApplicationExists)
+        {
+            const std::string platform = FirstPlatform(std::getenv("QT_QPA_PLATFORM"));
+            facts.PlatformChosen =
+                !platform.empty() && platform != "xcb" && PluginInstalled(platform);
+            const char* pszDisplay = std::getenv("DISPLAY");
+            facts.XDisplayReachable = !facts.PlatformChosen && pszDisplay != nullptr &&
+                                      PluginInstalled("xcb") && LocalXDisplayReachable(pszDisplay);
+        }
+        m_host = ChooseDialogHost(facts);
+        if (m_host == DialogHost::OwnChosen || m_host == DialogHost::OwnX)
+        {
+            // The platform is named so that Qt never picks one that can't start here.
+            if (m_host == DialogHost::OwnX)
+                m_argc = 3;
+            m_pOwnApp = std::make_unique<QApplication>(m_argc, m_argv);
+        }
     }
 
-    switch (ChooseDialogHost(facts))
+    bool CanShow() const { return m_host != DialogHost::None; }
+    QWidget* Owner() const
     {
-    case DialogHost::None:
-        return S_FALSE;
-    case DialogHost::Running:
-        return RunModally(QApplication::activeWindow(), fields);
-    case DialogHost::OwnChosen:
-    case DialogHost::OwnX:
-        break;
+        return m_host == DialogHost::Running ? QApplication::activeWindow() : nullptr;
     }
-    // A console program: an application of our own for the time of the dialog. Its arguments
-    // must outlive it; the platform is named so Qt never picks one that can't start here.
-    static char szName[] = "lanvex";
-    static char szOption[] = "-platform";
-    static char szXcb[] = "xcb";
-    const bool bOwnX = !facts.PlatformChosen; // X is named even when QT_QPA_PLATFORM is unset
-    char* argv[] = {szName, bOwnX ? szOption : nullptr, bOwnX ? szXcb : nullptr, nullptr};
-    int argc = bOwnX ? 3 : 1;
-    QApplication app(argc, argv);
-    return RunModally(nullptr, fields);
+
+  private:
+    DialogHost m_host = DialogHost::None;
+    // QApplication keeps references to its arguments: they live as long as it does.
+    char m_szName[7] = "lanvex";
+    char m_szOption[10] = "-platform";
+    char m_szXcb[4] = "xcb";
+    char* m_argv[4] = {m_szName, m_szOption, m_szXcb, nullptr};
+    int m_argc = 1;
+    std::unique_ptr<QApplication> m_pOwnApp;
+};
+
+HRESULT RunFileOperationDialog(FileOperationFields& fields)
+{
+    CWidgetHost host;
+    return host.CanShow() ? RunModally(host.Owner(), fields) : S_FALSE;
+}
+
+struct CFileOperationProgress::Impl
+{
+    CWidgetHost Host;
+    std::unique_ptr<QProgressDialog> Dialog;
+};
+
+CFileOperationProgress::CFileOperationProgress(bool bShow)
+{
+    if (!bShow)
+        return;
+    m_pImpl = std::make_unique<Impl>();
+    if (!m_pImpl->Host.CanShow())
+        return;
+    m_pImpl->Dialog = std::make_unique<QProgressDialog>(m_pImpl->Host.Owner());
+    QProgressDialog& dialog = *m_pImpl->Dialog;
+    dialog.setWindowTitle(QStringLiteral("FTP File Operation"));
+    dialog.setCancelButtonText(QStringLiteral("Cancel"));
+    dialog.setRange(0, 0); // the number of files is known only as the listings come
+    dialog.setMinimumDuration(0);
+    dialog.setAutoReset(false);
+    dialog.setMinimumWidth(DialogUnitsX(&dialog, 220));
+    dialog.show();
+    QCoreApplication::processEvents();
+}
+
+CFileOperationProgress::~CFileOperationProgress() = default;
+
+bool CFileOperationProgress::Next(const std::string& remotePath)
+{
+    if (!m_pImpl || !m_pImpl->Dialog)
+        return true;
+    m_pImpl->Dialog->setLabelText(QString::fromStdString(remotePath));
+    QCoreApplication::processEvents();
+    return !m_pImpl->Dialog->wasCanceled();
 }
 
 } // namespace lanvex

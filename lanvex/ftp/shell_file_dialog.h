@@ -4,6 +4,7 @@
 #include "platform/com/hresult.h"
 #include "platform/com/wintypes.h"
 
+#include <memory>
 #include <string>
 
 namespace lanvex
@@ -28,6 +29,24 @@ struct FileOperationFields
 // no display, a thread other than the one running the application's widgets. Fields are
 // untouched unless the result is S_OK.
 HRESULT RunFileOperationDialog(FileOperationFields& fields);
+
+// A progress window with a Cancel button while an operation runs, where one can be shown;
+// elsewhere (or when not asked for) it shows nothing and never cancels.
+class CFileOperationProgress
+{
+  public:
+    explicit CFileOperationProgress(bool bShow);
+    ~CFileOperationProgress();
+    CFileOperationProgress(const CFileOperationProgress&) = delete;
+    CFileOperationProgress& operator=(const CFileOperationProgress&) = delete;
+
+    // Shows what comes next; false once the user has cancelled.
+    bool Next(const std::string& remotePath);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
 
 // Where a dialog can run, from what the calling process and thread look like.
 enum class DialogHost

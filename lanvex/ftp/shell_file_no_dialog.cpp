@@ -9,4 +9,17 @@ HRESULT RunFileOperationDialog(FileOperationFields&)
     return S_FALSE;
 }
 
+struct CFileOperationProgress::Impl
+{
+};
+
+CFileOperationProgress::CFileOperationProgress(bool) {}
+
+CFileOperationProgress::~CFileOperationProgress() = default;
+
+bool CFileOperationProgress::Next(const std::string&)
+{
+    return true;
+}
+
 } // namespace lanvex

@@ -483,9 +483,9 @@ TEST(FileOperationDialog, ExecuteAndInterfaces)
     void* pv = reinterpret_cast<void*>(1);
     EXPECT_EQ(file->QueryInterface(IID_ISupportErrorInfo, &pv), E_NOINTERFACE);
     EXPECT_EQ(pv, nullptr);
-    SHORT nFunction = 0;
     EXPECT_EQ(file->get_Function(nullptr), E_POINTER);
-    EXPECT_EQ(file->get_Function(&nFunction), S_OK);
+    // A fresh description names no server: nothing is done, and that is no success.
+    EXPECT_EQ(file->Execute(), E_INVALIDARG);
 }
 
 // A picture of the dialog when VIGIL_SHOT_DIR names a folder, to be looked at.

@@ -3,6 +3,7 @@
 if(TARGET lanvex_ftp)
   add_executable(lanvex_storage_tests
     ${CMAKE_CURRENT_LIST_DIR}/cache_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/shell_file_execute_test.cpp
   )
   if(TARGET platform_ui AND TARGET Qt6::Test)
     target_sources(lanvex_storage_tests PRIVATE
