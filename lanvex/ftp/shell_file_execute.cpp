@@ -232,7 +232,8 @@ HRESULT CFileOperationRun::Body()
     bool bIntoDirectory = true;
     if (m_request.Function != kDelete)
     {
-        hr = PrepareDestination(matches, &bIntoDirectory);
+        const bool bWildcards = from->Pattern.find_first_of("*?") != std::string::npos;
+        hr = PrepareDestination(matches, bWildcards, &bIntoDirectory);
         if (FAILED(hr))
             return hr;
     }
@@ -275,11 +276,13 @@ HRESULT CFileOperationRun::ListCurrentDirectory(const std::string& remotePath,
     return S_OK;
 }
 
-HRESULT CFileOperationRun::PrepareDestination(const std::vector<Entry>& matches,
+HRESULT CFileOperationRun::PrepareDestination(const std::vector<Entry>& matches, bool bWildcards,
                                               bool* pbIntoDirectory)
 {
     const std::string& to = m_request.To;
-    const bool bSingleFile = matches.size() == 1 && !matches[0].IsDirectory;
+    // A pattern with wildcards always goes into a directory, however many files it matched, so
+    // the outcome never depends on what the server happens to hold.
+    const bool bSingleFile = matches.size() == 1 && !matches[0].IsDirectory && !bWildcards;
     *pbIntoDirectory = IsDirectory(to) || to.back() == '/' || !bSingleFile;
     // The directory that must exist: To itself, or the one the single file goes into.
     std::string needed = to;

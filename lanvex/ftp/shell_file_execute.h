@@ -75,8 +75,10 @@ class CFileOperationRun
     HRESULT Connect();
     HRESULT Body();
     HRESULT ListCurrentDirectory(const std::string& remotePath, std::vector<Entry>* pEntries);
-    // Where the matches go locally: a directory (*pbIntoDirectory) or, for one file, its name.
-    HRESULT PrepareDestination(const std::vector<Entry>& matches, bool* pbIntoDirectory);
+    // Where the matches go locally: a directory (*pbIntoDirectory) or, for one file named
+    // without wildcards, its name.
+    HRESULT PrepareDestination(const std::vector<Entry>& matches, bool bWildcards,
+                               bool* pbIntoDirectory);
     HRESULT HandleEntry(const Entry& entry, const std::string& remoteDir,
                         const std::string& localPath);
     HRESULT TransferFile(const Entry& entry, const std::string& remotePath,

@@ -305,6 +305,8 @@ const ExecuteCase kExecuteCases[] = {
      HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "", kAll, "new/dir"},
     {"CopyOneFileUnderAnotherName", 1, "a.txt", "renamed.txt", 0, 0, S_OK, "renamed.txt=alpha",
      kAll},
+    {"OneWildcardMatchStillGoesIntoADirectory", 1, "a*", "one", 1, 0, S_OK, "one/a.txt=alpha",
+     kAll},
     {"CopyDirectoriesRecursively", 1, "s*", "out", 1, 0, S_OK, "out/sub/d.txt=delta", kAll},
     {"FilesOnlySkipsDirectories", 1, "*", "out", 1, 1, S_OK,
      "out/a.txt=alpha out/b.txt=bravo out/c.log=charlie", kAll},

@@ -29,6 +29,11 @@ if(TARGET lanvex)
   target_compile_definitions(lanvex_storage_module_tests PRIVATE
     LANVEX_MODULE_PATH="$<TARGET_FILE:lanvex>")
   add_dependencies(lanvex_storage_module_tests lanvex)
+  if(TARGET comcall)
+    target_compile_definitions(lanvex_storage_module_tests PRIVATE
+      COMCALL_PATH="$<TARGET_FILE:comcall>")
+    add_dependencies(lanvex_storage_module_tests comcall)
+  endif()
   vigil_warnings(lanvex_storage_module_tests)
   gtest_discover_tests(lanvex_storage_module_tests PROPERTIES TIMEOUT 60)
 endif()

@@ -6,7 +6,10 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -130,6 +133,75 @@ TEST_F(StorageModule, BothClassesCreatedAndDrivenThroughDispatch)
     EXPECT_EQ(std::u16string(text.bstrVal), u"/pub/*.txt");
     VariantClear(&text);
     pDispatch->Release();
+}
+
+// The real vsftpd: a copy through the runtime's dispatch, then a delete through comcall.
+TEST_F(StorageModule, ExecuteThroughDispatchAndComcall)
+{
+    const char* pszPort = std::getenv("VIGIL_FTP_PORT");
+    const char* pszUser = std::getenv("VIGIL_FTP_USER");
+    const char* pszPassword = std::getenv("VIGIL_FTP_PASSWORD");
+    if (pszPort == nullptr || pszUser == nullptr || pszPassword == nullptr)
+        GTEST_SKIP() << "no FTP peer: run the tests through scripts/test as root";
+    const std::string remote = "lvshell-module-" + std::to_string(::getpid());
+    const fs::path local = m_dir / "copy";
+    const std::string server = std::string("127.0.0.1:") + pszPort;
+
+    // The remote directory and its file, through a client the runtime created.
+    IlvFTPClient2* pClient = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_lvFTPClient, nullptr, CLSCTX_INPROC_SERVER, IID_IlvFTPClient2,
+                               reinterpret_cast<void**>(&pClient)),
+              S_OK);
+    std::ofstream(m_dir / "up.txt") << "uploaded";
+    pClient->put_Address(CComBSTR(u"127.0.0.1"));
+    pClient->put_Port(static_cast<SHORT>(std::atoi(pszPort)));
+    pClient->put_Username(CComBSTR(std::string_view(pszUser)));
+    pClient->put_Password(CComBSTR(std::string_view(pszPassword)));
+    EXPECT_EQ(pClient->Connect(), S_OK);
+    EXPECT_EQ(pClient->CreateDir(CComBSTR(std::string_view(remote))), S_OK);
+    EXPECT_EQ(pClient->WriteFile(CComBSTR(std::string_view((m_dir / "up.txt").string())),
+                                 CComBSTR(std::string_view(remote + "/a.txt"))),
+              S_OK);
+    pClient->Disconnect();
+    pClient->Release();
+
+    IDispatch* pFile = Create(u"Lanvex.lvFTPShellFile");
+    ASSERT_NE(pFile, nullptr);
+    const std::pair<const char16_t*, std::string> texts[] = {{u"Server", server},
+                                                             {u"Username", pszUser},
+                                                             {u"Password", pszPassword},
+                                                             {u"From", remote + "/*.txt"},
+                                                             {u"To", local.string()}};
+    for (const auto& [name, text] : texts)
+    {
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = VT_BSTR;
+        value.bstrVal = BstrFromNarrow(text);
+        EXPECT_EQ(Put(pFile, name, value), S_OK);
+        VariantClear(&value);
+    }
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(Get(pFile, u"Execute", &result), S_OK);
+    VariantClear(&result);
+    pFile->Release();
+    std::ifstream in(local / "a.txt");
+    std::stringstream copied;
+    copied << in.rdbuf();
+    EXPECT_EQ(copied.str(), "uploaded");
+
+#ifdef COMCALL_PATH
+    // Delete the whole remote directory from the shell.
+    const std::string command = std::string(COMCALL_PATH) +
+                                " Lanvex.lvFTPShellFile Server=" + server + " Username=" + pszUser +
+                                " Password=" + pszPassword + " Function=3 From=" + remote +
+                                " Execute >/dev/null 2>&1";
+    int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    status = std::system(command.c_str()); // gone: no match this time, exit status 1
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << command;
+#endif
 }
 
 } // namespace
