@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -486,6 +487,40 @@ TEST(FileOperationDialog, ExecuteAndInterfaces)
     EXPECT_EQ(file->get_Function(nullptr), E_POINTER);
     // A fresh description names no server: nothing is done, and that is no success.
     EXPECT_EQ(file->Execute(), E_INVALIDARG);
+}
+
+// Execute's progress window: shown only when asked for; its Cancel stops the run before the next
+// file.
+TEST(FileOperationDialog, ProgressWindowAndCancel)
+{
+    const auto Shown = []
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* progress = qobject_cast<QProgressDialog*>(widget);
+                progress != nullptr && progress->isVisible())
+                return progress;
+        return static_cast<QProgressDialog*>(nullptr);
+    };
+    {
+        CFileOperationProgress quiet(false);
+        EXPECT_EQ(Shown(), nullptr);
+        EXPECT_TRUE(quiet.Next("a.txt"));
+    }
+    CFileOperationProgress progress(true);
+    QProgressDialog* window = Shown();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "FTP File Operation");
+    EXPECT_TRUE(progress.Next("pub/reports/a.txt"));
+    EXPECT_EQ(window->labelText(), "pub/reports/a.txt");
+    if (!qEnvironmentVariableIsEmpty("VIGIL_SHOT_DIR"))
+    {
+        QTest::qWait(200);
+        window->grab().save(QDir(qEnvironmentVariable("VIGIL_SHOT_DIR")).filePath("progress.png"));
+    }
+    QPushButton* cancel = window->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_FALSE(progress.Next("pub/reports/b.txt"));
 }
 
 // A picture of the dialog when VIGIL_SHOT_DIR names a folder, to be looked at.
