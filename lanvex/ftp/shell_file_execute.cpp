@@ -7,10 +7,12 @@
 #include "platform/com/error_info.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,27 @@ std::string TakeErrorDescription()
     std::string text = NarrowFromBstr(description);
     SysFreeString(description);
     return text;
+}
+
+// Creates a new empty file next to path, with the permissions a new file gets here (mkstemp's
+// would be owner-only); its name in *pTemp.
+bool CreateBeside(const std::string& path, std::string* pTemp)
+{
+    static std::atomic<unsigned> s_nCounter{0};
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        *pTemp = path + ".lvftp-" + std::to_string(::getpid()) + "-" +
+                 std::to_string(s_nCounter.fetch_add(1));
+        const int fd = ::open(pTemp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+        {
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 bool IsDirectory(const std::string& path)
@@ -324,11 +347,9 @@ HRESULT CFileOperationRun::TransferFile(const Entry& entry, const std::string& r
 {
     // The download lands in a file of its own beside the target and takes the target's name
     // only when complete, so a failed one never damages a file that was there.
-    std::string temp = localPath + ".lvftp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
+    std::string temp;
+    if (!CreateBeside(localPath, &temp))
         return Fail(E_HANDLE, localPath + ": no file can be created beside it");
-    ::close(fd);
     CComBSTR remote{std::string_view(entry.Name)};
     CComBSTR local{std::string_view(temp)};
     HRESULT hr = m_pClient->ReadFile(remote, local);
