@@ -20,6 +20,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <map>
 #include <memory>
 #include <poll.h>
@@ -289,6 +290,25 @@ std::string FirstPlatform(const char* pszSetting)
     const std::string setting = pszSetting != nullptr ? pszSetting : "";
     return setting.substr(0, setting.find_first_of(":;"));
 }
+
+// Qt is not made to be unloaded and keeps state past its application's end: once this module
+// has brought it into a process it stays there, while the module itself can still be unloaded.
+void KeepLibraryOf(const void* pSymbol)
+{
+    Dl_info info = {};
+    if (::dladdr(pSymbol, &info) != 0 && info.dli_fname != nullptr)
+        ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+struct CKeepQtLoaded
+{
+    CKeepQtLoaded()
+    {
+        KeepLibraryOf(reinterpret_cast<const void*>(&qVersion));
+        KeepLibraryOf(reinterpret_cast<const void*>(&QGuiApplication::platformName));
+        KeepLibraryOf(reinterpret_cast<const void*>(&QApplication::activeWindow));
+    }
+} g_keepQtLoaded;
 
 } // namespace
 
