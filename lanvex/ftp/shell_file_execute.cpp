@@ -48,20 +48,6 @@ std::string Join(const std::string& dir, const std::string& name)
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-// The thread's error object's description, taken (and so cleared); empty when there is none.
-std::string TakeErrorDescription()
-{
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
-        return {};
-    BSTR description = nullptr;
-    pInfo->GetDescription(&description);
-    pInfo->Release();
-    std::string text = NarrowFromBstr(description);
-    SysFreeString(description);
-    return text;
-}
-
 // Creates a new empty file next to path, with the permissions a new file gets here (mkstemp's
 // would be owner-only); its name in *pTemp.
 bool CreateBeside(const std::string& path, std::string* pTemp)
@@ -90,6 +76,19 @@ bool IsDirectory(const std::string& path)
 }
 
 } // namespace
+
+std::string TakeErrorDescription()
+{
+    IErrorInfo* pInfo = nullptr;
+    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
+        return {};
+    BSTR description = nullptr;
+    pInfo->GetDescription(&description);
+    pInfo->Release();
+    std::string text = NarrowFromBstr(description);
+    SysFreeString(description);
+    return text;
+}
 
 std::optional<FtpServerAddress> ParseFtpServer(std::string_view server)
 {

@@ -39,6 +39,10 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name);
 // empty, not "." or "..", no slash and no zero byte (a listing is outside input).
 bool IsPlainEntryName(std::string_view name);
 
+// The calling thread's error object's description, taken (so no longer current); empty when
+// there is none.
+std::string TakeErrorDescription();
+
 struct FileOperationRequest
 {
     std::string Server;

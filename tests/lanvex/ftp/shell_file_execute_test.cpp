@@ -3,6 +3,7 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/shell_file.h"
 #include "lanvex/ftp/shell_file_execute.h"
+#include "tests/lanvex/ftp/shell_file_test_support.h"
 
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
@@ -236,19 +237,6 @@ class RealFtpServer : public testing::Test
         return joined;
     }
 
-    struct ShellFilePtr
-    {
-        IlvFTPShellFile* p = nullptr;
-        ShellFilePtr()
-        {
-            void* pv = nullptr;
-            EXPECT_EQ(CreateComponent<lvFTPShellFile>(nullptr, IID_IlvFTPShellFile, &pv), S_OK);
-            p = static_cast<IlvFTPShellFile*>(pv);
-        }
-        ~ShellFilePtr() { p->Release(); }
-        IlvFTPShellFile* operator->() const { return p; }
-    };
-
     void Describe(const ShellFilePtr& file, SHORT nFunction, const std::string& from,
                   const std::string& to, const std::string& password = {})
     {
@@ -263,19 +251,6 @@ class RealFtpServer : public testing::Test
     std::string m_server, m_user, m_password, m_remote;
     fs::path m_local;
 };
-
-std::string ErrorDescription()
-{
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
-        return {};
-    BSTR text = nullptr;
-    pInfo->GetDescription(&text);
-    pInfo->Release();
-    const std::string description = NarrowFromBstr(text);
-    SysFreeString(text);
-    return description;
-}
 
 struct ExecuteCase
 {
@@ -334,7 +309,7 @@ TEST_P(ExecuteOperations, Run)
     file->put_CreateDestDirectories(c.CreateDirs);
     file->put_FilesOnly(c.FilesOnly);
     EXPECT_EQ(file->Execute(), c.Result);
-    const std::string error = ErrorDescription();
+    const std::string error = TakeErrorDescription();
     if (c.ErrorNames != nullptr)
     {
         EXPECT_NE(error.find(c.ErrorNames), std::string::npos) << error;
@@ -353,7 +328,7 @@ TEST_F(RealFtpServer, WrongPasswordDoesNothing)
     Describe(file, 2, m_remote + "/*.txt", (m_local / "out").string(), "wrong password");
     const HRESULT hr = file->Execute();
     EXPECT_TRUE(FAILED(hr));
-    EXPECT_NE(ErrorDescription().find("Logging in to " + m_server), std::string::npos);
+    EXPECT_NE(TakeErrorDescription().find("Logging in to " + m_server), std::string::npos);
     EXPECT_EQ(LocalFiles(), "");
     EXPECT_EQ(RemoteNames(), kAll);
 }
@@ -380,7 +355,7 @@ TEST_F(RealFtpServer, FailedDownloadKeepsTheLocalFile)
     if (::geteuid() == 0)
         ::chown(onDisk.c_str(), 0, 0); // root owns it: the server's user can't read it
     EXPECT_TRUE(FAILED(file->Execute()));
-    EXPECT_NE(ErrorDescription().find("locked.txt"), std::string::npos);
+    EXPECT_NE(TakeErrorDescription().find("locked.txt"), std::string::npos);
     EXPECT_EQ(LocalFiles(), "keep.txt=precious");
     fs::permissions(onDisk, fs::perms::owner_all);
 }

@@ -1,6 +1,7 @@
 // lvFTPShellFile and its dialog, driven headless as a user would: what the dialog shows, what OK
 // and Cancel keep, Tab order, and where no dialog can be shown at all.
 #include "lanvex/ftp/shell_file.h"
+#include "tests/lanvex/ftp/shell_file_test_support.h"
 
 #include "platform/ui/dialog_units.h"
 
@@ -37,19 +38,6 @@ namespace lanvex
 {
 namespace
 {
-
-struct ShellFilePtr
-{
-    IlvFTPShellFile* p = nullptr;
-    ShellFilePtr()
-    {
-        void* pv = nullptr;
-        EXPECT_EQ(CreateComponent<lvFTPShellFile>(nullptr, IID_IlvFTPShellFile, &pv), S_OK);
-        p = static_cast<IlvFTPShellFile*>(pv);
-    }
-    ~ShellFilePtr() { p->Release(); }
-    IlvFTPShellFile* operator->() const { return p; }
-};
 
 using TextGetter = HRESULT (STDMETHODCALLTYPE IlvFTPShellFile::*)(BSTR*);
 using TextSetter = HRESULT (STDMETHODCALLTYPE IlvFTPShellFile::*)(BSTR);
