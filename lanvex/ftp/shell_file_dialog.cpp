@@ -284,6 +284,12 @@ bool PluginInstalled(const std::string& platform)
                              QStringLiteral(".so"));
 }
 
+// Platforms that draw for nobody: a modal dialog there would wait for ever.
+bool IsHeadlessPlatform(const std::string& platform)
+{
+    return platform == "offscreen" || platform == "minimal" || platform == "minimalegl";
+}
+
 // The platform QT_QPA_PLATFORM names first ("xcb:option", "wayland;xcb" name more).
 std::string FirstPlatform(const char* pszSetting)
 {
@@ -361,8 +367,8 @@ class CWidgetHost
         if (!facts.ApplicationExists)
         {
             const std::string platform = FirstPlatform(std::getenv("QT_QPA_PLATFORM"));
-            facts.PlatformChosen =
-                !platform.empty() && platform != "xcb" && PluginInstalled(platform);
+            facts.PlatformChosen = !platform.empty() && platform != "xcb" &&
+                                   !IsHeadlessPlatform(platform) && PluginInstalled(platform);
             const char* pszDisplay = std::getenv("DISPLAY");
             facts.XDisplayReachable = !facts.PlatformChosen && pszDisplay != nullptr &&
                                       PluginInstalled("xcb") && LocalXDisplayReachable(pszDisplay);

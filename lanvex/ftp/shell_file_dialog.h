@@ -53,7 +53,7 @@ enum class DialogHost
 {
     None,      // no dialog here: S_FALSE at once
     Running,   // the host's own application, on its GUI thread
-    OwnChosen, // an application of our own on the platform QT_QPA_PLATFORM names
+    OwnChosen, // an application of our own on the display platform QT_QPA_PLATFORM names
     OwnX       // an application of our own on the X display DISPLAY names
 };
 
@@ -63,7 +63,8 @@ struct DialogHostFacts
     bool ApplicationHasWidgets = false; // ... and it can show widgets
     bool OnApplicationThread = false;   // ... and this is its thread
     bool OnMainThread = false;          // the process's first thread
-    bool PlatformChosen = false;        // QT_QPA_PLATFORM names an installed platform, not xcb
+    bool PlatformChosen = false;        // QT_QPA_PLATFORM names an installed platform that shows
+                                        // windows to someone (not offscreen), other than xcb
     bool XDisplayReachable = false;     // DISPLAY names an X server that takes connections
 };
 

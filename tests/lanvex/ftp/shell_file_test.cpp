@@ -406,35 +406,50 @@ TEST(FileOperationDialog, OtherThreadGetsNoDialog)
     EXPECT_EQ(hr, S_FALSE);
 }
 
+// A console program (no Qt application) where nobody could see a dialog: no display at all, a
+// display that isn't there, a platform that draws for nobody.
 TEST(FileOperationDialog, ConsoleProgramWithoutDisplayGetsNoDialog)
 {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
+    const std::vector<std::pair<const char*, const char*>> settings[] = {
+        {},
+        {{"DISPLAY", ":65000"}},
+        {{"QT_QPA_PLATFORM", "offscreen"}},
+        {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":65000"}},
+    };
+    for (const auto& environment : settings)
     {
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            ::unsetenv(name);
-        ::execl("/proc/self/exe", "lanvex_storage_tests", "--configure-child", nullptr);
-        ::_exit(127);
-    }
-    // A hanging child is killed after a few seconds rather than hanging the test.
-    int status = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (::waitpid(child, &status, WNOHANG) == 0)
-    {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10))
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
         {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            FAIL() << "Configure hung in a console program";
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                ::unsetenv(name);
+            for (const auto& [name, value] : environment)
+                ::setenv(name, value, 1);
+            ::execl("/proc/self/exe", "lanvex_storage_tests", "--configure-child", nullptr);
+            ::_exit(127);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string label = environment.empty() ? "no display" : environment.back().second;
+        // A hanging child is killed after a few seconds rather than hanging the test.
+        int status = 0;
+        const auto start = std::chrono::steady_clock::now();
+        while (::waitpid(child, &status, WNOHANG) == 0)
+        {
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10))
+            {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+                FAIL() << "Configure hung in a console program: " << label;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        ASSERT_TRUE(WIFEXITED(status)) << "the console program crashed: " << label;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "Configure did not answer S_FALSE: " << label;
+        std::printf("console Configure (%s) answered in %lld ms\n", label.c_str(),
+                    static_cast<long long>(elapsed.count()));
     }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    ASSERT_TRUE(WIFEXITED(status)) << "the console program crashed";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "Configure did not answer S_FALSE";
-    std::printf("console Configure answered in %lld ms\n", static_cast<long long>(elapsed.count()));
 }
 
 // Which host shows the dialog, from what the process looks like.
@@ -449,7 +464,7 @@ TEST(FileOperationDialog, DialogHostChoice)
         {{true, true, true, true, false, false}, H::Running},     // psvigil's GUI thread
         {{true, true, false, false, true, true}, H::None},        // psvigil's worker thread
         {{true, false, true, true, true, true}, H::None},         // a console Qt application
-        {{false, false, false, true, true, false}, H::OwnChosen}, // QT_QPA_PLATFORM=offscreen
+        {{false, false, false, true, true, false}, H::OwnChosen}, // QT_QPA_PLATFORM=vnc
         {{false, false, false, true, false, true}, H::OwnX},      // comcall on a desktop
         {{false, false, false, false, false, true}, H::None},     // not the main thread
         {{false, false, false, true, false, false}, H::None},     // no display at all
