@@ -427,8 +427,8 @@ HRESULT lvFTPClient::RenameFile(BSTR oldFile, BSTR newFile)
     char to[kFtpCommandCapacity];
     size_t nFrom = 0;
     size_t nTo = 0;
-    FtpLineResult built = BuildFtpCommandLine("RNFR", Narrow(oldFile).value_or(std::string()), from,
-                                              sizeof from, &nFrom);
+    FtpLineResult built = BuildFtpCommandLine(
+        "RNFR", Narrow(oldFile).value_or(std::string()), from, sizeof from, &nFrom);
     if (built == FtpLineResult::Ok)
         built = BuildFtpCommandLine("RNTO", Narrow(newFile).value_or(std::string()), to, sizeof to,
                                     &nTo);
@@ -512,8 +512,9 @@ HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string
             const int nRead = data.Receive(block.get(), kTransferBlock);
             if (nRead <= 0)
                 return S_OK;
-            if (pLocal != nullptr && std::fwrite(block.get(), 1, static_cast<size_t>(nRead),
-                                                 pLocal) != static_cast<size_t>(nRead))
+            if (pLocal != nullptr &&
+                std::fwrite(block.get(), 1, static_cast<size_t>(nRead), pLocal) !=
+                    static_cast<size_t>(nRead))
                 return Fail(E_FAIL, "The local file could not be written");
             if (pListing != nullptr)
             {
@@ -678,8 +679,7 @@ HRESULT lvFTPClient::GetFileSize(SHORT* pSize, SHORT nId)
     const FtpFileEntry* pEntry = Entry(nId);
     if (pEntry == nullptr)
         return E_INVALIDARG;
-    *pSize =
-        static_cast<SHORT>(static_cast<uint16_t>(static_cast<uint32_t>(pEntry->Size) & 0xFFFF));
+    *pSize = static_cast<SHORT>(static_cast<uint16_t>(static_cast<uint32_t>(pEntry->Size) & 0xFFFF));
     return S_OK;
 }
 
@@ -688,7 +688,7 @@ HRESULT lvFTPClient::GetFileCount32(LONG* pCount)
     if (pCount == nullptr)
         return E_POINTER;
     *pCount = m_files.size() > static_cast<size_t>(INT32_MAX) ? INT32_MAX
-                                                              : static_cast<LONG>(m_files.size());
+                                                               : static_cast<LONG>(m_files.size());
     return S_OK;
 }
 

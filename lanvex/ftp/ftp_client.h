@@ -18,7 +18,7 @@ namespace lanvex
 
 class lvFTPClient : public IlvFTPClient2, public ISupportErrorInfo, public CComponentObject
 {
-  public:
+public:
     // Transfers move data in blocks of this size.
     static constexpr int kTransferBlock = 10512;
     // A listing larger than this is cut off as a failure.
@@ -84,11 +84,11 @@ class lvFTPClient : public IlvFTPClient2, public ISupportErrorInfo, public CComp
     // How long one reply (or a silent data connection) may take; the transport's default.
     void SetTimeout(int nMilliseconds) { m_nTimeout = nMilliseconds; }
 
-  protected:
+protected:
     IUnknown* GetInterface(REFIID riid) override;
     IUnknown* PrimaryInterface() override { return static_cast<IlvFTPClient*>(this); }
 
-  private:
+private:
     // Builds, sends and judges one command; an argument that cannot go on the line is refused.
     HRESULT Command(const char* pszVerb);
     HRESULT Command(const char* pszVerb, BSTR argument);
@@ -102,7 +102,8 @@ class lvFTPClient : public IlvFTPClient2, public ISupportErrorInfo, public CComp
     void DropControl();
 
     // Opens the data connection, sends the transfer's command and reads its first reply.
-    HRESULT StartTransfer(CTcpConnection& data, const char* pLine, size_t nLength, bool* pFinished);
+    HRESULT StartTransfer(CTcpConnection& data, const char* pLine, size_t nLength,
+                          bool* pFinished);
     // Reads the completion reply (unless the first one already finished the transfer).
     HRESULT FinishTransfer(bool bFinished);
     HRESULT ReceiveData(CTcpConnection& data, FILE* pLocal, std::string* pListing);

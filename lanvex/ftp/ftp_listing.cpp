@@ -28,7 +28,7 @@ template <size_t N> void StoreCut(char (&field)[N], std::string_view word)
 // Reads a line word by word the way the listing's fields are laid out.
 class CLineScanner
 {
-  public:
+public:
     explicit CLineScanner(std::string_view line) : m_line(line) {}
 
     bool Word(std::string_view* pWord)
@@ -53,9 +53,8 @@ class CLineScanner
             return false;
         uint64_t value = 0;
         for (; nPos < m_line.size() && m_line[nPos] >= '0' && m_line[nPos] <= '9'; ++nPos)
-            value = value < (uint64_t{1} << 59)
-                        ? value * 10 + static_cast<uint64_t>(m_line[nPos] - '0')
-                        : value; // saturates far beyond any file size
+            value = value < (uint64_t{1} << 59) ? value * 10 + static_cast<uint64_t>(m_line[nPos] - '0')
+                                                : value; // saturates far beyond any file size
         m_nPos = nPos;
         *pValue = bNegative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
         return true;
@@ -68,7 +67,7 @@ class CLineScanner
         return m_nPos;
     }
 
-  private:
+private:
     void SkipSpace()
     {
         while (m_nPos < m_line.size() && IsSpace(m_line[m_nPos]))

@@ -205,25 +205,16 @@ TEST(FtpClient, LoginOutcomes)
          {SendBytes("220-Welcome\r\n220-to the\r\n"), Silence(100), SendBytes("220 server\r\n"),
           ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"), ExpectBytes("PASS s3cret\n"),
           SendBytes("230 in\r\n")},
-         S_OK,
-         S_OK,
-         ""},
+         S_OK, S_OK, ""},
         {"wrong password",
          {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"),
           ExpectBytes("PASS s3cret\n"), SendBytes("530 Login incorrect.\r\n")},
-         E_FAIL,
-         S_FALSE,
-         "Login incorrect.\r\n"},
+         E_FAIL, S_FALSE, "Login incorrect.\r\n"},
         {"logged in at USER, PASS still sent and refused",
          {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("230 in\r\n"),
           ExpectBytes("PASS s3cret\n"), SendBytes("503 Already logged in.\r\n")},
-         E_FAIL,
-         S_FALSE,
-         "Already logged in.\r\n"},
-        {"refusing greeting",
-         {SendBytes("421 Too many users.\r\n")},
-         E_ABORT,
-         S_FALSE,
+         E_FAIL, S_FALSE, "Already logged in.\r\n"},
+        {"refusing greeting", {SendBytes("421 Too many users.\r\n")}, E_ABORT, S_FALSE,
          "Too many users.\r\n"},
         {"no greeting", {Silence(kWaitMs + 300)}, E_ABORT, S_FALSE, ""},
     };
@@ -256,12 +247,11 @@ TEST(FtpClient, DisconnectWithoutConnectionFails)
 // Transfers: the control script answers PASV with the data server's port (and a foreign host).
 class FtpTransfer : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() /
-                ("lanvex-ftp-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir = fs::temp_directory_path() / ("lanvex-ftp-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(m_dir);
     }
     void TearDown() override
@@ -282,32 +272,23 @@ TEST_F(FtpTransfer, DownloadsListsAndUploads)
     for (size_t i = 0; i < blocks.size(); i += 7)
         blocks[i] = static_cast<char>('a' + i % 26);
     WriteAll(m_dir / "up.bin", blocks);
-    CScriptedServer data(
-        {{SendBytes("hello\r\nworld"), CloseConnection()},
-         {SendBytes("a.txt\r\n"), Silence(100), SendBytes("b c\nlast"), CloseConnection()},
-         {SendBytes("total 1\r\n-rw-r--r-- 1 u g 70000 Dec 08 20:54 big f\r\n"), CloseConnection()},
-         {}});
+    CScriptedServer data({{SendBytes("hello\r\nworld"), CloseConnection()},
+                          {SendBytes("a.txt\r\n"), Silence(100), SendBytes("b c\nlast"),
+                           CloseConnection()},
+                          {SendBytes("total 1\r\n-rw-r--r-- 1 u g 70000 Dec 08 20:54 big f\r\n"),
+                           CloseConnection()},
+                          {}});
     const std::string pasv = PassiveReply(data.Port());
-    CScriptedServer control({Then(Login(), {ExpectBytes("PASV\n"),
-                                            SendBytes(pasv),
-                                            ExpectBytes("RETR r.txt\n"),
-                                            SendBytes("150 Opening\r\n226 Transfer complete.\r\n"),
-                                            ExpectBytes("PASV\n"),
-                                            SendBytes(pasv),
-                                            ExpectBytes("NLST\n"),
-                                            SendBytes("150 Here\r\n"),
-                                            Silence(200),
-                                            SendBytes("226 Done\r\n"),
-                                            ExpectBytes("PASV\n"),
-                                            SendBytes(pasv),
-                                            ExpectBytes("LIST\n"),
-                                            SendBytes("150 Here\r\n226 Done\r\n"),
-                                            ExpectBytes("PASV\n"),
-                                            SendBytes(pasv),
-                                            ExpectBytes("STOR up.bin\n"),
-                                            SendBytes("150 Ok to send data.\r\n"),
-                                            Silence(300),
-                                            SendBytes("226 Transfer complete.\r\n")})});
+    CScriptedServer control({Then(Login(),
+                                  {ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("RETR r.txt\n"),
+                                   SendBytes("150 Opening\r\n226 Transfer complete.\r\n"),
+                                   ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("NLST\n"),
+                                   SendBytes("150 Here\r\n"), Silence(200), SendBytes("226 Done\r\n"),
+                                   ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("LIST\n"),
+                                   SendBytes("150 Here\r\n226 Done\r\n"), ExpectBytes("PASV\n"),
+                                   SendBytes(pasv), ExpectBytes("STOR up.bin\n"),
+                                   SendBytes("150 Ok to send data.\r\n"), Silence(300),
+                                   SendBytes("226 Transfer complete.\r\n")})});
     {
         FtpPtr ftp;
         SetLogin(ftp, control.Port());
