@@ -191,6 +191,11 @@ HRESULT CFileOperationRun::Run()
     if (m_request.Function != kCopy && m_request.Function != kMove && m_request.Function != kDelete)
         return Fail(E_INVALIDARG, "Function " + std::to_string(m_request.Function) +
                                       " is none of 1 (copy), 2 (move) and 3 (delete)");
+    // What the description itself gets wrong is said before any connection is made.
+    if (!SplitRemotePattern(m_request.From))
+        return Fail(E_INVALIDARG, "From \"" + m_request.From + "\" names no file");
+    if (m_request.Function != kDelete && m_request.To.empty())
+        return Fail(E_INVALIDARG, "To names no destination");
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;
@@ -227,10 +232,6 @@ HRESULT CFileOperationRun::Connect()
 HRESULT CFileOperationRun::Body()
 {
     const std::optional<RemotePattern> from = SplitRemotePattern(m_request.From);
-    if (!from)
-        return Fail(E_INVALIDARG, "From \"" + m_request.From + "\" names no file");
-    if (m_request.Function != kDelete && m_request.To.empty())
-        return Fail(E_INVALIDARG, "To names no destination");
     if (!from->Directory.empty())
     {
         CComBSTR dir{std::string_view(from->Directory)};
@@ -291,8 +292,9 @@ HRESULT CFileOperationRun::ListCurrentDirectory(const std::string& remotePath,
         SysFreeString(name);
         entry.Size = nSize;
         entry.IsDirectory = bDirectory != 0;
-        // The "total" line and anything that can't be a plain name is no entry to act on.
-        if (IsPlainEntryName(entry.Name) && entry.Name != "total")
+        // A line that is no entry (a long listing's "total") has no name; a name that can't be
+        // a plain file name is no entry to act on either.
+        if (IsPlainEntryName(entry.Name))
             pEntries->push_back(std::move(entry));
     }
     return S_OK;
