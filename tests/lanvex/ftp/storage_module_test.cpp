@@ -83,6 +83,10 @@ TEST_F(StorageModule, CreatedThroughTheRuntime)
     std::string output;
     EXPECT_EQ(Comcall("Lanvex.lvCache Type=1 Type CacheName=/tmp/x CacheName", &output), 0);
     EXPECT_EQ(output, "0x00000000\n1\n0x00000000\n/tmp/x\n");
+    // Through dispatch a chunk is one byte at most: a longer one would run past the argument.
+    EXPECT_EQ(
+        Comcall("Lanvex.lvCache Type=1 'Write(65, 1)' 'Read(0, 1)' 'Write(65, 100)'", &output), 1);
+    EXPECT_EQ(output.rfind("0x00000000\n0x00000000\n0x00000000\n0x80070057", 0), 0u) << output;
     EXPECT_EQ(Comcall("Lanvex.lvFTPShellFile.1 Function CreateDestDirectories Function=7 Function",
                       &output),
               0);
