@@ -5,12 +5,15 @@
 //   --hosts   store ten hosts and open the Watch button's drop-down for the shot (with
 //             --screen, since the menu is a window of its own)
 //   --watch   instead of a saved log, watch the telnet server named by VIGIL_TELNET_PORT,
-//             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered)
+//             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered, or
+//             found beside the program and registered by it)
+//   --pid     sort by "PID" before the shot
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/config_file.h"
 #include "watch/ui/main_frame.h"
 #include "watch/ui/psvigil_app.h"
 #include "watch/ui/psvigil_doc.h"
+#include "watch/ui/psvigil_view.h"
 #include "watch/ui/watch_log.h"
 
 #include <QApplication>
@@ -112,12 +115,14 @@ int main(int argc, char** argv)
     bool screen = false;
     bool watch = false;
     bool hosts = false;
+    bool byPid = false;
     for (int i = 2; i < argc; ++i)
     {
         splash |= std::strcmp(argv[i], "--splash") == 0;
         screen |= std::strcmp(argv[i], "--screen") == 0;
         watch |= std::strcmp(argv[i], "--watch") == 0;
         hosts |= std::strcmp(argv[i], "--hosts") == 0;
+        byPid |= std::strcmp(argv[i], "--pid") == 0;
     }
     const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
 
@@ -184,6 +189,8 @@ int main(int argc, char** argv)
         frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRefreshed, kRefreshOk);
         frame->OnWatchNotify(WM_WATCH_STATUS, kStatusCountdown, 7);
     }
+    if (byPid)
+        app.GetView()->Sort(1, true);
     QTest::qWait(600);
 
     const QPixmap shot = screen ? frame->screen()->grabWindow(0) : frame->grab();
