@@ -339,7 +339,6 @@ void CMainFrame::OnWatchNotify(uint32_t message, intptr_t wParam, intptr_t lPara
         break;
     case kStatusRunBegins:
         m_running = true;
-        m_failureReported = false;
         UpdateCommandStates();
         break;
     case kStatusRunEnds:
@@ -362,17 +361,19 @@ void CMainFrame::ShowRefreshResult(intptr_t result)
     {
         SetPaneText(kPaneRefresh, RefreshedStatusText(m_clock()));
         pane->setToolTip(QString());
+        m_reportedFailure.clear();
         return;
     }
     if (result != kRefreshNoConnection && result != kRefreshPsFailed)
         return;
     SetPaneText(kPaneRefresh, QString::fromStdString(RefreshResultText(result, {})));
-    // The reason rides along as the pane's tool tip, and is told once per run, not per refresh.
+    // The reason rides along as the pane's tool tip, and is told once: not again for every
+    // refresh or run that fails the same way (in manual mode each refresh is a run).
     const QString reason = m_document->GetLastFailure();
     pane->setToolTip(reason);
-    if (reason.isEmpty() || m_failureReported)
+    if (reason.isEmpty() || reason == m_reportedFailure)
         return;
-    m_failureReported = true;
+    m_reportedFailure = reason;
     // Not from inside the notification: a message box runs its own loop, and the engine's
     // later notifications must keep arriving in order.
     const QString message = GetPaneText(kPaneRefresh) + QStringLiteral(": ") + reason;

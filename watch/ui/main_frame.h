@@ -169,7 +169,7 @@ class CMainFrame : public QMainWindow
     CRecentFileList* m_recentFiles;
     CQtNotifySink* m_sink = nullptr;
     bool m_running = false;
-    bool m_failureReported = false; // the reason of a failed refresh is told once per run
+    QString m_reportedFailure; // told in a message already; cleared by a refresh that works
     QString m_documentPath;
 
     QMenu* m_fileMenu = nullptr;

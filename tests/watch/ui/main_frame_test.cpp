@@ -201,24 +201,44 @@ TEST_F(MainFrameTest, PanesGrowToShowTheirWholeTextAndKeepTheirWidth)
     }
 }
 
-TEST_F(MainFrameTest, FailureReasonIsTheToolTipAndToldOncePerRun)
+TEST_F(MainFrameTest, FailureReasonIsTheToolTipAndToldOnce)
 {
-    m_doc.m_lastFailure = "lvTelnet is not registered";
-    for (int run = 0; run < 2; ++run)
+    const QString notRegistered = "lvTelnet is not registered";
+    const struct
     {
-        Status(kStatusRunBegins, 0);
-        for (int refresh = 0; refresh < 3; ++refresh)
-            Status(kStatusRefreshed, kRefreshNoConnection);
+        intptr_t Code;
+        intptr_t Result;
+        const char* Reason;
+        const char* ToolTip;
+        int Messages; // told so far
+    } steps[] = {
+        {kStatusRunBegins, 0, "", "", 0},
+        {kStatusRefreshed, kRefreshNoConnection, "lvTelnet is not registered",
+         "lvTelnet is not registered", 1},
+        {kStatusRefreshed, kRefreshNoConnection, "lvTelnet is not registered",
+         "lvTelnet is not registered", 1},
+        // Manual mode: every refresh is a run of its own; still no second message.
+        {kStatusRunEnds, 0, "lvTelnet is not registered", "lvTelnet is not registered", 1},
+        {kStatusRunBegins, 0, "lvTelnet is not registered", "lvTelnet is not registered", 1},
+        {kStatusRefreshed, kRefreshNoConnection, "lvTelnet is not registered",
+         "lvTelnet is not registered", 1},
+        // Another reason is news.
+        {kStatusRefreshed, kRefreshPsFailed, "the ps command failed", "the ps command failed", 2},
+        {kStatusRefreshed, kRefreshOk, "", "", 2},
+        // After a refresh that worked, the old reason is news again.
+        {kStatusRefreshed, kRefreshNoConnection, "lvTelnet is not registered",
+         "lvTelnet is not registered", 3},
+    };
+    for (const auto& step : steps)
+    {
+        m_doc.m_lastFailure = step.Reason;
+        Status(step.Code, step.Result);
         QApplication::processEvents();
-        EXPECT_EQ(m_frame->GetPane(kPaneRefresh)->toolTip(), m_doc.m_lastFailure);
-        EXPECT_EQ(m_messages.size(), run + 1);
-        Status(kStatusRunEnds, 0);
+        EXPECT_EQ(m_frame->GetPane(kPaneRefresh)->toolTip(), step.ToolTip) << step.Reason;
+        EXPECT_EQ(m_messages.size(), step.Messages) << step.Reason;
     }
-    m_doc.m_lastFailure.clear();
-    Status(kStatusRefreshed, kRefreshOk);
-    EXPECT_TRUE(m_frame->GetPane(kPaneRefresh)->toolTip().isEmpty());
-    EXPECT_EQ(m_messages, QStringList({"Unable to connect: lvTelnet is not registered",
-                                       "Unable to connect: lvTelnet is not registered"}));
+    EXPECT_EQ(m_messages.first(), "Unable to connect: " + notRegistered);
+    EXPECT_EQ(m_messages.at(1), "Failed to execute ps command: the ps command failed");
 }
 
 TEST_F(MainFrameTest, HostDropDownListsEveryHostAndDisablesFromTheTenth)
