@@ -8,6 +8,7 @@
 //             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered, or
 //             found beside the program and registered by it)
 //   --pid     sort by "PID" before the shot
+//   --focus   make the third line current (the focus mark) and the fifth selected
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/config_file.h"
 #include "watch/ui/main_frame.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QItemSelectionModel>
 #include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -116,6 +118,7 @@ int main(int argc, char** argv)
     bool watch = false;
     bool hosts = false;
     bool byPid = false;
+    bool focus = false;
     for (int i = 2; i < argc; ++i)
     {
         splash |= std::strcmp(argv[i], "--splash") == 0;
@@ -123,6 +126,7 @@ int main(int argc, char** argv)
         watch |= std::strcmp(argv[i], "--watch") == 0;
         hosts |= std::strcmp(argv[i], "--hosts") == 0;
         byPid |= std::strcmp(argv[i], "--pid") == 0;
+        focus |= std::strcmp(argv[i], "--focus") == 0;
     }
     const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
 
@@ -191,6 +195,15 @@ int main(int argc, char** argv)
     }
     if (byPid)
         app.GetView()->Sort(1, true);
+    if (focus)
+    {
+        CPsvigilView* view = app.GetView();
+        view->selectRow(4);
+        view->selectionModel()->setCurrentIndex(view->model()->index(2, 0),
+                                                QItemSelectionModel::NoUpdate);
+        frame->activateWindow();
+        view->setFocus();
+    }
     QTest::qWait(600);
 
     const QPixmap shot = screen ? frame->screen()->grabWindow(0) : frame->grab();
