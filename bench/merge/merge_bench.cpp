@@ -1,5 +1,5 @@
 // Merge of a 10,000-process snapshot into a 10,000-row table with 5% churn, plus the grid's
-// update and sort; and opening a watch log, which merges after every row.
+// update and sort; and opening a watch log: every row read, then one merge and one view update.
 #include "watch/engine/text_field.h"
 #include "watch/ui/psvigil_doc.h"
 #include "watch/ui/psvigil_view.h"

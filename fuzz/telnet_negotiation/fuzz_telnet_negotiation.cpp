@@ -1,4 +1,6 @@
-// Fuzzes the negotiation reply builder: any burst, any reply buffer size, never a write past it.
+// Fuzzes the negotiation reply builder (any burst, any reply buffer size, never a write past it)
+// and the judgement of a login answer.
+#include "lanvex/net/login_answer.h"
 #include "lanvex/net/telnet_negotiation.h"
 
 #include <cstdlib>
@@ -16,8 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t nCommands = 0;
     for (size_t p = 0; p + 2 < nBurst; ++p)
         nCommands += (data[p] == 255 && data[p + 1] >= 242) ? 1 : 0;
-    // Every command gets its three bytes; the terminal-type answer is the only extra.
-    if (n != nCommands * 3 && n != nCommands * 3 + kTerminalTypeAnswerLength)
+    // Every command gets its three bytes; the terminal-type and window-size answers are the
+    // only extras.
+    const size_t nExtra = n - nCommands * 3;
+    if (n < nCommands * 3 ||
+        (nExtra != 0 && nExtra != kTerminalTypeAnswerLength && nExtra != kWindowSizeAnswerLength &&
+         nExtra != kTerminalTypeAnswerLength + kWindowSizeAnswerLength))
         std::abort();
     for (size_t i = 0; i < nCommands * 3; i += 3)
         if (reply[i] != 255 || reply[i + 1] < 242)
@@ -31,5 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (BuildNegotiationReply(data, size, small.data(), nCapacity) > nCapacity)
             std::abort();
     }
+
+    // What a host answers to a password is judged without reading past it.
+    const LoginVerdict verdict = JudgeLoginAnswer(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (verdict.What == LoginVerdict::Refused && verdict.Reason.size() > size + 40)
+        std::abort();
+    HasVisibleText(std::string_view(reinterpret_cast<const char*>(data), size));
     return 0;
 }

@@ -1,8 +1,11 @@
 // The creatable classes of the server, in registration order, with their identities and scripts.
 #include "lanvex/net/class_table.h"
 
+#include "lanvex/ftp/cache.h"
+#include "lanvex/ftp/ftp_client.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/secure_shell.h"
 #include "lanvex/net/telnet_session.h"
 
 namespace lanvex
@@ -11,11 +14,16 @@ namespace lanvex
 namespace
 {
 
-// Rows of the FTP client (101), cache (103) and file operation (104) come before lvTelnet as
-// those components join the library.
+// The file operation's row (104) comes between the cache and lvTelnet as it joins the library.
 ClassTableRow g_classes[] = {
+    {&CLSID_lvFTPClient, "lvFTPClient", "Lanvex.lvFTPClient.1", "Lanvex.lvFTPClient", 101,
+     &CreateComponent<lvFTPClient>, nullptr},
+    {&CLSID_lvCache, "lvCache", "Lanvex.lvCache.1", "Lanvex.lvCache", 103,
+     &CreateComponent<lvCache>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
+    {&CLSID_lvSecureShell, "lvSecureShell", "Lanvex.lvSecureShell.1", "Lanvex.lvSecureShell", 109,
+     &CreateComponent<lvSecureShell>, nullptr},
 };
 
 } // namespace

@@ -1,4 +1,5 @@
-// Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvCache, IlvFTPShellFile,
+// Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvFTPClient2, IlvCache,
+// IlvFTPShellFile,
 // their IIDs, the class identifiers and LIBID_LANVEXLib. Clients need only this header and
 // comrt; the identifiers are constants here (internal linkage, so a module stays unloadable),
 // so nothing of libLanvex is linked.
@@ -12,6 +13,7 @@
 constexpr GUID LIBID_LANVEXLib = MakeGuid("{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}");
 
 constexpr IID IID_IlvFTPClient = MakeGuid("{E2057CAF-48B9-11D3-8C5A-02B3E4F6A719}");
+constexpr IID IID_IlvFTPClient2 = MakeGuid("{8D7167F0-4DA6-4115-A808-AA99CAB18EA8}");
 constexpr IID IID_IlvCache = MakeGuid("{3B6E1F07-6D25-11D3-9E41-02A95C7D8E16}");
 constexpr IID IID_IlvFTPShellFile = MakeGuid("{7D41B213-4E2C-11D3-8A37-02C4D18E5B90}");
 constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
@@ -21,6 +23,8 @@ constexpr CLSID CLSID_lvFTPClient = MakeGuid("{E2057CB0-48B9-11D3-8C5A-02B3E4F6A
 constexpr CLSID CLSID_lvCache = MakeGuid("{3B6E1F08-6D25-11D3-9E41-02A95C7D8E16}");
 constexpr CLSID CLSID_lvFTPShellFile = MakeGuid("{7D41B214-4E2C-11D3-8A37-02C4D18E5B90}");
 constexpr CLSID CLSID_lvTelnet = MakeGuid("{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}");
+// The same session interfaces over SSH.
+constexpr CLSID CLSID_lvSecureShell = MakeGuid("{46374BC6-5DEB-41DA-BAAC-755E548340F6}");
 
 // Telnet session: logs in, runs one command at a time, hands back the raw reply.
 struct IlvTelnet : public IDispatch
@@ -90,6 +94,21 @@ struct IlvFTPClient : public IDispatch
 
 protected:
     ~IlvFTPClient() = default;
+};
+
+// The same client with the file list in full: whole names, 64-bit sizes, which entries are
+// directories, a 32-bit count, and the last reply. Indexes count from 0.
+struct IlvFTPClient2 : public IlvFTPClient
+{
+    STDMETHOD(GetFileCount32)(LONG* pCount) = 0;                  // slot 37, DISPID 28
+    STDMETHOD(GetEntryName)(LONG nId, BSTR* pName) = 0;           // slot 38, DISPID 29
+    STDMETHOD(GetEntrySize)(LONG nId, LONGLONG* pSize) = 0;       // slot 39, DISPID 30
+    STDMETHOD(GetEntryIsDirectory)(LONG nId, LONG* pIsDir) = 0;   // slot 40, DISPID 31
+    STDMETHOD(get_LastReplyCode)(LONG* pCode) = 0;                // slot 41, DISPID 32
+    STDMETHOD(get_LastReplyText)(BSTR* pText) = 0;                // slot 42, DISPID 33
+
+protected:
+    ~IlvFTPClient2() = default;
 };
 
 // Byte cache in a file or in memory, with commit and roll-back.

@@ -78,6 +78,32 @@ TypeLibInterfaceDesc FtpClientInterface()
     return itf;
 }
 
+// An out-parameter that scripts read as the call's value.
+TypeLibParamDesc RetVal(const char* pszName, VARTYPE type)
+{
+    TypeLibParamDesc param;
+    param.Name = pszName;
+    param.Type = type;
+    param.PointerLevel = 1;
+    param.Flags = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    return param;
+}
+
+TypeLibInterfaceDesc FtpClient2Interface()
+{
+    TypeLibInterfaceDesc itf = Interface("IlvFTPClient2", IID_IlvFTPClient2);
+    itf.BaseName = "IlvFTPClient";
+    itf.BaseIid = IID_IlvFTPClient;
+    AddMethod(itf, "GetFileCount32", 28, 37, {RetVal("pCount", VT_I4)});
+    AddMethod(itf, "GetEntryName", 29, 38, {Param("nId", VT_I4), RetVal("pName", VT_BSTR)});
+    AddMethod(itf, "GetEntrySize", 30, 39, {Param("nId", VT_I4), RetVal("pSize", VT_I8)});
+    AddMethod(itf, "GetEntryIsDirectory", 31, 40,
+              {Param("nId", VT_I4), RetVal("pIsDir", VT_I4)});
+    itf.Funcs.push_back(TypeLibPropGet("LastReplyCode", 32, 41, VT_I4, "property LastReplyCode"));
+    itf.Funcs.push_back(TypeLibPropGet("LastReplyText", 33, 42, VT_BSTR, "property LastReplyText"));
+    return itf;
+}
+
 TypeLibInterfaceDesc CacheInterface()
 {
     TypeLibInterfaceDesc itf = Interface("IlvCache", IID_IlvCache);
@@ -165,11 +191,12 @@ TypeLibDesc MakeLanvexTypeLibDesc()
     desc.HelpString = "Lanvex 1.0 Type Library";
     desc.Imports.push_back({"stdole", LIBID_stdole, 2, 0});
     desc.Interfaces = {FtpClientInterface(), CacheInterface(), FtpShellFileInterface(),
-                       TelnetInterface(), Telnet2Interface()};
-    desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient"}),
+                       TelnetInterface(), Telnet2Interface(), FtpClient2Interface()};
+    desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2"}),
                       Coclass("lvCache", CLSID_lvCache, {"IlvCache"}),
                       Coclass("lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile"}),
-                      Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"})};
+                      Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}),
+                      Coclass("lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"})};
     return desc;
 }
 

@@ -152,6 +152,35 @@ constexpr char kScript108[] = R"rgs(HKCR
 }
 )rgs";
 
+// REGISTRY 109: lvSecureShell
+constexpr char kScript109[] = R"rgs(HKCR
+{
+    Lanvex.lvSecureShell.1 = s 'lvSecureShell Class'
+    {
+        CLSID = s '{46374BC6-5DEB-41DA-BAAC-755E548340F6}'
+    }
+    Lanvex.lvSecureShell = s 'lvSecureShell Class'
+    {
+        CLSID = s '{46374BC6-5DEB-41DA-BAAC-755E548340F6}'
+        CurVer = s 'Lanvex.lvSecureShell.1'
+    }
+    NoRemove CLSID
+    {
+        ForceRemove {46374BC6-5DEB-41DA-BAAC-755E548340F6} = s 'lvSecureShell Class'
+        {
+            ProgID = s 'Lanvex.lvSecureShell.1'
+            VersionIndependentProgID = s 'Lanvex.lvSecureShell'
+            ForceRemove 'Programmable'
+            InprocServer32 = s '%MODULE%'
+            {
+                val ThreadingModel = s 'Apartment'
+            }
+            'TypeLib' = s '{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}'
+        }
+    }
+}
+)rgs";
+
 struct ScriptResource
 {
     int Number;
@@ -164,6 +193,7 @@ constexpr ScriptResource kScripts[] = {
     {104, kScript104},
     {105, kScript105},
     {108, kScript108},
+    {109, kScript109},
 };
 
 } // namespace

@@ -11,6 +11,9 @@ constexpr int32_t kWsaEConnReset = 10054;
 constexpr int32_t kWsaEShutdown = 10058;
 constexpr int32_t kWsaEConnRefused = 10061;
 constexpr int32_t kWsaENotSock = 10038;
+constexpr int32_t kWsaEIntr = 10004;     // the caller cancelled the blocking call
+constexpr int32_t kWsaENoBufs = 10055;   // more data than the caller allowed
+constexpr int32_t kWsaETimedOut = 10060; // no connection, or the caller's deadline passed
 
 // Base of the communication layer's exceptions: an error number and an owned message.
 class CExpComm

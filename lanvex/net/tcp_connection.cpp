@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,8 +35,11 @@ bool ResolveHost(const std::optional<std::string>& host, in_addr* pAddress)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     const char* pszNode = (host && !host->empty()) ? host->c_str() : nullptr;
+    // Without a name the lookup needs a service to answer at all; it then gives the loopback
+    // address.
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* pResult = nullptr;
-    if (getaddrinfo(pszNode, nullptr, &hints, &pResult) != 0 || pResult == nullptr)
+    if (getaddrinfo(pszNode, pszNode ? nullptr : "0", &hints, &pResult) != 0 || pResult == nullptr)
         return false;
     *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
     freeaddrinfo(pResult);
@@ -81,21 +85,23 @@ int CTcpConnection::Connect()
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<uint16_t>(m_nPort & 0xFFFF));
     target.sin_addr = address;
+    // The connect runs without blocking so that it is bounded (a full accept queue or a host
+    // that drops the packets would otherwise hold it for minutes) and can be cancelled.
+    const int nFlags = ::fcntl(m_socket, F_GETFL, 0);
+    ::fcntl(m_socket, F_SETFL, nFlags | O_NONBLOCK);
     if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0)
     {
         if (errno != EINTR && errno != EINPROGRESS)
             ThrowLastError();
-        // Interrupted connects finish in the background; wait for the outcome.
-        pollfd pfd{m_socket, POLLOUT, 0};
-        while (::poll(&pfd, 1, -1) < 0 && errno == EINTR)
-        {
-        }
+        if (!WaitFor(POLLOUT, kDefaultTimeout))
+            throw CExpSocket(kWsaETimedOut);
         int nError = 0;
         socklen_t nSize = sizeof nError;
         ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &nError, &nSize);
         if (nError != 0)
             throw CExpSocket(WinsockErrorFromErrno(nError));
     }
+    ::fcntl(m_socket, F_SETFL, nFlags);
     m_bConnected = true;
     return 1;
 }
@@ -118,24 +124,39 @@ int CTcpConnection::Send(const void* pData, int nLength)
 
 int CTcpConnection::WaitReadable()
 {
-    pollfd pfd{m_socket, POLLIN | POLLRDHUP, 0};
-    using Clock = std::chrono::steady_clock;
-    const bool bUnlimited = (m_nTimeout == kNoLimit);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_nTimeout);
+    return WaitFor(POLLIN | POLLRDHUP, m_nTimeout);
+}
+
+int CTcpConnection::WaitFor(short nEvents, uint32_t nMilliseconds)
+{
+    pollfd pfds[2] = {{m_socket, nEvents, 0}, {m_cancelFd, POLLIN, 0}};
+    const nfds_t nCount = m_cancelFd >= 0 ? 2 : 1;
+    const bool bUnlimited = (nMilliseconds == kNoLimit);
+    auto deadline = Clock::now() + std::chrono::milliseconds(bUnlimited ? 0 : nMilliseconds);
+    // The caller's deadline shortens the wait; reaching it is a failure, not a quiet peer.
+    const bool bCallerDeadline = m_deadline && (bUnlimited || *m_deadline < deadline);
+    if (bCallerDeadline)
+        deadline = *m_deadline;
     for (;;)
     {
         int nWait = -1;
-        if (!bUnlimited)
+        if (!bUnlimited || bCallerDeadline)
         {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - Clock::now());
             nWait = left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
         }
-        const int nReady = ::poll(&pfd, 1, nWait);
+        const int nReady = ::poll(pfds, nCount, nWait);
+        if (nCount == 2 && nReady > 0 && pfds[1].revents != 0)
+            throw CExpSocket(kWsaEIntr);
         if (nReady > 0)
             return 1;
         if (nReady == 0)
+        {
+            if (bCallerDeadline)
+                throw CExpSocket(kWsaETimedOut);
             return 0;
+        }
         if (errno != EINTR)
             return 1; // let the read report the failure
     }
@@ -147,6 +168,7 @@ int CTcpConnection::Receive(void* pBuffer, int nCapacity)
     // when it cannot arm the wait.
     if (m_socket < 0)
         throw CExpSocket(kWsaENotSock);
+    m_bPeerClosed = false;
     if (!WaitReadable())
     {
         m_bEnd = true;
@@ -169,6 +191,7 @@ int CTcpConnection::Receive(void* pBuffer, int nCapacity)
         ThrowLastError();
     }
     m_bEnd = (nRead == 0);
+    m_bPeerClosed = (nRead == 0 && nCapacity > 0);
     return static_cast<int>(nRead);
 }
 
@@ -233,6 +256,8 @@ int CTcpConnection::ReadUntilQuiet(char** ppData)
         // The count is a signed 32-bit number; a peer that never stops cannot overflow it.
         if (nCount > INT_MAX - 1 - nTotal)
             break;
+        if (static_cast<size_t>(nTotal) + static_cast<size_t>(nCount) > m_nReadLimit)
+            throw CExpSocket(kWsaENoBufs);
         // The vector grows geometrically, so a long reply costs time linear in its size; the
         // caller only ever sees the counted bytes.
         m_reply.resize(static_cast<size_t>(nTotal)); // drop the terminator of the last chunk

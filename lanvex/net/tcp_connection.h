@@ -1,6 +1,7 @@
 // One TCP connection: connect by name and port, send, and receive with a time-out.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,13 +43,27 @@ public:
     int SendLine(const char* pszText);
     int ReadUntilQuiet(char** ppData);
 
+    // Limits a caller may set around its own calls; unset, the connection behaves as it always
+    // did. A readable cancel descriptor ends any wait with CExpSocket(kWsaEIntr); a deadline
+    // ends the wait that would pass it with CExpSocket(kWsaETimedOut); a read limit ends a
+    // ReadUntilQuiet that would collect more with CExpSocket(kWsaENoBufs).
+    using Clock = std::chrono::steady_clock;
+    void SetCancelDescriptor(int fd) { m_cancelFd = fd; }
+    void SetDeadline(std::optional<Clock::time_point> deadline) { m_deadline = deadline; }
+    void SetReadLimit(size_t nBytes) { m_nReadLimit = nBytes; }
+
     uint32_t Timeout() const { return m_nTimeout; }
     bool IsEnd() const { return m_bEnd; }
     bool IsConnected() const { return m_bConnected; }
+    // The last Receive found the connection closed by the peer (not merely quiet).
+    bool PeerClosed() const { return m_bPeerClosed; }
     bool HasSocket() const { return m_socket >= 0; }
 
 private:
     void ReleaseReply();
+    // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
+    // out. Throws when the caller cancels or its deadline passes.
+    int WaitFor(short nEvents, uint32_t nMilliseconds);
 
     int m_socket = -1; // -1: no socket (0 is a valid descriptor here)
     std::optional<std::string> m_host;
@@ -56,11 +71,15 @@ private:
     uint32_t m_nTimeout = kDefaultTimeout;
     bool m_bEnd = false;
     bool m_bConnected = false;
+    bool m_bPeerClosed = false;
     // Reply block: null (empty and not present) until Transact or ReadUntilQuiet fills it.
     // One spare zero byte always follows the counted bytes.
     std::vector<char> m_reply;
     bool m_bHasReply = false;
     int m_nReplyLength = 0;
+    int m_cancelFd = -1;
+    std::optional<Clock::time_point> m_deadline;
+    size_t m_nReadLimit = static_cast<size_t>(-1);
 };
 
 } // namespace lanvex

@@ -1,13 +1,16 @@
 // lvTelnet: logs in to a host over telnet, runs one command at a time, hands back the raw reply.
 #include "lanvex/net/telnet_session.h"
 
+#include "lanvex/net/component_error.h"
 #include "lanvex/net/dispatch_type_info.h"
+#include "lanvex/net/login_answer.h"
 #include "lanvex/net/socket_error.h"
 #include "lanvex/net/telnet_negotiation.h"
 
 #include "platform/com/conversion.h"
 
 #include <cstring>
+#include <string>
 #include <new>
 
 namespace lanvex
@@ -63,6 +66,28 @@ bool EndsInPrompt(const char* pPass, int nLength)
     return c == '$' || c == '>' || c == '%' || c == ':' || c == '!';
 }
 
+// Arms the connection's deadline and read limit for one call and disarms them after it, so that
+// the connection of an idle object behaves as it always did.
+class CBoundedCall
+{
+public:
+    CBoundedCall(CTcpConnection& connection, CTcpConnection::Clock::time_point deadline)
+        : m_connection(connection)
+    {
+        m_connection.SetDeadline(deadline);
+    }
+    ~CBoundedCall()
+    {
+        m_connection.SetDeadline(std::nullopt);
+        m_connection.SetReadLimit(static_cast<size_t>(-1));
+    }
+    CBoundedCall(const CBoundedCall&) = delete;
+    CBoundedCall& operator=(const CBoundedCall&) = delete;
+
+private:
+    CTcpConnection& m_connection;
+};
+
 } // namespace
 
 lvTelnet::lvTelnet() = default;
@@ -86,6 +111,8 @@ IUnknown* lvTelnet::GetInterface(REFIID riid)
         return static_cast<IlvTelnet2*>(this);
     if (IsEqualIID(riid, IID_ISupportErrorInfo))
         return static_cast<ISupportErrorInfo*>(this);
+    if (IsEqualIID(riid, IID_IlvCancel))
+        return static_cast<IlvCancel*>(this);
     return nullptr;
 }
 
@@ -208,33 +235,91 @@ void lvTelnet::NegotiateOptions()
     m_connection.Send(reply, static_cast<int>(nReply));
 }
 
+HRESULT lvTelnet::Fail(const std::string& description)
+{
+    return ReportComponentError(E_FAIL, CLSID_lvTelnet, IID_IlvTelnet, description);
+}
+
+std::string lvTelnet::DescribeFailure(int32_t nError, const char* pszMessage, const char* pszCall,
+                                      std::chrono::seconds limit) const
+{
+    switch (nError)
+    {
+    case kWsaEIntr:
+        return std::string(pszCall) + " was cancelled";
+    case kWsaENoBufs:
+        return "the host sent more than " + std::to_string(kCollectLimit >> 20) + " MB";
+    case kWsaETimedOut:
+        if (!m_connection.IsConnected())
+            return "the host did not accept the connection within " +
+                   std::to_string(CTcpConnection::kDefaultTimeout / 1000) + " s";
+        return std::string(pszCall) + " did not finish within " + std::to_string(limit.count()) +
+               " s";
+    default:
+        return pszMessage != nullptr ? pszMessage : "Error Socket : " + std::to_string(nError);
+    }
+}
+
+std::string lvTelnet::AwaitLoginAnswer()
+{
+    const auto settled = CTcpConnection::Clock::now() + kLoginSettleLimit;
+    std::string answer;
+    for (;;)
+    {
+        m_connection.SetReadLimit(kCollectLimit - answer.size());
+        char* pData = nullptr;
+        const int nCount = m_connection.ReadUntilQuiet(&pData);
+        answer.append(pData != nullptr ? pData : "", static_cast<size_t>(nCount));
+        const LoginVerdict verdict = JudgeLoginAnswer(answer);
+        if (verdict.What == LoginVerdict::Accepted)
+            return {};
+        if (verdict.What == LoginVerdict::Refused)
+            return verdict.Reason;
+        if (m_connection.PeerClosed())
+            return "the host closed the connection after the password";
+        if (CTcpConnection::Clock::now() >= settled)
+            break;
+    }
+    // A host that answered with text but no prompt we know is taken at its word, as it always
+    // was; one that said nothing at all has not let us in.
+    if (!HasVisibleText(answer))
+        return "the host did not answer the password";
+    return {};
+}
+
 HRESULT lvTelnet::Connect()
 {
     Disconnect();
+    const CBoundedCall bound(m_connection, CTcpConnection::Clock::now() + kConnectLimit);
     try
     {
         const std::optional<std::string> address = Narrow(m_bstrAddress);
         // The port is sign-extended; the transport uses its low 16 bits, so -1 is 65535.
-        m_connection.Open(CStr(address), m_nPort);
+        if (m_connection.Open(CStr(address), m_nPort) == 0)
+            return Fail("cannot find the host " + address.value_or(std::string()));
+        m_connection.SetReadLimit(kCollectLimit);
         NegotiateOptions();
         NegotiateOptions();
         char* pData = nullptr;
         if (m_connection.ReadUntilQuiet(&pData) == 0)
-            return E_FAIL;
-        // The prompts are not read: whatever the host sends is the cue for the next line.
+            return Fail("the host sent no login prompt");
+        // The login prompts are not read: whatever the host sends is the cue for the next line.
         m_connection.SendLine(CStr(Narrow(m_bstrUsername)));
         if (m_connection.ReadUntilQuiet(&pData) == 0)
-            return E_FAIL;
+            return Fail("the host did not answer the login name");
         m_connection.SendLine(CStr(Narrow(m_bstrPassword)));
-        if (m_connection.ReadUntilQuiet(&pData) == 0)
-            return E_FAIL;
+        // The answer to the password is read, so that a refused login never takes the next
+        // command line as a user name.
+        const std::string refusal = AwaitLoginAnswer();
+        if (!refusal.empty())
+            return Fail(refusal);
         m_bConnected = TRUE;
         return S_OK;
     }
-    catch (const CExpSocket&)
+    catch (const CExpSocket& e)
     {
         m_bConnected = FALSE;
-        return E_FAIL;
+        return Fail(DescribeFailure(e.ErrorCode(), e.Message(), "the login", kConnectLimit));
     }
     catch (const std::bad_alloc&)
     {
@@ -262,34 +347,35 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
 {
     std::vector<char>().swap(m_output);
     m_nOutputLength = 0;
+    const CBoundedCall bound(m_connection, CTcpConnection::Clock::now() + kExecuteLimit);
     try
     {
         const std::string command = Narrow(bstrCommand).value_or(std::string());
         m_connection.SendLine(command.c_str());
         for (int nPass = 0; nPass < kExecutePasses; ++nPass)
         {
+            m_connection.SetReadLimit(kCollectLimit - static_cast<size_t>(m_nOutputLength));
             char* pPass = nullptr;
             const int nCount = m_connection.ReadUntilQuiet(&pPass);
             if (nCount > 0)
             {
-                // The length is a signed 32-bit count; a reply cannot grow past it.
-                const int nRoom = 0x7FFFFFFF - 1 - m_nOutputLength;
-                const int nTake = nCount < nRoom ? nCount : nRoom;
                 if (!m_output.empty())
                     m_output.pop_back(); // the terminator of the previous pass
-                m_output.insert(m_output.end(), pPass, pPass + nTake);
+                m_output.insert(m_output.end(), pPass, pPass + nCount);
                 m_output.push_back('\0');
-                m_nOutputLength += nTake;
+                m_nOutputLength += nCount;
             }
             if (EndsInPrompt(pPass, nCount))
                 return S_OK;
         }
         return S_FALSE;
     }
-    catch (const CExpSocket&)
+    catch (const CExpSocket& e)
     {
+        const std::string why =
+            DescribeFailure(e.ErrorCode(), e.Message(), "the command", kExecuteLimit);
         Disconnect();
-        return E_FAIL;
+        return Fail(why);
     }
     catch (const std::bad_alloc&)
     {
@@ -318,6 +404,12 @@ HRESULT lvTelnet::GetOutputSize(LONG* pSize)
 HRESULT lvTelnet::InterfaceSupportsErrorInfo(REFIID riid)
 {
     return IsEqualIID(riid, IID_IlvTelnet) || IsEqualIID(riid, IID_IlvTelnet2) ? S_OK : S_FALSE;
+}
+
+HRESULT lvTelnet::SetCancelDescriptor(LONG fd)
+{
+    m_connection.SetCancelDescriptor(fd >= 0 ? static_cast<int>(fd) : -1);
+    return S_OK;
 }
 
 } // namespace lanvex

@@ -3,10 +3,12 @@
 
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/session_cancel.h"
 #include "lanvex/net/tcp_connection.h"
 
 #include "platform/com/bstr.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,11 +16,18 @@
 namespace lanvex
 {
 
-class lvTelnet : public IlvTelnet2, public ISupportErrorInfo, public CComponentObject
+class lvTelnet : public IlvTelnet2, public ISupportErrorInfo, public IlvCancel, public CComponentObject
 {
 public:
     // Seconds of silence are the protocol here: every quiet read lasts at least this long.
     static constexpr int kExecutePasses = 10;
+    // Bounds on what a host can make a call cost, whatever it sends or withholds.
+    static constexpr std::chrono::seconds kConnectLimit{30};
+    static constexpr std::chrono::seconds kExecuteLimit{60};
+    static constexpr size_t kCollectLimit = 64u << 20;
+    // After the password, the host's answer may take this long to show a shell or a refusal
+    // (a refused login is typically announced after a delay of a few seconds).
+    static constexpr std::chrono::seconds kLoginSettleLimit{10};
 
     lvTelnet();
     ~lvTelnet() override;
@@ -55,6 +64,9 @@ public:
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
+    // IlvCancel
+    STDMETHODIMP SetCancelDescriptor(LONG fd) override;
+
     // Drops the cached type information (module unload).
     static void ReleaseTypeInfo();
 
@@ -65,6 +77,14 @@ protected:
 private:
     // Reads one burst of the server's option negotiation and sends the answer.
     void NegotiateOptions();
+    // Waits for the host's answer to the password to show a shell or a refusal; returns an
+    // empty text when logged in, else why not.
+    std::string AwaitLoginAnswer();
+    // Sets the error object with the description and returns E_FAIL.
+    HRESULT Fail(const std::string& description);
+    // Why a socket failure ended a call that had to end by deadline.
+    std::string DescribeFailure(int32_t nError, const char* pszMessage, const char* pszCall,
+                                std::chrono::seconds limit) const;
 
     CComBSTR m_bstrAddress;
     CComBSTR m_bstrUsername;

@@ -7,12 +7,14 @@
 #include "platform/com/task_memory.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
 namespace
@@ -23,6 +25,8 @@ struct LoadedModule
     void* Handle = nullptr;
     LPFNGETCLASSOBJECT GetClassObject = nullptr;
     LPFNCANUNLOADNOW CanUnloadNow = nullptr;
+    // When DllCanUnloadNow first said yes since the module was last used; empty while in use.
+    std::optional<std::chrono::steady_clock::time_point> IdleSince;
 };
 
 // Recursive: a server may activate other classes while it answers DllGetClassObject. Held while
@@ -55,6 +59,7 @@ HRESULT LoadModule(const std::string& path, LoadedModule** out)
     for (auto& [handle, module] : g_modules)
         if (module.Path == path)
         {
+            module.IdleSince.reset(); // used again: its grace period starts afresh
             *out = &module;
             return S_OK;
         }
@@ -81,6 +86,7 @@ HRESULT LoadModule(const std::string& path, LoadedModule** out)
     if (found != g_modules.end())
     {
         dlclose(handle); // the same module under another spelling of its path
+        found->second.IdleSince.reset();
         *out = &found->second;
         return S_OK;
     }
@@ -156,13 +162,24 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     return hr;
 }
 
-void CoFreeUnusedLibraries()
+void CoFreeUnusedLibraries() { CoFreeUnusedLibrariesEx(INFINITE, 0); }
+
+void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD)
 {
+    const auto now = std::chrono::steady_clock::now();
+    const auto grace = std::chrono::milliseconds(dwUnloadDelay == INFINITE ? kComrtUnloadDelayMs
+                                                                           : dwUnloadDelay);
     std::lock_guard<std::recursive_mutex> guard(g_modulesLock);
     for (auto it = g_modules.begin(); it != g_modules.end();)
     {
         LoadedModule& module = it->second;
-        if (module.CanUnloadNow && module.CanUnloadNow() == S_OK)
+        if (!module.CanUnloadNow || module.CanUnloadNow() != S_OK)
+            module.IdleSince.reset();
+        else if (!module.IdleSince)
+            module.IdleSince = now;
+        // A thread may still be returning from an object's last Release into the module's code;
+        // only a module idle for the whole delay is unmapped.
+        if (module.IdleSince && (dwUnloadDelay == 0 || now - *module.IdleSince >= grace))
         {
             dlclose(module.Handle);
             it = g_modules.erase(it);
@@ -171,8 +188,6 @@ void CoFreeUnusedLibraries()
             ++it;
     }
 }
-
-void CoFreeUnusedLibrariesEx(DWORD, DWORD) { CoFreeUnusedLibraries(); }
 
 HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid)
 {

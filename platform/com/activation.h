@@ -25,12 +25,17 @@ enum CLSCTX : DWORD
 //   it exists but does not load: HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT) 0x800700C1;
 //   it lacks DllGetClassObject: HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) 0x8007007F;
 //   otherwise whatever the server answers. ComrtLastErrorText() then tells the details.
-// The module stays loaded until CoFreeUnusedLibraries finds its DllCanUnloadNow at S_OK.
+// The module stays loaded until it has been idle (DllCanUnloadNow at S_OK) for the unload delay.
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
                          LPVOID* ppv);
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
                          LPVOID* ppv);
-// Asks every loaded server module's DllCanUnloadNow and unloads those that answer S_OK.
+// Asks every loaded server module's DllCanUnloadNow. The first S_OK starts the module's idle time
+// (any S_FALSE or activation through it ends it); a module idle for dwUnloadDelay milliseconds is
+// unloaded. INFINITE means the default, kComrtUnloadDelayMs; 0 unloads an idle module at once,
+// which is safe only when no other thread can still be running in it. CoFreeUnusedLibraries uses
+// the default. When the last apartment of the process is left, idle modules are unloaded at once.
+constexpr DWORD kComrtUnloadDelayMs = 10 * 60 * 1000;
 void CoFreeUnusedLibraries();
 void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD dwReserved);
 

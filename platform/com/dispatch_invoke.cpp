@@ -15,37 +15,16 @@ bool IsDispatchable(VARTYPE vt)
     switch (vt)
     {
     case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT:
-    case VT_UINT: case VT_I8: case VT_UI8: case VT_BOOL: case VT_BSTR: case VT_ERROR:
-    case VT_DISPATCH: case VT_UNKNOWN:
+    case VT_UINT: case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_BOOL: case VT_BSTR:
+    case VT_ERROR: case VT_DISPATCH: case VT_UNKNOWN:
         return true;
     default:
         return false;
     }
 }
 
-// A by-value argument widened to a register: signed types sign-extended.
-uintptr_t RegisterBits(const VARIANT& v)
-{
-    switch (v.vt)
-    {
-    case VT_I1: return static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int8_t>(v.cVal)));
-    case VT_UI1: return v.bVal;
-    case VT_I2: return static_cast<uintptr_t>(static_cast<intptr_t>(v.iVal));
-    case VT_UI2: return v.uiVal;
-    case VT_I4: return static_cast<uintptr_t>(static_cast<intptr_t>(v.lVal));
-    case VT_UI4: return v.ulVal;
-    case VT_INT: return static_cast<uintptr_t>(static_cast<intptr_t>(v.intVal));
-    case VT_UINT: return v.uintVal;
-    case VT_I8: case VT_UI8: return static_cast<uintptr_t>(v.llVal);
-    case VT_BOOL: return static_cast<uintptr_t>(static_cast<intptr_t>(v.boolVal));
-    case VT_ERROR: return static_cast<uintptr_t>(static_cast<intptr_t>(v.scode));
-    case VT_BSTR: return reinterpret_cast<uintptr_t>(v.bstrVal);
-    case VT_DISPATCH: case VT_UNKNOWN: return reinterpret_cast<uintptr_t>(v.punkVal);
-    default: return 0;
-    }
-}
-
-uintptr_t ValueAddress(VARIANT& v) { return reinterpret_cast<uintptr_t>(&v.llVal); }
+// Every by-value member of the union starts at its first byte.
+void* ValueAddress(VARIANT& v) { return &v.llVal; }
 
 // Coercion failures keep their meaning for overflow; anything else is a type mismatch.
 HRESULT CoercionResult(HRESULT hr)
@@ -73,18 +52,26 @@ struct CallArgs
 {
     VARIANT Temps[kDispatchCallMaxArgs];
     VARIANT Retval;
-    uintptr_t Bits[kDispatchCallMaxArgs] = {};
+    void* Pointers[kDispatchCallMaxArgs] = {};
+    DispatchCallArg Args[kDispatchCallMaxArgs];
     CallArgs()
     {
         for (VARIANT& v : Temps)
             VariantInit(&v);
         VariantInit(&Retval);
     }
+    CallArgs(const CallArgs&) = delete;
+    CallArgs& operator=(const CallArgs&) = delete;
     ~CallArgs()
     {
         for (VARIANT& v : Temps)
             VariantClear(&v);
         VariantClear(&Retval);
+    }
+    void SetPointer(size_t i, void* address)
+    {
+        Pointers[i] = address;
+        Args[i] = {VT_PTR, &Pointers[i]};
     }
 };
 
@@ -148,12 +135,16 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             if (p.PointerLevel != 1 || (p.Type != VT_VARIANT && !IsDispatchable(p.Type)))
                 return DISP_E_BADVARTYPE;
             call.Retval.vt = p.Type == VT_VARIANT ? VARTYPE(VT_EMPTY) : p.Type;
-            call.Bits[i] = p.Type == VT_VARIANT ? reinterpret_cast<uintptr_t>(&call.Retval)
-                                                : ValueAddress(call.Retval);
+            call.SetPointer(i, p.Type == VT_VARIANT ? &call.Retval : ValueAddress(call.Retval));
             continue;
         }
+        // An omitted optional parameter is passed as zero (its temporary is zeroed).
+        if (p.PointerLevel == 0 && IsDispatchable(p.Type))
+            call.Args[i] = {p.Type, ValueAddress(call.Temps[i])};
+        else
+            call.SetPointer(i, nullptr);
         if (i >= dp.cArgs)
-            continue; // an omitted optional parameter is passed as zero
+            continue;
         UINT argIndex = static_cast<UINT>(dp.cArgs - 1 - i);
         VARIANT* arg = &dp.rgvarg[argIndex];
         auto fail = [&](HRESULT hr) {
@@ -172,18 +163,18 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
         {
             if (HRESULT hr = VariantChangeType(&temp, arg, 0, p.Type); FAILED(hr))
                 return fail(CoercionResult(hr));
-            call.Bits[i] = RegisterBits(temp);
+            call.Args[i] = {p.Type, ValueAddress(temp)};
         }
         else if (p.PointerLevel == 1 && p.Type == VT_VARIANT)
         {
             // VARIANT*: the caller's own variant when passed by reference, else a copy.
             if (arg->vt == (VT_BYREF | VT_VARIANT) && arg->pvarVal)
-                call.Bits[i] = reinterpret_cast<uintptr_t>(arg->pvarVal);
+                call.SetPointer(i, arg->pvarVal);
             else
             {
                 if (HRESULT hr = VariantCopyInd(&temp, arg); FAILED(hr))
                     return fail(CoercionResult(hr));
-                call.Bits[i] = reinterpret_cast<uintptr_t>(&temp);
+                call.SetPointer(i, &temp);
             }
         }
         else if (p.PointerLevel == 1 && IsDispatchable(p.Type))
@@ -191,19 +182,19 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             // A pointer parameter: the caller's storage when passed by reference with the same
             // type, else a coerced copy (what the member writes there is then not handed back).
             if (arg->vt == (VT_BYREF | p.Type) && arg->byref)
-                call.Bits[i] = reinterpret_cast<uintptr_t>(arg->byref);
+                call.SetPointer(i, arg->byref);
             else
             {
                 if (HRESULT hr = VariantChangeType(&temp, arg, 0, p.Type); FAILED(hr))
                     return fail(CoercionResult(hr));
-                call.Bits[i] = ValueAddress(temp);
+                call.SetPointer(i, ValueAddress(temp));
             }
         }
         else
             return fail(DISP_E_BADVARTYPE); // e.g. char**: not automation data
     }
 
-    HRESULT hr = CallVtableSlot(pvInstance, static_cast<size_t>(fn->Slot), call.Bits, nParams);
+    HRESULT hr = CallVtableSlot(pvInstance, static_cast<size_t>(fn->Slot), call.Args, nParams);
     if (FAILED(hr))
     {
         if (!pExcepInfo)

@@ -1,4 +1,4 @@
-// VARIANT init, clear, copy and the coercions automation needs (integers, BOOL, BSTR).
+// VARIANT init, clear, copy and the coercions automation needs (integers, reals, BOOL, BSTR).
 #include "platform/com/variant.h"
 
 #include "platform/com/bstr.h"
@@ -6,6 +6,9 @@
 #include "platform/com/unknown.h"
 
 #include <cctype>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -94,6 +97,45 @@ void WriteInteger(VARIANT* v, Wide x, VARTYPE vt)
     case VT_UI8: v->llVal = static_cast<LONGLONG>(static_cast<ULONGLONG>(x)); break;
     default: break;
     }
+}
+
+bool IsReal(VARTYPE vt) { return vt == VT_R4 || vt == VT_R8; }
+
+double RealOf(const VARIANT& v) { return v.vt == VT_R4 ? v.fltVal : v.dblVal; }
+
+// Rounds half to even, as automation's coercions do; NaN and values beyond every integer type
+// are an overflow.
+HRESULT RoundToInteger(double d, Wide* out)
+{
+    double r = std::nearbyint(d);
+    if (!std::isfinite(r) || std::fabs(r) > 1.8e19)
+        return DISP_E_OVERFLOW;
+    *out = static_cast<Wide>(r);
+    return S_OK;
+}
+
+// Decimal or exponent text with an optional sign; infinities and NaN are not numbers here.
+HRESULT ParseReal(const std::string& s, double* out)
+{
+    const char* begin = s.data();
+    const char* end = begin + s.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    auto [ptr, ec] = std::from_chars(begin, end, *out);
+    if (ec == std::errc::result_out_of_range)
+        return DISP_E_OVERFLOW;
+    if (ec != std::errc() || ptr != end || !std::isfinite(*out))
+        return DISP_E_TYPEMISMATCH;
+    return S_OK;
+}
+
+// The shortest text that reads back as the same value.
+std::string FormatReal(const VARIANT& v)
+{
+    char text[64];
+    auto [ptr, ec] = v.vt == VT_R4 ? std::to_chars(text, text + sizeof text, v.fltVal)
+                                   : std::to_chars(text, text + sizeof text, v.dblVal);
+    return ec == std::errc() ? std::string(text, ptr) : std::string();
 }
 
 std::string Trimmed(BSTR text)
@@ -295,6 +337,13 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
         else if (ReadInteger(src, &x))
         {
         }
+        else if (IsReal(src.vt) && vt == VT_BOOL)
+            x = RealOf(src) != 0.0 ? -1 : 0;
+        else if (IsReal(src.vt))
+        {
+            if (HRESULT rounded = RoundToInteger(RealOf(src), &x); FAILED(rounded))
+                return rounded;
+        }
         else if (src.vt == VT_BSTR)
         {
             std::string text = Trimmed(src.bstrVal);
@@ -331,12 +380,41 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
                                                 : (src.boolVal ? "-1" : "0");
         else if (ReadInteger(src, &x))
             text = FormatInteger(x);
+        else if (IsReal(src.vt))
+            text = FormatReal(src);
         else
             return DISP_E_TYPEMISMATCH;
         result.vt = VT_BSTR;
         result.bstrVal = BstrFromNarrow(text);
         if (!result.bstrVal)
             return E_OUTOFMEMORY;
+    }
+    else if (IsReal(vt))
+    {
+        double d = 0;
+        Wide x = 0;
+        if (src.vt == VT_EMPTY)
+            d = 0;
+        else if (src.vt == VT_BOOL)
+            d = src.boolVal ? -1 : 0;
+        else if (ReadInteger(src, &x))
+            d = static_cast<double>(x);
+        else if (IsReal(src.vt))
+            d = RealOf(src);
+        else if (src.vt == VT_BSTR)
+        {
+            if (HRESULT parsed = ParseReal(Trimmed(src.bstrVal), &d); FAILED(parsed))
+                return parsed;
+        }
+        else
+            return DISP_E_TYPEMISMATCH;
+        result.vt = vt;
+        if (vt == VT_R8)
+            result.dblVal = d;
+        else if (std::isfinite(d) && std::fabs(d) > FLT_MAX)
+            return DISP_E_OVERFLOW;
+        else
+            result.fltVal = static_cast<float>(d);
     }
     else if (vt == VT_EMPTY)
         result.vt = VT_EMPTY;

@@ -1,5 +1,5 @@
-// VARIANT: the automation subset (EMPTY, I2, I4, BOOL, BSTR, ERROR, DISPATCH, UNKNOWN, BYREF of these)
-// with init, clear, copy and coercion.
+// VARIANT: the automation subset (EMPTY, integers, R4, R8, BOOL, BSTR, ERROR, DISPATCH, UNKNOWN,
+// BYREF of these) with init, clear, copy and coercion.
 #pragma once
 
 #include "platform/com/hresult.h"
@@ -102,6 +102,8 @@ static_assert(sizeof(VARIANT) == 24 && offsetof(VARIANT, lVal) == 8,
 #define V_VT(X) ((X)->vt)
 #define V_I2(X) ((X)->iVal)
 #define V_I4(X) ((X)->lVal)
+#define V_R4(X) ((X)->fltVal)
+#define V_R8(X) ((X)->dblVal)
 #define V_BOOL(X) ((X)->boolVal)
 #define V_BSTR(X) ((X)->bstrVal)
 #define V_ERROR(X) ((X)->scode)
@@ -129,9 +131,10 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 // As VariantCopy, but a BYREF source is copied as the value it points to.
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 // Coerces src (BYREF is followed) to vt into dest; dest may equal src. Between EMPTY, I1, UI1, I2,
-// UI2, I4, UI4, INT, UINT, I8, UI8, BOOL, BSTR: decimal text, "True"/"False" for BOOL, range
-// checked (DISP_E_OVERFLOW). Anything else, or unparsable text: DISP_E_TYPEMISMATCH. On failure
-// dest is left unchanged.
+// UI2, I4, UI4, INT, UINT, I8, UI8, R4, R8, BOOL, BSTR: decimal text, "True"/"False" for BOOL,
+// reals rounded half to even into integers and written as the shortest text that reads back the
+// same, range checked (DISP_E_OVERFLOW). Anything else, or unparsable text: DISP_E_TYPEMISMATCH.
+// On failure dest is left unchanged.
 HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                           VARTYPE vt);
 HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,

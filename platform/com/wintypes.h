@@ -50,6 +50,10 @@ typedef intptr_t LONG_PTR;
 #define FALSE 0
 #endif
 
+#ifndef INFINITE
+#define INFINITE 0xFFFFFFFFu // a wait or delay without end (or, for unloading, the default)
+#endif
+
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
 

@@ -119,6 +119,16 @@ public:
         *value = static_cast<SHORT>(*value * 2);
         return S_OK;
     }
+    STDMETHODIMP Scale(SHORT n, double factor, LONG pad, float offset, double* result) override
+    {
+        return Out(result, n * factor + offset + pad);
+    }
+    STDMETHODIMP get_Ratio(float* pVal) override { return Out(pVal, m_ratio); }
+    STDMETHODIMP put_Ratio(float newVal) override
+    {
+        m_ratio = newVal;
+        return S_OK;
+    }
 
 private:
     ~CProbe() { --g_lockCount; }
@@ -136,6 +146,7 @@ private:
     SHORT m_count = 0;
     LONG m_total = 0;
     VARIANT_BOOL m_enabled = VARIANT_FALSE;
+    float m_ratio = 0;
     char m_buffer[16] = "probe output";
 };
 

@@ -28,6 +28,10 @@ struct IProbe : public IDispatch
     STDMETHOD(GetBuffer)(char** text, SHORT* size) = 0;             // 19, DISPID 9
     STDMETHOD(Sum7)(LONG a, LONG b, LONG c, LONG d, LONG e, LONG f, LONG g, LONG* sum) = 0; // 20, 10
     STDMETHOD(Twice)(SHORT* value) = 0;                             // 21, DISPID 11
+    // Floating-point arguments between integer ones: n * factor + offset.
+    STDMETHOD(Scale)(SHORT n, double factor, LONG pad, float offset, double* result) = 0; // 22, 12
+    STDMETHOD(get_Ratio)(float* pVal) = 0;                          // 23, DISPID 13
+    STDMETHOD(put_Ratio)(float newVal) = 0;                         // 24
 
 protected:
     ~IProbe() = default;

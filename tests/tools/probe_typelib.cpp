@@ -35,6 +35,11 @@ TypeLibDesc MakeProbeTypeLibDesc()
                       {{"a", VT_I4}, {"b", VT_I4}, {"c", VT_I4}, {"d", VT_I4}, {"e", VT_I4},
                        {"f", VT_I4}, {"g", VT_I4}, {"sum", VT_I4, 1, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}),
         TypeLibMethod("Twice", 11, 21, "method Twice", {{"value", VT_I2, 1}}),
+        TypeLibMethod("Scale", 12, 22, "method Scale",
+                      {{"n", VT_I2}, {"factor", VT_R8}, {"pad", VT_I4}, {"offset", VT_R4},
+                       {"result", VT_R8, 1, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}),
+        TypeLibPropGet("Ratio", 13, 23, VT_R4, "property Ratio"),
+        TypeLibPropPut("Ratio", 13, 24, VT_R4, "property Ratio"),
     };
     lib.Interfaces.push_back(itf);
 

@@ -1,6 +1,7 @@
 // psvigil-cli once and watch: refreshes through the watch engine, as the application does.
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/row_printer.h"
+#include "watch/engine/session_choice.h"
 #include "watch/engine/status_text.h"
 #include "watch/engine/watch_engine.h"
 
@@ -64,10 +65,12 @@ struct HostOptions
 int Usage(const char* command)
 {
     std::fprintf(stderr,
-                 "usage: psvigil-cli %s HOST [--port N] [--user U] [--password-file F] [--sysv]\n"
+                 "usage: psvigil-cli %s HOST|ssh://HOST [--port N] [--user U] [--password-file F]\n"
+                 "       [--sysv]"
                  "       [--filter-user | --filter EXPR]%s\n"
                  "The password comes from --password-file or the environment variable "
-                 "PSVIGIL_PASSWORD.\n",
+                 "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
+                 "the user's keys come first.\n",
                  command, std::string(command) == "watch" ? " [--refresh SECONDS] [--close]" : "");
     return 2;
 }
@@ -102,6 +105,8 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
     if (args[0].size() >= sizeof host.Address)
         return options;
     SetAddress(host, args[0]);
+    if (ChooseSession(host).SecureShell)
+        host.Port = 22; // until --port says otherwise
     std::string password;
     if (const char* env = std::getenv("PSVIGIL_PASSWORD"))
         password = env;
@@ -162,19 +167,20 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
 }
 
 // Says why a refresh cannot work when the component is not reachable at all.
-void CheckComponent()
+void CheckComponent(const HostSettings& host)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IlvTelnet* telnet = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER,
+    const SessionChoice choice = ChooseSession(host);
+    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IlvTelnet, reinterpret_cast<void**>(&telnet));
     if (SUCCEEDED(hr))
         telnet->Release();
     else
         std::fprintf(stderr,
-                     "psvigil-cli: cannot create Lanvex.lvTelnet (0x%08X); register it with "
+                     "psvigil-cli: cannot create %s (0x%08X); register it with "
                      "comreg build/lib/libLanvex.so\n",
-                     static_cast<unsigned>(hr));
+                     choice.Component, static_cast<unsigned>(hr));
     CoUninitialize();
 }
 
@@ -225,7 +231,7 @@ int RunOnceCommand(const CliArgs& args)
     if (!options.Ok)
         return Usage("once");
     options.Host.ManualRefresh = 1;
-    CheckComponent();
+    CheckComponent(options.Host);
 
     CQueueSink sink;
     CWatchEngine engine;
@@ -257,7 +263,7 @@ int RunWatchCommand(const CliArgs& args)
     HostOptions options = ParseHostOptions(args, true);
     if (!options.Ok)
         return Usage("watch");
-    CheckComponent();
+    CheckComponent(options.Host);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 

@@ -5,14 +5,13 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace
 {
 constexpr int kBsdWordStarts = 10;
-constexpr int kSysVWordStarts = 8;
-constexpr std::size_t kStartTimeChars = 8;
 
 // White space as a scanf-style reader sees it.
 bool IsScanSpace(char c)
@@ -48,25 +47,27 @@ class CFieldReader
     // Reads the next word into field (cut to its width); returns false when the line is done.
     bool Word(char* field, std::size_t width)
     {
+        std::string_view word;
+        if (!Word(&word))
+            return false;
+        if (field)
+            CopyToField(field, width, word);
+        return true;
+    }
+
+    // Reads the next word as a view into the line.
+    bool Word(std::string_view* word)
+    {
         SkipSpace();
         const std::size_t begin = m_pos;
         while (m_pos < m_line.size() && !IsScanSpace(m_line[m_pos]))
             ++m_pos;
-        if (m_pos == begin)
-            return false;
-        if (field)
-            CopyToField(field, width, m_line.substr(begin, m_pos - begin));
-        return true;
+        *word = m_line.substr(begin, m_pos - begin);
+        return m_pos != begin;
     }
 
-    // Takes exactly count characters, blanks included, as %c%c... does.
-    bool Chars(char* field, std::size_t width, std::size_t count)
-    {
-        const std::size_t n = std::min(count, m_line.size() - m_pos);
-        CopyToField(field, width, m_line.substr(m_pos, n));
-        m_pos += n;
-        return n == count;
-    }
+    bool AtEnd() const { return m_pos >= m_line.size(); }
+    std::size_t Position() const { return m_pos; }
 
   private:
     std::string_view m_line;
@@ -88,18 +89,55 @@ void ReadBsd(std::string_view line, ProcessRow& row)
     }
 }
 
-void ReadSysV(std::string_view line, ProcessRow& row)
+bool IsMonthName(std::string_view word)
+{
+    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (word.size() != 3)
+        return false;
+    const char lower[3] = {static_cast<char>(word[0] | 0x20), static_cast<char>(word[1] | 0x20),
+                           static_cast<char>(word[2] | 0x20)};
+    for (std::string_view month : kMonths)
+    {
+        if (month == std::string_view(lower, 3))
+            return true;
+    }
+    return false;
+}
+
+bool IsDayOfMonth(std::string_view word)
+{
+    return !word.empty() && word.size() <= 2 &&
+           word.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Reads a SysV line by its shape: UID, PID, PPID and C; STIME as one word ("10:02:33",
+// "19:56", "Dec07"), or two when a month name is followed by a day ("Nov 30"); TTY and TIME;
+// the command is the rest of the line. Returns where the command starts, or npos when the line
+// ends before it.
+std::size_t ReadSysV(std::string_view line, ProcessRow& row)
 {
     CFieldReader reader(line);
     if (!reader.Word(row.User, sizeof row.User) || !reader.Word(row.PidText, sizeof row.PidText) ||
         !reader.Word(nullptr, 0) || !reader.Word(nullptr, 0))
-        return;
+        return std::string_view::npos;
+    std::string_view first;
+    if (!reader.Word(&first))
+        return std::string_view::npos;
+    std::string_view startTime = first;
+    CFieldReader ahead = reader;
+    std::string_view day;
+    if (IsMonthName(first) && ahead.Word(&day) && IsDayOfMonth(day))
+    {
+        reader = ahead;
+        startTime = line.substr(static_cast<std::size_t>(first.data() - line.data()),
+                                static_cast<std::size_t>(day.data() + day.size() - first.data()));
+    }
+    CopyToField(row.StartTime, sizeof row.StartTime, startTime);
+    if (!reader.Word(row.Term, sizeof row.Term) || !reader.Word(row.CpuTime, sizeof row.CpuTime))
+        return std::string_view::npos;
     reader.SkipSpace();
-    if (!reader.Chars(row.StartTime, sizeof row.StartTime, kStartTimeChars))
-        return;
-    if (!reader.Word(row.Term, sizeof row.Term))
-        return;
-    reader.Word(row.CpuTime, sizeof row.CpuTime);
+    return reader.AtEnd() ? std::string_view::npos : reader.Position();
 }
 
 // Decimal value as atoi reads it, saturated instead of overflowing.
@@ -148,7 +186,7 @@ void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length,
         starts.push_back(i + 2);
     }
 
-    const int threshold = flavour == kFlavourBsd ? kBsdWordStarts : kSysVWordStarts;
+    const int threshold = kBsdWordStarts;
     const std::size_t first = filterMode == kFilterShowAll ? 2 : 1;
     // The last line (the prompt) has no carriage return behind it and is never read.
     for (std::size_t index = first; index + 1 < starts.size(); ++index)
@@ -158,23 +196,25 @@ void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length,
         const std::size_t span = static_cast<std::size_t>(ends[index] - starts[index]);
         const std::string_view line(begin, strnlen(begin, span));
 
-        // Today's SysV hosts print the user column left-aligned, so the line's first word has
-        // no blank before it; counting it keeps CMD at the eighth word start, as it is with a
-        // right-aligned column, instead of dropping processes without arguments.
-        int target = threshold;
-        if (flavour != kFlavourBsd && !line.empty() && line[0] != ' ')
-            --target;
-        const std::ptrdiff_t commandAt = FindWordStart(line, target);
-        if (commandAt < 0)
-            continue;
-
-        auto* row = new ProcessRow;
+        auto row = std::make_unique<ProcessRow>();
         if (flavour == kFlavourBsd)
+        {
+            const std::ptrdiff_t commandAt = FindWordStart(line, threshold);
+            if (commandAt < 0)
+                continue;
             ReadBsd(line, *row);
+            CopyToField(row->Command, line.substr(static_cast<std::size_t>(commandAt)));
+        }
         else
-            ReadSysV(line, *row);
-        CopyToField(row->Command, line.substr(static_cast<std::size_t>(commandAt)));
+        {
+            // SysV columns vary in width and shape between hosts (a left-aligned user, a
+            // five-character or two-word start time), so the line is read by its words.
+            const std::size_t commandAt = ReadSysV(line, *row);
+            if (commandAt == std::string_view::npos)
+                continue;
+            CopyToField(row->Command, line.substr(commandAt));
+        }
         row->Pid = PidValue(row->PidText);
-        rows.Add(row);
+        rows.Add(row.release());
     }
 }

@@ -2,9 +2,15 @@
 #include "watch/engine/watch_engine.h"
 
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/session_cancel.h"
 #include "platform/com/comrt.h"
 #include "watch/engine/ps_parser.h"
+#include "watch/engine/session_choice.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace
 {
@@ -17,20 +23,23 @@ template <std::size_t N, class Setter> void PutText(const char (&field)[N], Sett
 }
 } // namespace
 
-HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* /*host*/, IlvTelnet** telnet,
+HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* host, IlvTelnet** telnet,
                                                  std::string* reason)
 {
     *telnet = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_lvTelnet, nullptr, CLSCTX_INPROC_SERVER,
+    const SessionChoice choice = ChooseSession(host != nullptr ? *host : HostSettings{});
+    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IlvTelnet, reinterpret_cast<void**>(telnet));
     if (FAILED(hr) && reason != nullptr)
-        *reason = hr == REGDB_E_CLASSNOTREG
-                      ? "the telnet component Lanvex.lvTelnet is not registered"
-                      : "the telnet component Lanvex.lvTelnet cannot be created";
+        *reason = std::string(choice.Component) +
+                  (hr == REGDB_E_CLASSNOTREG ? " is not registered" : " cannot be created");
     return hr;
 }
 
-CWatchEngine::CWatchEngine() : m_factory(CreateTelnetThroughRuntime) {}
+CWatchEngine::CWatchEngine()
+    : m_factory(CreateTelnetThroughRuntime), m_cancelFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
 
 std::string CWatchEngine::GetLastFailure() const
 {
@@ -48,8 +57,16 @@ CWatchEngine::~CWatchEngine()
 {
     m_closing.store(true);
     m_sink.store(nullptr);
+    // A connect or a read in flight ends now instead of at the host's leisure.
+    if (m_cancelFd >= 0)
+    {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_cancelFd, &one, sizeof one);
+    }
     Stop();
     ShutdownWorker();
+    if (m_cancelFd >= 0)
+        ::close(m_cancelFd);
 }
 
 void CWatchEngine::SetHost(HostSettings* host) { m_host = host; }
@@ -94,6 +111,15 @@ void CWatchEngine::Run()
         m_telnet->Release();
         m_telnet = nullptr;
     }
+    // Components that can be interrupted learn how; the others are bounded by their own limits.
+    IlvCancel* cancel = nullptr;
+    if (m_telnet != nullptr && m_cancelFd >= 0 &&
+        SUCCEEDED(m_telnet->QueryInterface(IID_IlvCancel, reinterpret_cast<void**>(&cancel))) &&
+        cancel != nullptr)
+    {
+        cancel->SetCancelDescriptor(m_cancelFd);
+        cancel->Release();
+    }
     m_stopEvent.Reset();
 
     // Whatever ends the run, the user interface hears status 5 so its Watch command comes back.
@@ -125,7 +151,9 @@ void CWatchEngine::Run()
                 const int result = m_closing.load() ? kRefreshNoConnection : Refresh();
                 Post(WM_WATCH_STATUS, kStatusRefreshed, result);
                 m_refreshEvent.Reset();
-                n = m_host ? m_host->RefreshSeconds : 0;
+                // An interval below one second (a damaged or hand-made record) would count down
+                // below zero for ever instead of refreshing.
+                n = m_host ? std::max(m_host->RefreshSeconds, kRefreshMin) : 0;
                 if (m_host && m_host->KeepConnectionOpen == 0)
                     CloseConnection();
             }
@@ -147,23 +175,27 @@ int CWatchEngine::Refresh()
 {
     if (m_host == nullptr || OpenConnection() != 0)
     {
-        CloseConnection();
+        std::string why;
         if (m_telnet == nullptr)
-            SetLastFailure(m_createReason.empty() ? "no session component" : m_createReason);
+            why = m_createReason.empty() ? "no session component" : m_createReason;
         else if (m_host == nullptr)
-            SetLastFailure("no host");
+            why = "no host";
         else
-            SetLastFailure("the host did not accept the connection or the login");
+            why = ComponentFailure("the host did not accept the connection or the login");
+        CloseConnection();
+        SetLastFailure(std::move(why));
         return kRefreshNoConnection;
     }
     BuildCommand(*m_host);
     CComBSTR command(FieldText(m_host->Command));
+    SetErrorInfo(0, nullptr);
     const HRESULT executed = m_telnet->Execute(command.m_str);
+    const std::string why = FAILED(executed) ? ComponentFailure("the ps command failed") : "";
     if (m_host->KeepConnectionOpen == 0 || FAILED(executed))
         CloseConnection();
     if (FAILED(executed))
     {
-        SetLastFailure("the ps command failed");
+        SetLastFailure(why);
         return kRefreshPsFailed;
     }
     SetLastFailure({});
@@ -171,9 +203,9 @@ int CWatchEngine::Refresh()
     char* output = nullptr;
     SHORT shortSize = 0;
     m_telnet->GetOutput(&output, &shortSize);
-    // The 16-bit count wraps for replies over 32767 bytes; ask for the full length when the
-    // component can tell it.
-    int32_t length = shortSize;
+    // The 16-bit count wraps for replies over 32767 bytes (read unsigned it still serves up to
+    // 65535); ask for the full length when the component can tell it.
+    int32_t length = static_cast<uint16_t>(shortSize);
     IlvTelnet2* telnet2 = nullptr;
     if (SUCCEEDED(m_telnet->QueryInterface(IID_IlvTelnet2, reinterpret_cast<void**>(&telnet2))) &&
         telnet2 != nullptr)
@@ -198,7 +230,23 @@ int CWatchEngine::OpenConnection()
     PutText(m_host->Username, [&](BSTR text) { m_telnet->put_Username(text); });
     PutText(m_host->Password, [&](BSTR text) { m_telnet->put_Password(text); });
     m_telnet->put_Port(static_cast<SHORT>(m_host->Port));
+    SetErrorInfo(0, nullptr);
     return FAILED(m_telnet->Connect()) ? -1 : 0;
+}
+
+std::string CWatchEngine::ComponentFailure(const char* fallback) const
+{
+    IErrorInfo* info = nullptr;
+    std::string description;
+    if (GetErrorInfo(0, &info) == S_OK && info != nullptr)
+    {
+        BSTR text = nullptr;
+        if (SUCCEEDED(info->GetDescription(&text)))
+            description = NarrowFromBstr(text);
+        SysFreeString(text);
+        info->Release();
+    }
+    return description.empty() ? fallback : description;
 }
 
 void CWatchEngine::CloseConnection()

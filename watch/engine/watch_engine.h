@@ -67,6 +67,9 @@ class CWatchEngine : public CWorkerThread
     void CloseConnection();
     void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
     void SetLastFailure(std::string reason);
+    // The description of the session component's error object for the call just failed, or
+    // fallback when it left none.
+    std::string ComponentFailure(const char* fallback) const;
 
   private:
     COwningPtrArray<ProcessRow> m_snapshot;
@@ -83,4 +86,7 @@ class CWatchEngine : public CWorkerThread
     mutable std::mutex m_failureMutex;
     std::string m_lastFailure;
     int m_tickMs = 1000;
+    // Readable once the engine is being destroyed; handed to components that can end a connect
+    // or a read in flight on it.
+    int m_cancelFd = -1;
 };

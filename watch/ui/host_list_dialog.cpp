@@ -1,7 +1,7 @@
 // The "Watch" dialog: keeps the host list and picks the host to watch.
 #include "watch/ui/host_list_dialog.h"
 
-#include "watch/ui/dialog_units.h"
+#include "platform/ui/dialog_units.h"
 #include "watch/ui/options_sheet.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 #include "watch/ui/options_pages.h"
 
 #include "watch/ui/dialog_integer.h"
-#include "watch/ui/dialog_units.h"
+#include "platform/ui/dialog_units.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -100,6 +100,13 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     m_manualRefreshBox->setObjectName(QStringLiteral("manualRefresh"));
     m_keepOpenBox = new QCheckBox(QStringLiteral("Keep connection open"), hostBox);
     m_keepOpenBox->setObjectName(QStringLiteral("keepConnectionOpen"));
+    // The record has no transport field; the address and the port choose it.
+    auto* sessionNote = new QLabel(
+        QStringLiteral("ssh://address or port 22: watched over SSH (agent or keys first); "
+                       "otherwise telnet."),
+        hostBox);
+    sessionNote->setObjectName(QStringLiteral("sessionNote"));
+    sessionNote->setWordWrap(true);
 
     LimitToField(m_addressEdit, sizeof(HostSettings::Address));
     LimitToField(m_usernameEdit, sizeof(HostSettings::Username));
@@ -114,6 +121,7 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     hostGrid->addWidget(m_usernameEdit, 1, 1);
     hostGrid->addWidget(passwordLabel, 2, 0);
     hostGrid->addWidget(m_passwordEdit, 2, 1);
+    hostGrid->addWidget(sessionNote, 1, 2, 2, 3, Qt::AlignTop);
     auto* refreshRow = new QHBoxLayout;
     refreshRow->addWidget(m_refreshEdit);
     refreshRow->addWidget(secondsLabel);

@@ -91,28 +91,30 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
     // Started with a watch log, the host list must still come from psvigil.cfg, or the next
     // OK in the Watch dialog would overwrite the stored hosts with an empty list.
     EnsureHostListLoaded();
+    // Held for the whole load, so a running watch cannot swap the snapshot between rows.
+    CAutoLock lock(m_engine.GetLock());
     m_engine.ClearTable();
     int32_t rowsRead = 0;
     std::string message;
+    // Every row is read first and merged once at the end: merging after each row cost a walk
+    // of the whole table per row and a view update per row, for the same rows in file order.
     const bool ok = LoadWatchLogFile(
         LocalPath(path),
         [this, &rowsRead](std::unique_ptr<ProcessRow> row)
         {
-            CAutoLock lock(m_engine.GetLock());
             m_engine.GetSnapshot().Add(row.release());
             ++rowsRead;
-            MergeSnapshot();
         },
         &message);
+    // Rows read before a failure stay; a log without rows still replaces what was on display.
+    if (ok || rowsRead > 0)
+        Merge(true);
     if (!ok)
     {
         if (error)
             *error = QString::fromUtf8(message.c_str());
         return false;
     }
-    // A log without rows still replaces what was on display.
-    if (rowsRead == 0)
-        MergeSnapshot();
     SetPathName(path);
     emit InitialUpdate();
     return true;
@@ -141,6 +143,11 @@ void CPsvigilDoc::RebuildPidIndex()
 
 void CPsvigilDoc::MergeSnapshot()
 {
+    Merge(false);
+}
+
+void CPsvigilDoc::Merge(bool fileOrder)
+{
     CAutoLock lock(m_engine.GetLock());
     const COwningPtrArray<ProcessRow>& snapshot = m_engine.GetSnapshot();
 
@@ -150,16 +157,25 @@ void CPsvigilDoc::MergeSnapshot()
     for (int32_t i = 0; i < snapshot.GetSize(); ++i)
     {
         const ProcessRow& source = *snapshot.GetAt(i);
-        if (ProcessRow* target = FindRowByPid(source.Pid))
+        ProcessRow* target = FindRowByPid(source.Pid);
+        // Merged row by row, a log's first row would have removed every other old row; so
+        // only the first row may take an old row's place, the others come after it anew.
+        if (fileOrder && i > 0 && target && target->State == kRowGone)
+            target = nullptr;
+        if (target)
         {
+            // A Pid seen twice in one snapshot: a row added by this merge stays new, or no
+            // view would ever show it.
+            const bool added = target->State == kRowNew;
             *target = source;
-            target->State = kRowUpdated;
+            target->State = added ? kRowNew : kRowUpdated;
             continue;
         }
         auto row = std::make_unique<ProcessRow>(source);
         row->State = kRowNew;
         const int32_t index = m_processTable.Add(row.release());
-        m_pidIndex.emplace(source.Pid, index);
+        // The new row, not an old one left behind as gone, answers for the Pid from now on.
+        m_pidIndex.insert_or_assign(source.Pid, index);
     }
 
     // The views see gone rows still in the table and new rows still marked new.

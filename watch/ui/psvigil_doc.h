@@ -43,9 +43,9 @@ class CPsvigilDoc : public QObject
     // loads the host list from psvigil.cfg, later times it empties the process table.
     // Emits InitialUpdate afterwards.
     bool NewDocument();
-    // Loads a watch log: every row is merged as it is read. On failure error gets the message
-    // to show ("Unexpected file format." for a file that ends early) and the rows merged so
-    // far stay. Emits InitialUpdate on success.
+    // Loads a watch log: reads every row, then merges them once. On failure error gets the
+    // message to show ("Unexpected file format." for a file that ends early) and the rows read
+    // before the failure stay. Emits InitialUpdate on success.
     bool OpenDocument(const QString& path, QString* error);
     // Writes the process table as a watch log. On failure error gets "Failed to save document.".
     bool SaveDocument(const QString& path, QString* error);
@@ -104,6 +104,9 @@ class CPsvigilDoc : public QObject
 
   private:
     void LoadHostList();
+    // The merge; fileOrder gives the table a loaded log's rows in file order, as if each row
+    // had been merged right after its reading.
+    void Merge(bool fileOrder);
     bool StartWatch(int32_t index);
     void SetPathName(const QString& pathName);
     void RebuildPidIndex();

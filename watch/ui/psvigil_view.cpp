@@ -1,7 +1,7 @@
 // The process grid: one line per process of the document's table, seven sortable columns.
 #include "watch/ui/psvigil_view.h"
 
-#include "watch/ui/dialog_units.h"
+#include "platform/ui/dialog_units.h"
 #include "watch/ui/process_table_model.h"
 #include "watch/ui/psvigil_doc.h"
 #include "watch/ui/sort_header.h"

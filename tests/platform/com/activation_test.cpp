@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
+#include <thread>
 
 namespace
 {
@@ -235,6 +237,21 @@ TEST_F(Activation, DispatchPropertiesAndMethods)
     ref.piVal = &twice;
     EXPECT_EQ(Call(d, u"Twice", DISPATCH_METHOD, {ref}), S_OK);
     EXPECT_EQ(twice, 42); // written through to the caller's storage
+
+    // Floating-point values go in their own registers, between integer ones, and come back.
+    EXPECT_EQ(Call(d, u"Scale", DISPATCH_METHOD, {Int(3), Text("0.5"), Int(100), Text("-0.25")},
+                   &result),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_R8);
+    EXPECT_EQ(result.dblVal, 101.25);
+    VARIANT ratio;
+    VariantInit(&ratio);
+    ratio.vt = VT_R8;
+    ratio.dblVal = 0.75;
+    EXPECT_EQ(Call(d, u"Ratio", DISPATCH_PROPERTYPUT, {ratio}), S_OK);
+    EXPECT_EQ(Call(d, u"Ratio", DISPATCH_PROPERTYGET, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_R4);
+    EXPECT_EQ(result.fltVal, 0.75f);
     probe->Release();
 }
 
@@ -341,13 +358,27 @@ TEST_F(Activation, ModuleStaysWhileUsedAndUnloadsWhenIdle)
               S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     factory->Release();
+
+    // Idle now: unloaded only once it has stayed idle for the whole delay, counted afresh after
+    // any use.
     CoFreeUnusedLibraries();
+    EXPECT_EQ(ComrtLoadedModuleCount(), 1u); // the default delay is minutes
+    constexpr DWORD kDelay = 50;
+    CoFreeUnusedLibrariesEx(kDelay, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDelay + 10));
+    Create()->Release(); // used again
+    CoFreeUnusedLibrariesEx(kDelay, 0);
+    EXPECT_EQ(ComrtLoadedModuleCount(), 1u) << "a use restarts the idle time";
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDelay + 10));
+    CoFreeUnusedLibrariesEx(kDelay, 0);
     EXPECT_EQ(ComrtLoadedModuleCount(), 0u);
     EXPECT_EQ(dlopen(PROBE_SERVER_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
 
     probe = Create(); // loads again
     ASSERT_NE(probe, nullptr);
     probe->Release();
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_EQ(ComrtLoadedModuleCount(), 0u) << "no delay asked for";
 }
 
 TEST_F(Activation, RegisteringTwiceKeepsOneCopyAndUnregisteringKeepsClsid)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 TEST(Guid, ParsesAndPrintsRegistryForm)
@@ -160,6 +161,18 @@ VARIANT Make(VARTYPE vt, LONGLONG bits)
     return v;
 }
 
+VARIANT Real(VARTYPE vt, double d)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    if (vt == VT_R4)
+        v.fltVal = static_cast<float>(d);
+    else
+        v.dblVal = d;
+    return v;
+}
+
 VARIANT Text(const char* s)
 {
     VARIANT v;
@@ -196,6 +209,22 @@ TEST(Variant, CoercesBetweenAutomationTypes)
         {"EMPTY to BSTR", Make(VT_EMPTY, 0), VT_BSTR, S_OK, ""},
         {"ERROR to I4", Make(VT_ERROR, E_FAIL), VT_I4, DISP_E_TYPEMISMATCH, nullptr},
         {"NULL to BSTR", Make(VT_NULL, 0), VT_BSTR, DISP_E_TYPEMISMATCH, nullptr},
+        {"R8 to I4 rounds half to even", Real(VT_R8, 2.5), VT_I4, S_OK, "2"},
+        {"R8 to I4 rounds half to even, odd", Real(VT_R8, -3.5), VT_I4, S_OK, "-4"},
+        {"R8 to I2 overflow", Real(VT_R8, 32767.6), VT_I2, DISP_E_OVERFLOW, nullptr},
+        {"R8 NaN to I4", Real(VT_R8, std::nan("")), VT_I4, DISP_E_OVERFLOW, nullptr},
+        {"R8 1e300 to UI8", Real(VT_R8, 1e300), VT_UI8, DISP_E_OVERFLOW, nullptr},
+        {"R8 to BOOL", Real(VT_R8, 0.25), VT_BOOL, S_OK, "True"},
+        {"R8 to BSTR, shortest", Real(VT_R8, 0.1), VT_BSTR, S_OK, "0.1"},
+        {"R4 to R8 keeps the float's value", Real(VT_R4, 0.1), VT_R8, S_OK, "0.10000000149011612"},
+        {"R8 to R4 overflow", Real(VT_R8, 1e39), VT_R4, DISP_E_OVERFLOW, nullptr},
+        {"R8 to R4", Real(VT_R8, -1.5e-3), VT_R4, S_OK, "-0.0015"},
+        {"text to R8", Text(" +6.25e2 "), VT_R8, S_OK, "625"},
+        {"text to R8 out of range", Text("1e999"), VT_R8, DISP_E_OVERFLOW, nullptr},
+        {"text inf to R8", Text("inf"), VT_R8, DISP_E_TYPEMISMATCH, nullptr},
+        {"text to R4 mismatch", Text("1.5x"), VT_R4, DISP_E_TYPEMISMATCH, nullptr},
+        {"I8 to R8", Make(VT_I8, -9007199254740993LL), VT_R8, S_OK, "-9007199254740992"},
+        {"BOOL to R8", Make(VT_BOOL, VARIANT_TRUE), VT_R8, S_OK, "-1"},
     };
     for (Case& c : cases)
     {

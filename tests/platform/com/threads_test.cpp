@@ -1,10 +1,14 @@
-// Per-thread state (apartments, error objects) and concurrent registry writers in one process.
+// Per-thread state (apartments, error objects), concurrent registry writers, unloading under races.
 #include "platform/com/comrt.h"
 #include "tests/platform/com/test_hive.h"
+#include "tests/tools/probe_server.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <dlfcn.h>
 #include <thread>
 #include <vector>
 
@@ -85,4 +89,51 @@ TEST(Threads, ConcurrentRegistryWritersLoseNothing)
         ++count, cch = sizeof name;
     EXPECT_EQ(count, static_cast<DWORD>(kThreads * kKeys));
     RegCloseKey(race);
+}
+
+// Last releases on one thread while another keeps freeing unused libraries: a module is unmapped
+// only after it has been idle for the delay, never under a Release still returning into it.
+TEST(Threads, ReleasesRaceFreeingUnusedLibraries)
+{
+    CTestHive hive;
+    void* module = dlopen(PROBE_SERVER_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    auto registerServer = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(module, "DllRegisterServer"));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_EQ(registerServer(), S_OK) << ComrtLastErrorText();
+    dlclose(module);
+
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    std::atomic<bool> done{false};
+    std::atomic<int> sweeps{0};
+    std::thread freer([&] {
+        while (!done)
+        {
+            CoFreeUnusedLibrariesEx(5, 0);
+            ++sweeps;
+            std::this_thread::yield();
+        }
+    });
+    int failures = 0, unloads = 0;
+    for (int round = 0; round < 300; ++round)
+    {
+        IUnknown* object = nullptr;
+        failures += FAILED(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IUnknown, reinterpret_cast<void**>(&object)));
+        if (object)
+            object->Release();
+        if (round % 50 == 49) // idle until the module goes (bounded), then it loads again
+        {
+            for (int wait = 0; wait < 500 && ComrtLoadedModuleCount() != 0; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            unloads += ComrtLoadedModuleCount() == 0;
+        }
+    }
+    done = true;
+    freer.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(unloads, 6);
+    EXPECT_GT(sweeps.load(), 0);
+    CoUninitialize(); // the last apartment: the idle module goes at once
+    EXPECT_EQ(ComrtLoadedModuleCount(), 0u);
 }

@@ -105,7 +105,7 @@ TEST(TypeLib, WindowsShapedViews)
     TYPEATTR* ta = nullptr;
     ASSERT_EQ(probe->GetTypeAttr(&ta), S_OK);
     EXPECT_EQ(ta->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
-    EXPECT_EQ(ta->cbSizeVft, 22 * sizeof(void*));
+    EXPECT_EQ(ta->cbSizeVft, 25 * sizeof(void*));
     probe->ReleaseTypeAttr(ta);
 
     FUNCDESC* fd = nullptr;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -140,12 +141,69 @@ TEST(ParseOutput, SysVReadsAnEightCharacterStartTime)
     EXPECT_STREQ(rows[0].Term, "?");
     EXPECT_STREQ(rows[0].CpuTime, "0:01");
     EXPECT_STREQ(rows[0].Command, "/sbin/init -z");
-    // A date with a blank: eight characters from the month on, the later fields shift.
-    EXPECT_STREQ(rows[1].StartTime, "Dec 07 p");
-    EXPECT_STREQ(rows[1].Term, "ts/1");
+    // A date with a blank is one start time; the later fields keep their columns.
+    EXPECT_STREQ(rows[1].StartTime, "Dec 07");
+    EXPECT_STREQ(rows[1].Term, "pts/1");
     EXPECT_STREQ(rows[1].CpuTime, "0:00");
-    EXPECT_STREQ(rows[1].Command, "0:00 bash");
+    EXPECT_STREQ(rows[1].Command, "bash");
 }
+
+struct SysVShape
+{
+    const char* Name;
+    const char* Line;
+    const char* StartTime; // null: the line is not a process line
+    const char* Term;
+    const char* CpuTime;
+    const char* Command;
+};
+
+void PrintTo(const SysVShape& c, std::ostream* os) { *os << c.Name; }
+
+class SysVLineShape : public testing::TestWithParam<SysVShape>
+{
+};
+
+TEST_P(SysVLineShape, ReadsEachColumnInItsField)
+{
+    const SysVShape& c = GetParam();
+    const auto rows = Parse(Reply({"ps -ef ", "UID PID PPID C STIME TTY TIME CMD", c.Line}),
+                            kFlavourSysV);
+    if (c.StartTime == nullptr)
+    {
+        EXPECT_TRUE(rows.empty());
+        return;
+    }
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_STREQ(rows[0].User, "vigil");
+    EXPECT_EQ(rows[0].Pid, 4242);
+    EXPECT_STREQ(rows[0].StartTime, c.StartTime);
+    EXPECT_STREQ(rows[0].Term, c.Term);
+    EXPECT_STREQ(rows[0].CpuTime, c.CpuTime);
+    EXPECT_STREQ(rows[0].Command, c.Command);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, SysVLineShape,
+    testing::Values(
+        // Linux: five-character start times, a time or a month with its day run together.
+        SysVShape{"LinuxTime", "vigil 4242 1 0 19:56 ?  00:00:05 /usr/lib/process_api --x",
+                  "19:56", "?", "00:00:05", "/usr/lib/process_api --x"},
+        SysVShape{"LinuxDate", "vigil 4242 1 0 Dec07 pts/0 00:00:00 -bash", "Dec07", "pts/0",
+                  "00:00:00", "-bash"},
+        // Classic hosts: right-aligned, eight-character times, a month and a day apart.
+        SysVShape{"ClassicTime", "   vigil  4242     1  0 10:02:33 ?        0:01 sh -c  a  b",
+                  "10:02:33", "?", "0:01", "sh -c  a  b"},
+        SysVShape{"MonthAndDay", "   vigil  4242     1  0   Nov 30 console  0:00 sh",
+                  "Nov 30", "console", "0:00", "sh"},
+        SysVShape{"MonthAndOneDigitDay", "vigil 4242 1 0 Nov  3 ? 0:00 sh", "Nov  3", "?",
+                  "0:00", "sh"},
+        // A month name that is not followed by a day is a word like any other.
+        SysVShape{"MonthThenTerm", "vigil 4242 1 0 Jan tty1 0:00 sh x", "Jan", "tty1", "0:00",
+                  "sh x"},
+        SysVShape{"NoCommand", "vigil 4242 1 0 19:56 ? 00:00:05", nullptr, "", "", ""},
+        SysVShape{"NoCommandAfterADate", "vigil 4242 1 0 Nov 30 ? 00:00:05", nullptr, "", "",
+                  ""}));
 
 TEST(ParseOutput, SysVWithALeftAlignedUserColumnKeepsEveryProcess)
 {

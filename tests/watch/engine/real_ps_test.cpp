@@ -37,6 +37,7 @@ struct Expected
     std::string User;
     int Pid;
     std::string Command;
+    std::vector<std::string> Fields; // the columns before the command
 };
 
 // Splits "USER PID f3 .. fN command..." by hand: std::regex recurses per character and a long
@@ -61,6 +62,7 @@ bool SplitPsLine(const std::string& line, int fieldsBefore, Expected* pOut)
     pOut->User = fields[0];
     pOut->Pid = std::stoi(pid);
     pOut->Command = pos == std::string::npos ? std::string() : line.substr(pos, 255);
+    pOut->Fields = fields;
     return true;
 }
 
@@ -99,6 +101,13 @@ void CheckAgainstPs(const char* command, const char* echo, int32_t flavour, int 
         EXPECT_EQ(std::to_string(row.Pid), row.PidText);
         EXPECT_EQ(std::string(row.Command), e.Command.substr(0, std::string(row.Command).size()));
         EXPECT_GE(std::string(row.Command).size() + 3, std::min<std::size_t>(e.Command.size(), 255));
+        if (flavour != kFlavourBsd)
+        {
+            // This machine's ps -ef prints STIME as one word: every column in its own field.
+            EXPECT_EQ(row.StartTime, e.Fields[4]);
+            EXPECT_EQ(row.Term, e.Fields[5]);
+            EXPECT_EQ(row.CpuTime, e.Fields[6]);
+        }
         sawSelf = sawSelf || row.Pid == static_cast<int>(getpid());
     }
     EXPECT_TRUE(sawSelf) << "the test process itself is missing";

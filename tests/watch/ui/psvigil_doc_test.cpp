@@ -2,12 +2,14 @@
 #include "doc_test_support.h"
 
 #include "watch/ui/config_file.h"
+#include "watch/ui/psvigil_view.h"
 #include "watch/ui/watch_log.h"
 
 #include <gtest/gtest.h>
 
 #include <QString>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -93,7 +95,8 @@ TEST(DocumentMerge, EqualPidsInOneSnapshotLandOnOneRowLaterWins)
     CPsvigilDoc doc;
     ViewSpy spy(doc);
     FeedAndMerge(doc, {MakeProcess(0, "a", "first"), MakeProcess(0, "b", "second")});
-    EXPECT_EQ(spy.updates.back(), (Seen{{0, 1}}));
+    // Still new: a row the views never saw must reach them as new, or it is never listed.
+    EXPECT_EQ(spy.updates.back(), (Seen{{0, 0}}));
     ASSERT_EQ(doc.ProcessTable().GetSize(), 1);
     EXPECT_STREQ(doc.ProcessTable().GetAt(0)->Command, "second");
 }
@@ -151,36 +154,124 @@ class DocumentFile : public ::testing::Test
     CPsvigilDoc m_doc;
 };
 
-TEST_F(DocumentFile, OpenIntoEmptyTableMergesEveryRowAsItIsRead)
+TEST_F(DocumentFile, OpenIntoEmptyTableMergesAllRowsOnce)
 {
     const QString path = SaveRows("a.pvg", {MakeProcess(7), MakeProcess(3), MakeProcess(5)});
     ViewSpy spy(m_doc);
     QString error;
     ASSERT_TRUE(m_doc.OpenDocument(path, &error)) << error.toStdString();
-    EXPECT_EQ(TablePids(m_doc), (std::vector<int32_t>{7, 3, 5}));
-    // Each row is new at the merge after its own reading (no view sets it to 1 here).
-    ASSERT_EQ(spy.updates.size(), 3u);
-    EXPECT_EQ(spy.updates[0], (Seen{{7, 0}}));
-    EXPECT_EQ(spy.updates[1], (Seen{{7, 1}, {3, 0}}));
-    EXPECT_EQ(spy.updates[2], (Seen{{7, 1}, {3, 1}, {5, 0}}));
+    ASSERT_EQ(spy.updates.size(), 1u);
+    EXPECT_EQ(spy.updates[0], (Seen{{7, 0}, {3, 0}, {5, 0}}));
     EXPECT_EQ(m_doc.PathName(), path);
     EXPECT_EQ(m_doc.Title(), "a.pvg");
 }
 
-// Every row is merged right after its reading, so the first merge already removes the rows
-// whose Pid is not the file's first; only that first row can keep its old place.
-TEST_F(DocumentFile, OpenOverRowsEndsWithTheFileRows)
+// The table an open leaves must be the one that merging after every row gave: only the
+// file's first row can keep an old row's place, the rest follow in file order.
+struct OpenCase
 {
-    FeedAndMerge(m_doc, {MakeProcess(1), MakeProcess(2), MakeProcess(3)});
-    const QString path =
-        SaveRows("b.pvg", {MakeProcess(3, "root", "from file"), MakeProcess(9), MakeProcess(1)});
+    const char* Name;
+    std::vector<ProcessRow> Before; // the table on display when the log is opened
+    std::vector<ProcessRow> File;
+    std::size_t Keep; // bytes of the file kept, from its start (npos: all)
+};
+
+std::ostream& operator<<(std::ostream& os, const OpenCase& c)
+{
+    return os << c.Name;
+}
+
+void FeedRowsAndMerge(CPsvigilDoc& doc, const std::vector<ProcessRow>& rows)
+{
+    {
+        CAutoLock lock(doc.Engine().GetLock());
+        doc.Engine().GetSnapshot().RemoveAll();
+        for (const ProcessRow& row : rows)
+            doc.Engine().GetSnapshot().Add(new ProcessRow(row));
+    }
+    doc.MergeSnapshot();
+}
+
+class DocumentOpenLikeRowByRow : public DocumentFile, public ::testing::WithParamInterface<OpenCase>
+{
+};
+
+TEST_P(DocumentOpenLikeRowByRow, SameTableAsMergingEveryRow)
+{
+    const OpenCase& c = GetParam();
+    COwningPtrArray<ProcessRow> file;
+    for (const ProcessRow& r : c.File)
+        file.Add(new ProcessRow(r));
+    const std::string bytes = WatchLogBytes(file).substr(0, c.Keep);
+    const std::string path = m_dir.File("log.pvg");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    // The old way: each row into the snapshot, then a merge.
+    CPsvigilDoc rowByRow;
+    FeedRowsAndMerge(rowByRow, c.Before);
+    rowByRow.Engine().ClearTable();
+    const bool complete = ReadWatchLog(bytes,
+                                       [&](std::unique_ptr<ProcessRow> row)
+                                       {
+                                           rowByRow.Engine().GetSnapshot().Add(row.release());
+                                           rowByRow.MergeSnapshot();
+                                       }) == ArchiveStatus::Ok;
+
+    CPsvigilView view(&m_doc);
+    view.OnInitialUpdate();
+    FeedRowsAndMerge(m_doc, c.Before);
     ViewSpy spy(m_doc);
     QString error;
-    ASSERT_TRUE(m_doc.OpenDocument(path, &error));
-    EXPECT_EQ(spy.updates.front(), (Seen{{1, 2}, {2, 2}, {3, 1}}));
-    EXPECT_EQ(TablePids(m_doc), (std::vector<int32_t>{3, 9, 1}));
-    EXPECT_STREQ(m_doc.FindRowByPid(3)->Command, "from file");
+    EXPECT_EQ(m_doc.OpenDocument(QString::fromStdString(path), &error), complete);
+    EXPECT_LE(spy.updates.size(), 1u);
+    ASSERT_EQ(m_doc.ProcessTable().GetSize(), rowByRow.ProcessTable().GetSize());
+    for (int32_t i = 0; i < m_doc.ProcessTable().GetSize(); ++i)
+    {
+        const ProcessRow& a = *m_doc.ProcessTable().GetAt(i);
+        const ProcessRow& b = *rowByRow.ProcessTable().GetAt(i);
+        EXPECT_EQ(a.Pid, b.Pid) << "row " << i;
+        EXPECT_STREQ(a.User, b.User) << "row " << i;
+        EXPECT_STREQ(a.Command, b.Command) << "row " << i;
+    }
+    // The list shows every row once.
+    EXPECT_EQ(view.model()->rowCount(), m_doc.ProcessTable().GetSize());
 }
+
+constexpr std::size_t kAll = std::string::npos;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DocumentOpenLikeRowByRow,
+    ::testing::Values(
+        OpenCase{"into an empty table", {}, {MakeProcess(7), MakeProcess(3), MakeProcess(5)}, kAll},
+        OpenCase{"over rows, first file row known",
+                 {MakeProcess(1), MakeProcess(2), MakeProcess(3)},
+                 {MakeProcess(3, "root", "from file"), MakeProcess(9), MakeProcess(1, "x", "y")},
+                 kAll},
+        OpenCase{"over rows, later file rows known",
+                 {MakeProcess(4), MakeProcess(5), MakeProcess(6)},
+                 {MakeProcess(8), MakeProcess(6, "a", "six"), MakeProcess(4, "b", "four")},
+                 kAll},
+        OpenCase{"a Pid twice in the file",
+                 {MakeProcess(2)},
+                 {MakeProcess(1), MakeProcess(2, "a", "first"), MakeProcess(1, "b", "again"),
+                  MakeProcess(2, "c", "second")},
+                 kAll},
+        OpenCase{"cut inside the second row",
+                 {MakeProcess(1), MakeProcess(12)},
+                 {MakeProcess(12, "u", "kept"), MakeProcess(11), MakeProcess(13)},
+                 60},
+        OpenCase{"cut inside the count", {MakeProcess(1)}, {MakeProcess(2)}, 6}),
+    [](const ::testing::TestParamInfo<OpenCase>& info)
+    {
+        std::string name = info.param.Name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
 
 TEST_F(DocumentFile, OpenOfALogWithoutRowsEmptiesTheTable)
 {

@@ -1,5 +1,5 @@
 // Converting dialog units to pixels, so the dialogs keep their proportions in any font.
-#include "watch/ui/dialog_units.h"
+#include "platform/ui/dialog_units.h"
 
 #include <QFontMetrics>
 #include <QWidget>
@@ -16,4 +16,11 @@ int DialogUnitsY(const QWidget* widget, int units)
 {
     const QFontMetrics metrics(widget->font());
     return (units * metrics.height() + 4) / 8;
+}
+
+void PlaceInDialogUnits(QWidget* control, const QWidget* dialog, int x, int y, int width,
+                        int height)
+{
+    control->setGeometry(DialogUnitsX(dialog, x), DialogUnitsY(dialog, y),
+                         DialogUnitsX(dialog, width), DialogUnitsY(dialog, height));
 }

@@ -1,0 +1,36 @@
+// A text property of a component: read back as a fresh copy, written as a copy of the caller's.
+#include "lanvex/ftp/text_property.h"
+
+#include "platform/com/conversion.h"
+
+namespace lanvex
+{
+
+HRESULT CTextProperty::Get(BSTR* pVal) const
+{
+    if (pVal == nullptr)
+        return E_POINTER;
+    *pVal = SysAllocStringLen(m_text.m_str != nullptr ? m_text.m_str : u"", m_text.Length());
+    return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CTextProperty::Put(BSTR newVal)
+{
+    BSTR copy = newVal != nullptr ? SysAllocStringLen(newVal, SysStringLen(newVal)) : nullptr;
+    if (newVal != nullptr && copy == nullptr)
+        return E_OUTOFMEMORY;
+    m_text.Attach(copy);
+    return S_OK;
+}
+
+std::string CTextProperty::Narrow() const
+{
+    return WideToNarrow(View());
+}
+
+std::u16string_view CTextProperty::View() const
+{
+    return std::u16string_view(m_text.m_str != nullptr ? m_text.m_str : u"", m_text.Length());
+}
+
+} // namespace lanvex

@@ -1,0 +1,323 @@
+// lvSecureShell: the telnet session's interfaces over SSH (libssh).
+#include "lanvex/net/secure_shell.h"
+
+#include "lanvex/net/component_error.h"
+
+#include "platform/com/conversion.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <pwd.h>
+#include <strings.h>
+#include <unistd.h>
+
+namespace lanvex
+{
+
+namespace
+{
+
+constexpr std::string_view kScheme = "ssh://";
+// What a shell prompt ends in, so that a reader looking for one finds it.
+constexpr std::string_view kPrompt = "$ ";
+// Replies of at most this many prompt rounds are answered with the password.
+constexpr int kMaxKeyboardRounds = 8;
+
+std::string NarrowText(BSTR text)
+{
+    return text != nullptr ? WideToNarrow(std::u16string_view(text, SysStringLen(text)))
+                           : std::string();
+}
+
+// The folder holding known_hosts and the user's keys. HOME comes first, as for OpenSSH's
+// tools, so that a changed HOME (tests, sandboxes) never touches the account's own files.
+std::string UserSshDirectory()
+{
+    if (const char* pszHome = std::getenv("HOME"); pszHome != nullptr && *pszHome != '\0')
+        return std::string(pszHome) + "/.ssh";
+    char buffer[4096];
+    passwd entry{};
+    passwd* pFound = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &pFound) == 0 && pFound != nullptr)
+        return std::string(pFound->pw_dir) + "/.ssh";
+    return ".ssh";
+}
+
+// Encrypted keys are skipped rather than asked for: nobody may be there to type a passphrase.
+int NoPassphrase(const char*, char*, size_t, int, int, void*)
+{
+    return -1;
+}
+
+} // namespace
+
+std::string_view SecureShellHostName(std::string_view address)
+{
+    if (address.size() >= kScheme.size() &&
+        ::strncasecmp(address.data(), kScheme.data(), kScheme.size()) == 0)
+        address.remove_prefix(kScheme.size());
+    return address;
+}
+
+std::string FrameSecureShellReply(std::string_view command, std::string_view output)
+{
+    std::string reply;
+    reply.reserve(command.size() + output.size() + output.size() / 32 + 8);
+    reply.append(command);
+    reply.append("\r\n");
+    for (size_t i = 0; i < output.size(); ++i)
+    {
+        if (output[i] == '\n' && (i == 0 || output[i - 1] != '\r'))
+            reply.push_back('\r');
+        reply.push_back(output[i]);
+    }
+    if (!output.empty() && output.back() != '\n')
+        reply.append("\r\n");
+    reply.append(kPrompt);
+    return reply;
+}
+
+lvSecureShell::lvSecureShell()
+{
+    lvTelnet::put_Port(22);
+    m_callbacks.auth_function = &NoPassphrase;
+    ssh_callbacks_init(&m_callbacks);
+}
+
+lvSecureShell::~lvSecureShell()
+{
+    lvSecureShell::Disconnect();
+}
+
+HRESULT lvSecureShell::Fail(HRESULT hr, const std::string& description)
+{
+    Disconnect();
+    return ReportComponentError(hr, CLSID_lvSecureShell, IID_IlvTelnet, description);
+}
+
+HRESULT lvSecureShell::Connect()
+{
+    Disconnect();
+    try
+    {
+        CComBSTR address, password;
+        SHORT nPort = 22;
+        get_Address(&address);
+        get_Password(&password);
+        get_Port(&nPort);
+        const std::string host(SecureShellHostName(NarrowText(address)));
+        m_password = NarrowText(password);
+        // The port is sign-extended; like the telnet transport, its low 16 bits count.
+        HRESULT hr = OpenSession(host, static_cast<uint16_t>(nPort));
+        if (SUCCEEDED(hr))
+            hr = CheckHostKey(host);
+        if (SUCCEEDED(hr))
+            hr = Authenticate(host);
+        return hr;
+    }
+    catch (const std::bad_alloc&)
+    {
+        Disconnect();
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
+{
+    if (host.empty())
+        return Fail(E_FAIL, "No host to connect to");
+    m_session = ssh_new();
+    if (m_session == nullptr)
+        return Fail(E_OUTOFMEMORY, "Cannot create an SSH session");
+    const std::string directory = UserSshDirectory();
+    m_knownHostsPath = directory + "/known_hosts";
+    const unsigned int port = static_cast<unsigned int>(nPort);
+    const long timeout = kConnectSeconds;
+    const int bNo = 0;
+    ssh_set_callbacks(m_session, &m_callbacks);
+    // The account's ssh_config is not read: what the host record says is what is used.
+    ssh_options_set(m_session, SSH_OPTIONS_PROCESS_CONFIG, &bNo);
+    ssh_options_set(m_session, SSH_OPTIONS_HOST, host.c_str());
+    ssh_options_set(m_session, SSH_OPTIONS_PORT, &port);
+    ssh_options_set(m_session, SSH_OPTIONS_TIMEOUT, &timeout);
+    ssh_options_set(m_session, SSH_OPTIONS_SSH_DIR, directory.c_str());
+    ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, m_knownHostsPath.c_str());
+    CComBSTR username;
+    get_Username(&username);
+    if (const std::string user = NarrowText(username); !user.empty())
+        ssh_options_set(m_session, SSH_OPTIONS_USER, user.c_str());
+    if (ssh_connect(m_session) != SSH_OK)
+        return Fail(E_FAIL, "Cannot connect to " + host + " port " + std::to_string(nPort) + ": " +
+                                ssh_get_error(m_session));
+    return S_OK;
+}
+
+HRESULT lvSecureShell::CheckHostKey(const std::string& host)
+{
+    switch (ssh_session_is_known_server(m_session))
+    {
+    case SSH_KNOWN_HOSTS_OK:
+        return S_OK;
+    case SSH_KNOWN_HOSTS_CHANGED:
+    case SSH_KNOWN_HOSTS_OTHER:
+        return Fail(E_FAIL, "The host key of " + host + " has changed since it was recorded in " +
+                                m_knownHostsPath +
+                                "; someone may be listening in. Remove the old entry if the "
+                                "change is expected");
+    case SSH_KNOWN_HOSTS_NOT_FOUND:
+    case SSH_KNOWN_HOSTS_UNKNOWN:
+        // Seen for the first time: trusted and recorded, so that a later change is noticed.
+        if (ssh_session_update_known_hosts(m_session) != SSH_OK)
+            return Fail(E_FAIL, "Cannot record the host key of " + host + " in " +
+                                    m_knownHostsPath + ": " + ssh_get_error(m_session));
+        return S_OK;
+    case SSH_KNOWN_HOSTS_ERROR:
+    default:
+        return Fail(E_FAIL, "Cannot check the host key of " + host + " against " +
+                                m_knownHostsPath + ": " + ssh_get_error(m_session));
+    }
+}
+
+HRESULT lvSecureShell::Authenticate(const std::string& host)
+{
+    int rc = ssh_userauth_none(m_session, nullptr);
+    const int methods = ssh_userauth_list(m_session, nullptr);
+    if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && (methods & SSH_AUTH_METHOD_PUBLICKEY))
+        rc = ssh_userauth_publickey_auto(m_session, nullptr, nullptr);
+    if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && !m_password.empty())
+    {
+        if (methods & SSH_AUTH_METHOD_PASSWORD)
+            rc = ssh_userauth_password(m_session, nullptr, m_password.c_str());
+        if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR &&
+            (methods & SSH_AUTH_METHOD_INTERACTIVE))
+        {
+            // Hosts that ask through PAM: every prompt is answered with the password.
+            rc = ssh_userauth_kbdint(m_session, nullptr, nullptr);
+            for (int nRound = 0; rc == SSH_AUTH_INFO && nRound < kMaxKeyboardRounds; ++nRound)
+            {
+                const int nPrompts = ssh_userauth_kbdint_getnprompts(m_session);
+                for (int i = 0; i < nPrompts; ++i)
+                    ssh_userauth_kbdint_setanswer(m_session, static_cast<unsigned int>(i),
+                                                  m_password.c_str());
+                rc = ssh_userauth_kbdint(m_session, nullptr, nullptr);
+            }
+        }
+    }
+    if (rc == SSH_AUTH_SUCCESS)
+        return S_OK;
+    if (rc == SSH_AUTH_ERROR)
+        return Fail(E_FAIL, "The login at " + host + " broke off: " + ssh_get_error(m_session));
+    return Fail(E_FAIL, "Authentication failed at " + host +
+                            (m_password.empty()
+                                 ? ": neither the SSH agent nor the user's keys were accepted, "
+                                   "and no password is set"
+                                 : ": neither the SSH agent, the user's keys nor the password "
+                                   "were accepted"));
+}
+
+HRESULT lvSecureShell::Disconnect()
+{
+    if (m_session != nullptr)
+    {
+        ssh_disconnect(m_session);
+        ssh_free(m_session);
+        m_session = nullptr;
+    }
+    return S_OK;
+}
+
+HRESULT lvSecureShell::IsConnected()
+{
+    return m_session != nullptr && ssh_is_connected(m_session) ? S_OK : S_FALSE;
+}
+
+bool lvSecureShell::ReadChannel(ssh_channel channel, std::string& output, bool& bTimedOut)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kExecuteSeconds);
+    char buffer[16384];
+    bTimedOut = false;
+    auto keep = [&](int nRead)
+    {
+        const size_t nRoom = kMaxReplyBytes - output.size();
+        output.append(buffer, std::min(static_cast<size_t>(nRead), nRoom));
+    };
+    for (;;)
+    {
+        if (Clock::now() >= deadline)
+        {
+            bTimedOut = true;
+            return true;
+        }
+        // Short slices, so the deadline is looked at while a quiet command runs.
+        const int nRead = ssh_channel_read_timeout(channel, buffer, sizeof buffer, 0, 250);
+        if (nRead == SSH_ERROR)
+            return false;
+        keep(nRead);
+        // What the command says on its standard error shows as it would on a terminal.
+        int nError;
+        while ((nError = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, 1)) > 0)
+            keep(nError);
+        if (nError == SSH_ERROR)
+            return false;
+        if (nRead == 0 && (ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel)))
+            return true;
+    }
+}
+
+HRESULT lvSecureShell::Execute(BSTR bstrCommand)
+{
+    std::vector<char>().swap(m_output);
+    m_nOutputLength = 0;
+    if (m_session == nullptr)
+        return ReportComponentError(E_FAIL, CLSID_lvSecureShell, IID_IlvTelnet, "Not connected");
+    try
+    {
+        const std::string command = NarrowText(bstrCommand);
+        ssh_channel channel = ssh_channel_new(m_session);
+        if (channel == nullptr)
+            return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
+        std::string output;
+        bool bTimedOut = false;
+        const bool bRan = ssh_channel_open_session(channel) == SSH_OK &&
+                          ssh_channel_request_exec(channel, command.c_str()) == SSH_OK &&
+                          ReadChannel(channel, output, bTimedOut);
+        if (bRan)
+        {
+            ssh_channel_send_eof(channel);
+            ssh_channel_close(channel);
+        }
+        ssh_channel_free(channel);
+        if (!bRan)
+            return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
+        std::string reply = FrameSecureShellReply(command, output);
+        m_output.assign(reply.begin(), reply.end());
+        m_output.push_back('\0');
+        m_nOutputLength = static_cast<LONG>(reply.size());
+        return bTimedOut ? S_FALSE : S_OK;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT lvSecureShell::GetOutput(char** lpszOutput, SHORT* nSize)
+{
+    if (lpszOutput != nullptr)
+        *lpszOutput = m_nOutputLength > 0 ? m_output.data() : nullptr;
+    if (nSize != nullptr)
+        *nSize = static_cast<SHORT>(static_cast<uint16_t>(m_nOutputLength & 0xFFFF));
+    return S_OK;
+}
+
+HRESULT lvSecureShell::GetOutputSize(LONG* pSize)
+{
+    if (pSize == nullptr)
+        return E_POINTER;
+    *pSize = m_nOutputLength;
+    return S_OK;
+}
+
+} // namespace lanvex

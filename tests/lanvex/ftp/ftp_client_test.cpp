@@ -1,0 +1,379 @@
+// lvFTPClient against scripted FTP servers: exact command bytes, replies split and joined,
+// refusals, silences, and transfers on a second scripted server as the data connection.
+#include "lanvex/ftp/ftp_client.h"
+#include "tests/lanvex/net/scripted_server.h"
+
+#include "platform/com/bstr.h"
+#include "platform/com/conversion.h"
+#include "platform/com/error_info.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace lanvex
+{
+namespace
+{
+
+using namespace lanvex::test;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr int kWaitMs = 600; // the client's wait in these tests
+
+const std::string kLoginBytes = "USER alice\nPASS s3cret\n";
+
+std::vector<ServerStep> Login()
+{
+    return {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"),
+            ExpectBytes("PASS s3cret\n"), SendBytes("230 in\r\n")};
+}
+
+std::vector<ServerStep> Then(std::vector<ServerStep> steps, const std::vector<ServerStep>& more)
+{
+    steps.insert(steps.end(), more.begin(), more.end());
+    return steps;
+}
+
+// The PASV reply for a data server at nPort, naming some other host.
+std::string PassiveReply(int nPort)
+{
+    return "227 Entering Passive Mode (10,9,8,7," + std::to_string(nPort / 256) + "," +
+           std::to_string(nPort % 256) + ").\r\n";
+}
+
+struct FtpPtr
+{
+    IlvFTPClient2* p = nullptr;
+    FtpPtr()
+    {
+        void* pv = nullptr;
+        EXPECT_EQ(CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient2, &pv), S_OK);
+        p = static_cast<IlvFTPClient2*>(pv);
+        static_cast<lvFTPClient*>(p)->SetTimeout(kWaitMs);
+    }
+    ~FtpPtr()
+    {
+        if (p != nullptr)
+            p->Release();
+    }
+    IlvFTPClient2* operator->() const { return p; }
+};
+
+void SetLogin(const FtpPtr& ftp, int nPort, const char16_t* pszPassword = u"s3cret")
+{
+    ftp->put_Address(CComBSTR(u"127.0.0.1"));
+    ftp->put_Username(CComBSTR(u"alice"));
+    ftp->put_Password(CComBSTR(pszPassword));
+    ftp->put_Port(static_cast<SHORT>(nPort));
+}
+
+std::string LastDescription()
+{
+    IErrorInfo* pInfo = nullptr;
+    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
+        return "<none>";
+    CComBSTR description;
+    pInfo->GetDescription(&description);
+    pInfo->Release();
+    return NarrowFromBstr(description);
+}
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+using Action = std::function<HRESULT(IlvFTPClient2*)>;
+
+struct DialogueCase
+{
+    const char* Label;
+    std::vector<ServerStep> Server; // after the login
+    std::vector<std::pair<Action, HRESULT>> Calls;
+    std::string Sent;        // what the server receives after the login
+    std::string Description; // of the last failure, when one is expected
+};
+
+Action Cwd(const char16_t* pszDir)
+{
+    return [pszDir](IlvFTPClient2* p) { return p->ChangeDir(CComBSTR(pszDir)); };
+}
+Action Noop()
+{
+    return [](IlvFTPClient2* p) { return p->KeepLive(); };
+}
+Action Rename(const char16_t* pszFrom, const char16_t* pszTo)
+{
+    return [=](IlvFTPClient2* p) { return p->RenameFile(CComBSTR(pszFrom), CComBSTR(pszTo)); };
+}
+
+TEST(FtpClient, EveryCommandIsJudgedByItsOwnReply)
+{
+    const DialogueCase cases[] = {
+        {"exact bytes, LF only",
+         {ExpectBytes("CWD /tmp\n"), SendBytes("250 ok\r\n")},
+         {{Cwd(u"/tmp"), S_OK}},
+         "CWD /tmp\n",
+         ""},
+        {"reply split across segments",
+         {ExpectBytes("NOOP\n"), SendBytes("2"), Silence(100), SendBytes("00 ok\r"), Silence(100),
+          SendBytes("\n"), ExpectBytes("CWD x\n"), SendBytes("550 No.\r\n")},
+         {{Noop(), S_OK}, {Cwd(u"x"), E_ABORT}},
+         "NOOP\nCWD x\n",
+         "No.\r\n"},
+        {"multi-line reply in one segment, then a refusal",
+         {ExpectBytes("NOOP\n"), SendBytes("211-Features:\r\n EPSV\r\n211 End\r\n"),
+          ExpectBytes("CWD y\n"), SendBytes("550 Failed to change directory.\r\n")},
+         {{Noop(), S_OK}, {Cwd(u"y"), E_ABORT}},
+         "NOOP\nCWD y\n",
+         "Failed to change directory.\r\n"},
+        {"RNFR refused: no RNTO",
+         {ExpectBytes("RNFR a\n"), SendBytes("550 RNFR command failed.\r\n"), Silence(200)},
+         {{Rename(u"a", u"b"), E_ABORT}},
+         "RNFR a\n",
+         "RNFR command failed.\r\n"},
+        {"rename through the intermediate reply",
+         {ExpectBytes("RNFR a\n"), SendBytes("350 Ready\r\n"), ExpectBytes("RNTO b c\n"),
+          SendBytes("250 Rename successful.\r\n")},
+         {{Rename(u"a", u"b c"), S_OK}},
+         "RNFR a\nRNTO b c\n",
+         ""},
+        {"line end in an argument: nothing sent",
+         {Silence(200)},
+         {{Cwd(u"a\r\nDELE b"), E_INVALIDARG}, {Rename(u"ok", u"x\ny"), E_INVALIDARG}},
+         "",
+         "The argument holds a line end or a zero character; nothing was sent"},
+        {"no reply within the wait is a failure, and a late one is not the next reply",
+         {ExpectBytes("NOOP\n"), Silence(kWaitMs + 300), SendBytes("200 late\r\n"), Silence(200)},
+         {{Noop(), E_FAIL}, {Noop(), E_FAIL}},
+         "NOOP\n",
+         "The control connection failed"},
+        {"a reset connection fails the command",
+         {ExpectBytes("NOOP\n"), ResetConnection()},
+         {{Noop(), E_FAIL}},
+         "NOOP\n",
+         ""},
+    };
+    for (const DialogueCase& c : cases)
+    {
+        SCOPED_TRACE(c.Label);
+        CScriptedServer server({Then(Login(), c.Server)});
+        ASSERT_NE(server.Port(), 0);
+        {
+            FtpPtr ftp;
+            SetLogin(ftp, server.Port());
+            ASSERT_EQ(ftp->Connect(), S_OK);
+            EXPECT_EQ(ftp->IsConnected(), S_OK);
+            for (const auto& [action, expected] : c.Calls)
+                EXPECT_EQ(action(ftp.p), expected);
+            if (!c.Description.empty())
+            {
+                EXPECT_EQ(LastDescription(), c.Description);
+            }
+        }
+        server.Finish();
+        EXPECT_EQ(server.Received(0), kLoginBytes + c.Sent);
+    }
+}
+
+TEST(FtpClient, LoginOutcomes)
+{
+    struct Case
+    {
+        const char* Label;
+        std::vector<ServerStep> Server;
+        HRESULT Result;
+        HRESULT Connected;
+        std::string Description;
+    };
+    const Case cases[] = {
+        {"multi-line greeting",
+         {SendBytes("220-Welcome\r\n220-to the\r\n"), Silence(100), SendBytes("220 server\r\n"),
+          ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"), ExpectBytes("PASS s3cret\n"),
+          SendBytes("230 in\r\n")},
+         S_OK, S_OK, ""},
+        {"wrong password",
+         {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"),
+          ExpectBytes("PASS s3cret\n"), SendBytes("530 Login incorrect.\r\n")},
+         E_FAIL, S_FALSE, "Login incorrect.\r\n"},
+        {"logged in at USER, PASS still sent and refused",
+         {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("230 in\r\n"),
+          ExpectBytes("PASS s3cret\n"), SendBytes("503 Already logged in.\r\n")},
+         E_FAIL, S_FALSE, "Already logged in.\r\n"},
+        {"refusing greeting", {SendBytes("421 Too many users.\r\n")}, E_ABORT, S_FALSE,
+         "Too many users.\r\n"},
+        {"no greeting", {Silence(kWaitMs + 300)}, E_ABORT, S_FALSE, ""},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Label);
+        CScriptedServer server({c.Server});
+        {
+            FtpPtr ftp;
+            SetLogin(ftp, server.Port());
+            EXPECT_EQ(ftp->Connect(), c.Result);
+            EXPECT_EQ(ftp->IsConnected(), c.Connected);
+            if (!c.Description.empty())
+            {
+                EXPECT_EQ(LastDescription(), c.Description);
+            }
+        }
+        EXPECT_EQ(server.Finish(), "");
+    }
+}
+
+TEST(FtpClient, DisconnectWithoutConnectionFails)
+{
+    FtpPtr ftp;
+    EXPECT_EQ(ftp->IsConnected(), S_FALSE);
+    EXPECT_EQ(ftp->Disconnect(), E_FAIL);
+    EXPECT_EQ(ftp->IsConnected(), S_FALSE);
+}
+
+// Transfers: the control script answers PASV with the data server's port (and a foreign host).
+class FtpTransfer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("lanvex-ftp-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+    CComBSTR Local(const char* pszName) const
+    {
+        return CComBSTR(NarrowToWide((m_dir / pszName).string()).c_str());
+    }
+    fs::path m_dir;
+};
+
+TEST_F(FtpTransfer, DownloadsListsAndUploads)
+{
+    std::string blocks(2 * lvFTPClient::kTransferBlock, 'u'); // a whole number of blocks
+    for (size_t i = 0; i < blocks.size(); i += 7)
+        blocks[i] = static_cast<char>('a' + i % 26);
+    WriteAll(m_dir / "up.bin", blocks);
+    CScriptedServer data({{SendBytes("hello\r\nworld"), CloseConnection()},
+                          {SendBytes("a.txt\r\n"), Silence(100), SendBytes("b c\nlast"),
+                           CloseConnection()},
+                          {SendBytes("total 1\r\n-rw-r--r-- 1 u g 70000 Dec 08 20:54 big f\r\n"),
+                           CloseConnection()},
+                          {}});
+    const std::string pasv = PassiveReply(data.Port());
+    CScriptedServer control({Then(Login(),
+                                  {ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("RETR r.txt\n"),
+                                   SendBytes("150 Opening\r\n226 Transfer complete.\r\n"),
+                                   ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("NLST\n"),
+                                   SendBytes("150 Here\r\n"), Silence(200), SendBytes("226 Done\r\n"),
+                                   ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("LIST\n"),
+                                   SendBytes("150 Here\r\n226 Done\r\n"), ExpectBytes("PASV\n"),
+                                   SendBytes(pasv), ExpectBytes("STOR up.bin\n"),
+                                   SendBytes("150 Ok to send data.\r\n"), Silence(300),
+                                   SendBytes("226 Transfer complete.\r\n")})});
+    {
+        FtpPtr ftp;
+        SetLogin(ftp, control.Port());
+        ASSERT_EQ(ftp->Connect(), S_OK);
+        EXPECT_EQ(ftp->ReadFile(CComBSTR(u"r.txt"), Local("r.txt")), S_OK);
+        EXPECT_EQ(ReadAll(m_dir / "r.txt"), "hello\r\nworld");
+        SHORT nDataPort = 0;
+        ftp->get_DataPort(&nDataPort);
+        EXPECT_EQ(static_cast<uint16_t>(nDataPort), data.Port());
+
+        EXPECT_EQ(ftp->ReadCurrDir(), S_OK);
+        SHORT nCount = 0;
+        ftp->GetFileCount(&nCount);
+        ASSERT_EQ(nCount, 3);
+        char name[43];
+        const char* names[] = {"a.txt", "b", "last"};
+        for (SHORT i = 0; i < 3; ++i)
+        {
+            EXPECT_EQ(ftp->GetFileName(name, i), S_OK);
+            EXPECT_STREQ(name, names[i]);
+        }
+        CComBSTR full;
+        EXPECT_EQ(ftp->GetEntryName(1, &full), S_OK);
+        EXPECT_EQ(NarrowFromBstr(full), "b c");
+        EXPECT_EQ(ftp->GetFileName(name, 3), E_INVALIDARG);
+
+        ftp->put_FileList(0);
+        EXPECT_EQ(ftp->ReadCurrDir(), S_OK);
+        LONG nCount32 = 0;
+        ftp->GetFileCount32(&nCount32);
+        ASSERT_EQ(nCount32, 2); // the "total" line counts
+        SHORT nSize = 0;
+        LONGLONG nFullSize = 0;
+        EXPECT_EQ(ftp->GetFileSize(&nSize, 1), S_OK);
+        EXPECT_EQ(nSize, 4464); // the low 16 bits of 70000
+        EXPECT_EQ(ftp->GetEntrySize(1, &nFullSize), S_OK);
+        EXPECT_EQ(nFullSize, 70000);
+
+        EXPECT_EQ(ftp->WriteFile(Local("up.bin"), CComBSTR(u"up.bin")), S_OK);
+        LONG nCode = 0;
+        ftp->get_LastReplyCode(&nCode);
+        EXPECT_EQ(nCode, 226);
+    }
+    EXPECT_EQ(control.Finish(), "");
+    data.Finish();
+    EXPECT_EQ(data.Received(3), blocks);
+}
+
+TEST_F(FtpTransfer, FailuresLeaveTheLocalFileAndTheSessionInStep)
+{
+    WriteAll(m_dir / "keep.txt", "precious");
+    // 550 to RETR with the data connection left open and silent; then a stalled download.
+    CScriptedServer data({{Silence(3 * kWaitMs)}, {SendBytes("part"), Silence(3 * kWaitMs)}});
+    const std::string pasv = PassiveReply(data.Port());
+    CScriptedServer control({Then(
+        Login(), {ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("RETR gone\n"),
+                  SendBytes("550 Failed to open file.\r\n"), ExpectBytes("PASV\n"),
+                  SendBytes("500 No passive today.\r\n"), ExpectBytes("PASV\n"), SendBytes(pasv),
+                  ExpectBytes("RETR slow\n"), SendBytes("150 Opening\r\n")})});
+    {
+        FtpPtr ftp;
+        SetLogin(ftp, control.Port());
+        ASSERT_EQ(ftp->Connect(), S_OK);
+        const auto start = Clock::now();
+        EXPECT_EQ(ftp->ReadFile(CComBSTR(u"gone"), Local("keep.txt")), E_ABORT);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kWaitMs));
+        EXPECT_EQ(LastDescription(), "Failed to open file.\r\n");
+        EXPECT_EQ(ReadAll(m_dir / "keep.txt"), "precious");
+
+        // A local file that cannot be opened: nothing goes to the server.
+        EXPECT_EQ(ftp->WriteFile(Local("missing"), CComBSTR(u"remote")), E_HANDLE);
+        // PASV refused: the listing is empty.
+        EXPECT_EQ(ftp->ReadCurrDir(), E_ABORT);
+        SHORT nCount = -1;
+        ftp->GetFileCount(&nCount);
+        EXPECT_EQ(nCount, 0);
+
+        // A silent data connection: a failure, and the bytes that came stay.
+        EXPECT_EQ(ftp->ReadFile(CComBSTR(u"slow"), Local("slow.bin")), E_FAIL);
+        EXPECT_EQ(ReadAll(m_dir / "slow.bin"), "part");
+    }
+    control.Finish();
+    data.Finish();
+    EXPECT_EQ(control.Received(0).find("STOR"), std::string::npos);
+}
+
+} // namespace
+} // namespace lanvex

@@ -1,0 +1,312 @@
+// lvSecureShell: the reply framing, and the component through the runtime against the real sshd
+// that scripts/peers starts (logins, host keys, ps, a connection the server drops, psvigil-cli).
+#include "lanvex/net/lanvex.h"
+#include "lanvex/net/secure_shell.h"
+
+#include "platform/com/comrt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using lanvex::FrameSecureShellReply;
+
+struct FrameCase
+{
+    const char* Label;
+    std::string_view Output;
+    std::string_view Reply; // after the command line "ps\r\n"
+};
+
+const FrameCase kFrames[] = {
+    {"NoOutput", "", "$ "},
+    {"LineFeedsBecomeCrLf", "a\nb\n", "a\r\nb\r\n$ "},
+    {"CrLfKept", "a\r\nb\r\n", "a\r\nb\r\n$ "},
+    {"LastLineWithoutEnd", "a\nb", "a\r\nb\r\n$ "},
+    {"LeadingEmptyLine", "\nx\n", "\r\nx\r\n$ "},
+    {"LoneCrLeftAlone", "a\rb\n", "a\rb\r\n$ "},
+    {"ZeroBytesKept", std::string_view("a\0b\n", 4), std::string_view("a\0b\r\n$ ", 7)},
+};
+
+TEST(SecureShellReply, FramedLikeATelnetReply)
+{
+    for (const FrameCase& c : kFrames)
+    {
+        SCOPED_TRACE(c.Label);
+        EXPECT_EQ(FrameSecureShellReply("ps", c.Output), "ps\r\n" + std::string(c.Reply));
+    }
+}
+
+TEST(SecureShellReply, HostNameWithoutTheScheme)
+{
+    EXPECT_EQ(lanvex::SecureShellHostName("ssh://h.example"), "h.example");
+    EXPECT_EQ(lanvex::SecureShellHostName("SSH://h"), "h");
+    EXPECT_EQ(lanvex::SecureShellHostName("h.example"), "h.example");
+    EXPECT_EQ(lanvex::SecureShellHostName("ssh:/h"), "ssh:/h");
+}
+
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs a shell command line; its exit status and what it printed on both streams.
+int RunShell(const std::string& command, std::string* output)
+{
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return -1;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output->append(buffer, n);
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The real thing: a private HOME (known_hosts, keys) and a private hive per test, so nothing of
+// the account running the tests is read or written; no agent.
+class RealSshServer : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        const char* port = std::getenv("VIGIL_SSH_PORT");
+        const char* user = std::getenv("VIGIL_SSH_USER");
+        const char* password = std::getenv("VIGIL_SSH_PASSWORD");
+        const char* key = std::getenv("VIGIL_SSH_KEY");
+        const char* otherKey = std::getenv("VIGIL_SSH_OTHER_HOST_KEY");
+        if (!port || !user || !password || !key || !otherKey)
+            GTEST_SKIP() << "no sshd peer: run the tests through scripts/test as root "
+                            "(scripts/peers starts OpenSSH's sshd)";
+        m_port = port;
+        m_user = user;
+        m_password = password;
+        m_key = key;
+        m_otherKey = otherKey;
+        m_dir = fs::temp_directory_path() / ("lanvex-ssh-" + std::to_string(::getpid()));
+        fs::create_directories(m_dir / "home" / ".ssh");
+        if (const char* home = std::getenv("HOME"))
+            m_savedHome = home;
+        if (const char* agent = std::getenv("SSH_AUTH_SOCK"))
+            m_savedAgent = agent;
+        ::setenv("HOME", (m_dir / "home").c_str(), 1);
+        ::unsetenv("SSH_AUTH_SOCK");
+        ::setenv("COMRT_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
+        void* module = ::dlopen(LANVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(module, nullptr) << ::dlerror();
+        auto registerServer =
+            reinterpret_cast<LPFNREGISTERSERVER>(::dlsym(module, "DllRegisterServer"));
+        ASSERT_NE(registerServer, nullptr);
+        ASSERT_EQ(registerServer(), S_OK);
+        ::dlclose(module);
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        m_apartment = true;
+    }
+    void TearDown() override
+    {
+        if (m_session != nullptr)
+            m_session->Release();
+        if (m_apartment)
+        {
+            CoFreeUnusedLibraries();
+            CoUninitialize();
+        }
+        if (m_dir.empty())
+            return;
+        m_savedHome.empty() ? ::unsetenv("HOME") : ::setenv("HOME", m_savedHome.c_str(), 1);
+        if (!m_savedAgent.empty())
+            ::setenv("SSH_AUTH_SOCK", m_savedAgent.c_str(), 1);
+        ::unsetenv("COMRT_REGISTRY");
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+
+    fs::path KnownHosts() const { return m_dir / "home" / ".ssh" / "known_hosts"; }
+    void InstallKey() const
+    {
+        fs::copy_file(m_key, m_dir / "home" / ".ssh" / "id_ed25519",
+                      fs::copy_options::overwrite_existing);
+    }
+
+    // Connects a fresh session by CLSID; the description of the error object on failure.
+    HRESULT Connect(const std::string& address, const std::string& port,
+                    const std::string& password, std::string* description = nullptr)
+    {
+        if (m_session != nullptr)
+            m_session->Release();
+        m_session = nullptr;
+        const HRESULT created =
+            CoCreateInstance(CLSID_lvSecureShell, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet2,
+                             reinterpret_cast<void**>(&m_session));
+        if (FAILED(created))
+            return created;
+        m_session->put_Address(CComBSTR(std::string_view(address)));
+        m_session->put_Username(CComBSTR(std::string_view(m_user)));
+        m_session->put_Password(CComBSTR(std::string_view(password)));
+        m_session->put_Port(static_cast<SHORT>(std::stoi(port)));
+        const HRESULT hr = m_session->Connect();
+        IErrorInfo* info = nullptr;
+        if (FAILED(hr) && description != nullptr && GetErrorInfo(0, &info) == S_OK && info)
+        {
+            BSTR text = nullptr;
+            info->GetDescription(&text);
+            *description = text ? WideToNarrow(std::u16string_view(text, SysStringLen(text))) : "";
+            SysFreeString(text);
+            info->Release();
+        }
+        return hr;
+    }
+
+    // Runs a command on the connected session; the reply, or the failure.
+    std::string Run(const char16_t* command, HRESULT* hr)
+    {
+        *hr = m_session->Execute(CComBSTR(command));
+        char* output = nullptr;
+        LONG size = 0;
+        m_session->GetOutput(&output, nullptr);
+        m_session->GetOutputSize(&size);
+        return output != nullptr ? std::string(output, static_cast<size_t>(size)) : std::string();
+    }
+
+    std::string m_port, m_user, m_password, m_key, m_otherKey, m_savedHome, m_savedAgent;
+    fs::path m_dir;
+    bool m_apartment = false;
+    IlvTelnet2* m_session = nullptr;
+};
+
+struct LoginCase
+{
+    const char* Label;
+    bool Key;
+    const char* Address;
+    const char* Port;     // null: the peer's
+    const char* Password; // null: the peer's
+    HRESULT Result;
+    const char* Description; // part of it
+};
+
+const LoginCase kLogins[] = {
+    {"Password", false, "127.0.0.1", nullptr, nullptr, S_OK, ""},
+    {"KeyWithoutPassword", true, "127.0.0.1", nullptr, "", S_OK, ""},
+    {"KeyBeforeAWrongPassword", true, "ssh://127.0.0.1", nullptr, "wrong", S_OK, ""},
+    {"WrongPassword", false, "127.0.0.1", nullptr, "wrong", E_FAIL,
+     "Authentication failed at 127.0.0.1"},
+    {"NeitherKeyNorPassword", false, "127.0.0.1", nullptr, "", E_FAIL, "no password is set"},
+    {"Refused", false, "127.0.0.1", "1", nullptr, E_FAIL, "Cannot connect to 127.0.0.1 port 1"},
+    {"UnknownHost", false, "ssh://no-such-host.invalid", nullptr, nullptr, E_FAIL,
+     "Cannot connect to no-such-host.invalid"},
+};
+
+TEST_F(RealSshServer, LoginsAndTheirFailures)
+{
+    for (const LoginCase& c : kLogins)
+    {
+        SCOPED_TRACE(c.Label);
+        std::error_code ignored;
+        fs::remove(m_dir / "home" / ".ssh" / "id_ed25519", ignored);
+        if (c.Key)
+            InstallKey();
+        std::string description;
+        EXPECT_EQ(Connect(c.Address, c.Port ? c.Port : m_port, c.Password ? c.Password : m_password,
+                          &description),
+                  c.Result);
+        EXPECT_NE(description.find(c.Description), std::string::npos) << description;
+        EXPECT_EQ(m_session->IsConnected(), c.Result == S_OK ? S_OK : S_FALSE);
+    }
+}
+
+TEST_F(RealSshServer, NewHostIsRecordedAndAChangedKeyRefused)
+{
+    ASSERT_EQ(Connect("127.0.0.1", m_port, m_password), S_OK);
+    const std::string recorded = ReadText(KnownHosts());
+    EXPECT_EQ(recorded.rfind("[127.0.0.1]:" + m_port + " ssh-ed25519 ", 0), 0u) << recorded;
+    ASSERT_EQ(Connect("127.0.0.1", m_port, m_password), S_OK); // recognised now
+
+    // The entry now holds a key the server does not have, as after a reinstall of the host.
+    std::istringstream other(ReadText(m_otherKey));
+    std::string type, key;
+    other >> type >> key;
+    const std::string changed = "[127.0.0.1]:" + m_port + " " + type + " " + key + "\n";
+    std::ofstream(KnownHosts(), std::ios::trunc) << changed;
+    std::string description;
+    EXPECT_EQ(Connect("127.0.0.1", m_port, m_password, &description), E_FAIL);
+    EXPECT_NE(description.find("host key of 127.0.0.1 has changed"), std::string::npos)
+        << description;
+    EXPECT_EQ(m_session->IsConnected(), S_FALSE);
+    EXPECT_EQ(ReadText(KnownHosts()), changed); // the user decides, not the component
+}
+
+TEST_F(RealSshServer, PsShowsThisProcessWithItsWholeCommandLine)
+{
+    InstallKey();
+    ASSERT_EQ(Connect("127.0.0.1", m_port, ""), S_OK);
+    HRESULT hr = E_FAIL;
+    const std::string reply = Run(u"ps -ef", &hr);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(reply.rfind("ps -ef\r\n", 0), 0u) << reply.substr(0, 200);
+    EXPECT_EQ(reply.substr(reply.size() - 4), "\r\n$ ");
+    for (size_t at = reply.find('\n'); at != std::string::npos; at = reply.find('\n', at + 1))
+        ASSERT_EQ(reply[at - 1], '\r') << "a bare line feed at " << at;
+    // /proc/self/cmdline: the arguments, each ended by a zero byte; ps joins them with blanks.
+    std::string commandLine = ReadText("/proc/self/cmdline");
+    commandLine.pop_back();
+    std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+    const std::string pid = " " + std::to_string(::getpid()) + " ";
+    bool found = false;
+    for (size_t begin = 0, end; (end = reply.find("\r\n", begin)) != std::string::npos;
+         begin = end + 2)
+    {
+        const std::string line = reply.substr(begin, end - begin);
+        if (line.find(pid) != std::string::npos && line.size() >= commandLine.size() &&
+            line.compare(line.size() - commandLine.size(), commandLine.size(), commandLine) == 0)
+            found = true;
+    }
+    EXPECT_TRUE(found) << "no line with" << pid << "ending in " << commandLine;
+}
+
+TEST_F(RealSshServer, ConnectionDroppedByTheServerFailsOnceThenLogsInAgain)
+{
+    InstallKey();
+    ASSERT_EQ(Connect("127.0.0.1", m_port, ""), S_OK);
+    HRESULT hr = E_FAIL;
+    // The command's parent is the server's process for this connection.
+    Run(u"kill $PPID", &hr);
+    Run(u"echo still", &hr);
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_EQ(m_session->IsConnected(), S_FALSE);
+    ASSERT_EQ(m_session->Connect(), S_OK);
+    EXPECT_EQ(Run(u"echo again", &hr), "echo again\r\nagain\r\n$ ");
+    EXPECT_EQ(hr, S_OK);
+}
+
+TEST_F(RealSshServer, PsvigilCliWatchesOnceWithTheUsersKey)
+{
+#ifdef CLI_PATH
+    InstallKey();
+    std::string output;
+    const int status =
+        RunShell("PSVIGIL_PASSWORD= " CLI_PATH " once ssh://127.0.0.1 --port " + m_port +
+                     " --user " + m_user,
+                 &output);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("sshd: " + m_user.substr(0, 7)), std::string::npos) << output;
+    EXPECT_NE(output.find("Refreshed"), std::string::npos) << output;
+#else
+    GTEST_SKIP() << "psvigil-cli is not built";
+#endif
+}
+
+} // namespace
