@@ -2,6 +2,7 @@
 #include "lanvex/net/secure_shell.h"
 
 #include "lanvex/net/component_error.h"
+#include "lanvex/net/wire_trace.h"
 
 #include "platform/com/conversion.h"
 
@@ -147,6 +148,7 @@ HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
     get_Username(&username);
     if (const std::string user = NarrowText(username); !user.empty())
         ssh_options_set(m_session, SSH_OPTIONS_USER, user.c_str());
+    TraceWireNote("lvSecureShell", "connecting to " + host + " port " + std::to_string(nPort));
     if (ssh_connect(m_session) != SSH_OK)
         return Fail(E_FAIL, "Cannot connect to " + host + " port " + std::to_string(nPort) + ": " +
                                 ssh_get_error(m_session));
@@ -188,7 +190,10 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
     if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && !m_password.empty())
     {
         if (methods & SSH_AUTH_METHOD_PASSWORD)
+        {
+            TraceWireSecret("lvSecureShell", ETraceDirection::Send, "userauth password");
             rc = ssh_userauth_password(m_session, nullptr, m_password.c_str());
+        }
         if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR &&
             (methods & SSH_AUTH_METHOD_INTERACTIVE))
         {
@@ -197,6 +202,8 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
             for (int nRound = 0; rc == SSH_AUTH_INFO && nRound < kMaxKeyboardRounds; ++nRound)
             {
                 const int nPrompts = ssh_userauth_kbdint_getnprompts(m_session);
+                TraceWireSecret("lvSecureShell", ETraceDirection::Send,
+                                "userauth keyboard-interactive answer");
                 for (int i = 0; i < nPrompts; ++i)
                     ssh_userauth_kbdint_setanswer(m_session, static_cast<unsigned int>(i),
                                                   m_password.c_str());
@@ -204,6 +211,7 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
             }
         }
     }
+    TraceWireNote("lvSecureShell", rc == SSH_AUTH_SUCCESS ? "authenticated" : "not authenticated");
     if (rc == SSH_AUTH_SUCCESS)
         return S_OK;
     if (rc == SSH_AUTH_ERROR)
@@ -242,6 +250,8 @@ bool lvSecureShell::ReadChannel(ssh_channel channel, std::string& output, bool& 
     {
         const size_t nRoom = kMaxReplyBytes - output.size();
         output.append(buffer, std::min(static_cast<size_t>(nRead), nRoom));
+        TraceWireBytes("lvSecureShell", ETraceDirection::Receive, ETraceFormat::Text, buffer,
+                       static_cast<size_t>(nRead));
     };
     for (;;)
     {
@@ -275,6 +285,8 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
     try
     {
         const std::string command = NarrowText(bstrCommand);
+        TraceWireBytes("lvSecureShell", ETraceDirection::Send, ETraceFormat::Text, command.data(),
+                       command.size());
         ssh_channel channel = ssh_channel_new(m_session);
         if (channel == nullptr)
             return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));

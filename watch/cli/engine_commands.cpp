@@ -66,7 +66,7 @@ int Usage(const char* command)
 {
     std::fprintf(stderr,
                  "usage: psvigil-cli %s HOST|ssh://HOST [--port N] [--user U] [--password-file F]\n"
-                 "       [--sysv]"
+                 "       [--sysv] [--trace FILE]"
                  "       [--filter-user | --filter EXPR]%s\n"
                  "The password comes from --password-file or the environment variable "
                  "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
@@ -133,6 +133,8 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
                 return options;
             }
         }
+        else if (a == "--trace" && hasValue)
+            ::setenv("LANVEX_TRACE", args[++i].c_str(), 1); // Lanvex reads it when it loads
         else if (a == "--sysv")
             host.Flavour = kFlavourSysV;
         else if (a == "--filter-user")

@@ -18,7 +18,8 @@ int Usage()
                  "  log FILE.pvg                      the rows of a watch log\n"
                  "options of once and watch: --port N --user U --password-file F (or the\n"
                  "  environment variable PSVIGIL_PASSWORD) --sysv --filter-user --filter EXPR\n"
-                 "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n");
+                 "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n"
+                 "  --trace FILE (append what Lanvex sends and receives, - for standard error)\n");
     return 2;
 }
 } // namespace

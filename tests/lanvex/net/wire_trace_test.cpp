@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,7 +113,12 @@ INSTANTIATE_TEST_SUITE_P(
         DescribeCase{
             "longer words are not PASS", kLines, kSend, "PASSIVE\r\nPASV\r\n", {"PASSIVE", "PASV"}},
         DescribeCase{"line without an end", kLines, kReceive, "150 Open", {"150 Open"}},
-        DescribeCase{"bare line feed", kLines, kReceive, "226 Done\n", {"226 Done"}}));
+        DescribeCase{"bare line feed", kLines, kReceive, "226 Done\n", {"226 Done"}},
+        DescribeCase{"data shows its size only",
+                     ETraceFormat::Data,
+                     kReceive,
+                     "PASS x\r\n",
+                     {"8 bytes of data"}}));
 
 struct EscapeCase
 {
