@@ -63,6 +63,7 @@ int CTcpConnection::Open(const char* pszHost, int nPort)
     else
         m_host.reset();
     m_nPort = nPort;
+    m_pszTraceSecret = nullptr; // a mask left by a send that failed is not for this connection
     if (m_pszTraceComponent != nullptr && WireTraceOn())
         TraceWireNote(m_pszTraceComponent, "connecting to " + m_host.value_or("(local)") + " port " +
                                                std::to_string(nPort & 0xFFFF));
