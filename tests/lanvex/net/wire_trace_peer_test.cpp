@@ -1,5 +1,5 @@
 // The wire trace as users turn it on (LANVEX_TRACE, psvigil-cli --trace) against the real
-// telnet and FTP servers of scripts/peers: what the host said is there, the password is not.
+// telnet, FTP and SSH servers of scripts/peers: what the host said is there, the password is not.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,7 +26,7 @@ std::string ReadFile(const fs::path& path)
 struct PeerCase
 {
     const char* Label;
-    const char* Peer; // VIGIL_TELNET or VIGIL_FTP: its _PORT, _USER and _PASSWORD are used
+    const char* Peer; // VIGIL_TELNET, VIGIL_FTP or VIGIL_SSH: its _PORT and _PASSWORD are used
     // A shell command; $DIR holds upload.txt (12 bytes), the trace goes to $DIR/trace.log.
     std::string Command;
     std::vector<std::string> Present;
@@ -90,7 +90,12 @@ INSTANTIATE_TEST_SUITE_P(Peers, WireTracePeerTest, testing::Values(
              "\"WriteFile(\\\"$DIR/upload.txt\\\", \\\"wire-trace-$$.txt\\\")\" \"DeleteFile(\\\"wire-trace-$$.txt\\\")\"",
              {"lvFTPClient < 220", "lvFTPClient > USER ", "lvFTPClient > PASS ****", "lvFTPClient < 230",
               "lvFTPClient > PASV", "lvFTPClient > STOR wire-trace-", "lvFTPClient > 12 bytes of data",
-              "lvFTPClient < 226"}}));
+              "lvFTPClient < 226"}},
+    PeerCase{"SSH through psvigil-cli --trace", "VIGIL_SSH",
+             "HOME=$DIR PSVIGIL_PASSWORD=$VIGIL_SSH_PASSWORD " CLI_PATH " once ssh://127.0.0.1 --port $VIGIL_SSH_PORT "
+             "--user $VIGIL_SSH_USER --trace $DIR/trace.log",
+             {"lvSecureShell * connecting to 127.0.0.1 port ", "lvSecureShell > userauth password ****",
+              "lvSecureShell * authenticated", "lvSecureShell > ps auxw", "lvSecureShell < USER "}}));
 // clang-format on
 
 } // namespace
