@@ -5,9 +5,9 @@
 
 namespace
 {
-int Usage()
+void PrintUsage(FILE* to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
                  "usage: comcall PROGID STEP...\n"
                  "  creates the object PROGID (or {CLSID}) and runs each STEP through IDispatch:\n"
                  "    Name=value        puts a property\n"
@@ -16,7 +16,13 @@ int Usage()
                  "  Arguments: numbers, \"quoted text\" or bare text; each is coerced to the\n"
                  "  parameter's type. Each step prints one line: the value, or the result code\n"
                  "  (0x00000000) and, on failure, the error object's description. comcall stops\n"
-                 "  with exit status 1 at the first failure; 2 means bad usage.\n");
+                 "  with exit status 1 at the first failure; 2 means bad usage.\n"
+                 "  --help shows this text, --version the version.\n");
+}
+
+int Usage()
+{
+    PrintUsage(stderr);
     return 2;
 }
 
@@ -30,6 +36,19 @@ struct Apartment
 int main(int argc, char** argv)
 {
     if (argc < 2)
+        return Usage();
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h")
+    {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (first == "--version")
+    {
+        std::printf("comcall %s\n", VIGIL_VERSION);
+        return 0;
+    }
+    if (first.empty() || first[0] == '-')
         return Usage();
     std::vector<Step> steps;
     for (int i = 2; i < argc; ++i)

@@ -15,8 +15,7 @@
 namespace
 {
 
-template <class Session>
-void RefreshOnOpenConnection(benchmark::State& state, const char* prefix)
+template <class Session> void RefreshOnOpenConnection(benchmark::State& state, const char* prefix)
 {
     const std::string base = std::string("VIGIL_") + prefix + "_";
     const char* port = std::getenv((base + "PORT").c_str());

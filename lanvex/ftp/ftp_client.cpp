@@ -71,6 +71,18 @@ struct CFileCloser
 };
 using CLocalFile = std::unique_ptr<FILE, CFileCloser>;
 
+// The local side of a transfer goes through a large stream buffer, so that the network's small
+// blocks do not each become a file system call.
+constexpr size_t kLocalBuffer = size_t{1} << 20;
+
+CLocalFile OpenLocal(const std::string& name, const char* pszMode)
+{
+    CLocalFile file(std::fopen(name.c_str(), pszMode));
+    if (file)
+        std::setvbuf(file.get(), nullptr, _IOFBF, kLocalBuffer);
+    return file;
+}
+
 std::string Seconds(int nMilliseconds)
 {
     return std::to_string((nMilliseconds + 999) / 1000) + " s";
@@ -291,6 +303,10 @@ HRESULT lvFTPClient::CommandLine(const char* pLine, size_t nLength)
     {
         return Fail(E_FAIL, "The control connection failed");
     }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvFTPClient::ReadReply()
@@ -356,9 +372,10 @@ HRESULT lvFTPClient::Connect()
         m_control.Open(address ? address->c_str() : nullptr, m_nPort);
         if (!m_control.HasSocket())
             return Fail(E_ABORT, "The server's address could not be resolved");
-        // The greeting: "120" (ready soon) comes before the real one.
+        // The greeting; a "120" (ready soon) comes before the real one, and only one is waited
+        // out, so a server repeating it cannot hold the caller.
         HRESULT hr = ReadReply();
-        while (SUCCEEDED(hr) && m_lastReply.IsPreliminary())
+        if (SUCCEEDED(hr) && m_lastReply.IsPreliminary())
             hr = ReadReply();
         if (FAILED(hr))
             return E_ABORT; // the description is in place
@@ -501,6 +518,10 @@ HRESULT lvFTPClient::FinishTransfer(bool bFinished)
     {
         return Fail(E_FAIL, "The control connection failed");
     }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string* pListing)
@@ -510,12 +531,15 @@ HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string
         std::unique_ptr<char[]> block(new char[kTransferBlock]);
         for (;;)
         {
-            if (!data.WaitReadable())
+            // The server's close ends the data; a wait that passes without data is a stall.
+            const int nRead = data.ReceivePending(block.get(), kTransferBlock);
+            if (nRead <= 0)
+            {
+                if (data.PeerClosed())
+                    return S_OK;
                 return Fail(E_FAIL, "The data connection was silent for " + Seconds(m_nTimeout) +
                                         "; the transfer is incomplete");
-            const int nRead = data.Receive(block.get(), kTransferBlock);
-            if (nRead <= 0)
-                return S_OK;
+            }
             if (pLocal != nullptr &&
                 std::fwrite(block.get(), 1, static_cast<size_t>(nRead), pLocal) !=
                     static_cast<size_t>(nRead))
@@ -531,6 +555,10 @@ HRESULT lvFTPClient::ReceiveData(CTcpConnection& data, FILE* pLocal, std::string
     catch (const CExpSocket&)
     {
         return Fail(E_FAIL, "The data connection failed");
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
     }
 }
 
@@ -558,6 +586,10 @@ HRESULT lvFTPClient::SendData(CTcpConnection& data, FILE* pLocal)
     {
         return Fail(E_FAIL, "The data connection failed");
     }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT lvFTPClient::WriteFile(BSTR bstrLocalFile, BSTR bstrRemoteFile)
@@ -570,7 +602,7 @@ HRESULT lvFTPClient::WriteFile(BSTR bstrLocalFile, BSTR bstrRemoteFile)
         return RefuseLine(built);
     // The local file first: once STOR goes out, the server replaces the remote file.
     const std::string localName = Narrow(bstrLocalFile).value_or(std::string());
-    CLocalFile local(std::fopen(localName.c_str(), "rb"));
+    CLocalFile local = OpenLocal(localName, "rb");
     if (!local)
         return Fail(E_HANDLE, "The local file could not be opened");
 
@@ -607,7 +639,7 @@ HRESULT lvFTPClient::ReadFile(BSTR bstrRemoteFile, BSTR bstrLocalFile)
     if (hr != S_OK)
         return hr;
     // Only now, with the server's consent, is the local file created or truncated.
-    CLocalFile local(std::fopen(localName.c_str(), "wb"));
+    CLocalFile local = OpenLocal(localName, "wb");
     HRESULT hrData = S_OK;
     if (!local)
         hrData = Fail(E_HANDLE, "The local file could not be created");

@@ -1,6 +1,7 @@
 // A directory listing as the server sends it, read into file entries.
 #include "lanvex/ftp/ftp_listing.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace lanvex
@@ -11,7 +12,15 @@ namespace
 
 bool IsSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    // Blanks first: they are nearly all the separators a listing has.
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+size_t LineEnd(std::string_view text, size_t nPos)
+{
+    while (nPos < text.size() && text[nPos] != '\n' && text[nPos] != '\r')
+        ++nPos;
+    return nPos;
 }
 
 template <size_t N> void StoreCut(char (&field)[N], std::string_view word)
@@ -137,13 +146,15 @@ void ParseNameLine(std::string_view line, FtpFileEntry* pEntry)
 
 void ParseFtpListing(std::string_view text, bool bNamesOnly, std::vector<FtpFileEntry>* pEntries)
 {
+    // One allocation for the whole list: the line count is cheap next to moving entries around.
+    pEntries->reserve(pEntries->size() + static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     size_t nPos = 0;
     while (nPos < text.size())
     {
-        size_t nEnd = text.find_first_of("\r\n", nPos);
+        const size_t nEnd = LineEnd(text, nPos);
         size_t nNext;
-        if (nEnd == std::string_view::npos)
-            nEnd = nNext = text.size();
+        if (nEnd == text.size())
+            nNext = nEnd;
         else if (text[nEnd] == '\r' && nEnd + 1 < text.size() && text[nEnd + 1] == '\n')
             nNext = nEnd + 2;
         else

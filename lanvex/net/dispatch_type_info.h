@@ -12,6 +12,8 @@ namespace lanvex
 // The locale the library is registered under.
 constexpr LCID kLanvexTypeLibLcid = 0x0409;
 
+// Held as a function-local static by each component: its destructor releases the type
+// information when the module unloads, and nothing else may touch it afterwards.
 class CLanvexTypeInfo
 {
 public:

@@ -6,9 +6,11 @@
 
 #include "platform/com/conversion.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <new>
+#include <poll.h>
 #include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
@@ -24,6 +26,9 @@ constexpr std::string_view kScheme = "ssh://";
 constexpr std::string_view kPrompt = "$ ";
 // Replies of at most this many prompt rounds are answered with the password.
 constexpr int kMaxKeyboardRounds = 8;
+// The longest single wait: a cancel is seen within it even while the socket cannot be watched
+// (a connect before libssh has its socket).
+constexpr int kWaitSliceMs = 10;
 
 std::string NarrowText(BSTR text)
 {
@@ -97,6 +102,48 @@ HRESULT lvSecureShell::Fail(HRESULT hr, const std::string& description)
     return ReportComponentError(hr, CLSID_lvSecureShell, IID_IlvTelnet, description);
 }
 
+HRESULT lvSecureShell::SetCancelDescriptor(LONG fd)
+{
+    m_cancelFd = fd >= 0 ? static_cast<int>(fd) : -1;
+    return S_OK;
+}
+
+lvSecureShell::WaitEnd lvSecureShell::Wait(Clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0)
+        return m_lastWait = WaitEnd::Expired;
+    pollfd fds[2] = {{m_cancelFd, POLLIN, 0}, {ssh_get_fd(m_session), POLLIN, 0}};
+    const bool bSocket = fds[1].fd >= 0;
+    // The socket wakes the wait when it is known; otherwise only slices pass.
+    const int nWait = static_cast<int>(std::min<long long>(left, bSocket ? 250 : kWaitSliceMs));
+    if (m_cancelFd < 0)
+        fds[0].fd = -1; // poll ignores negative descriptors
+    ::poll(fds, bSocket ? 2 : 1, nWait);
+    if (fds[0].revents != 0)
+        return m_lastWait = WaitEnd::Cancelled;
+    return m_lastWait = WaitEnd::Ready;
+}
+
+template <class Call> int lvSecureShell::Pump(Call call, int again, Clock::time_point deadline)
+{
+    m_lastWait = WaitEnd::Ready;
+    for (;;)
+    {
+        const int rc = call();
+        if (rc != again || Wait(deadline) != WaitEnd::Ready)
+            return rc;
+    }
+}
+
+std::string lvSecureShell::WaitFailure(std::chrono::seconds limit) const
+{
+    if (m_lastWait == WaitEnd::Cancelled)
+        return "cancelled";
+    return "no answer within " + std::to_string(limit.count()) + " seconds";
+}
+
 HRESULT lvSecureShell::Connect()
 {
     Disconnect();
@@ -109,6 +156,7 @@ HRESULT lvSecureShell::Connect()
         get_Port(&nPort);
         const std::string host(SecureShellHostName(NarrowText(address)));
         m_password = NarrowText(password);
+        m_loginDeadline = Clock::now() + kConnectLimit;
         // The port is sign-extended; like the telnet transport, its low 16 bits count.
         HRESULT hr = OpenSession(host, static_cast<uint16_t>(nPort));
         if (SUCCEEDED(hr))
@@ -134,25 +182,28 @@ HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
     const std::string directory = UserSshDirectory();
     m_knownHostsPath = directory + "/known_hosts";
     const unsigned int port = static_cast<unsigned int>(nPort);
-    const long timeout = kConnectSeconds;
     const int bNo = 0;
     ssh_set_callbacks(m_session, &m_callbacks);
     // The account's ssh_config is not read: what the host record says is what is used.
     ssh_options_set(m_session, SSH_OPTIONS_PROCESS_CONFIG, &bNo);
     ssh_options_set(m_session, SSH_OPTIONS_HOST, host.c_str());
     ssh_options_set(m_session, SSH_OPTIONS_PORT, &port);
-    ssh_options_set(m_session, SSH_OPTIONS_TIMEOUT, &timeout);
     ssh_options_set(m_session, SSH_OPTIONS_SSH_DIR, directory.c_str());
     ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, m_knownHostsPath.c_str());
     CComBSTR username;
     get_Username(&username);
     if (const std::string user = NarrowText(username); !user.empty())
         ssh_options_set(m_session, SSH_OPTIONS_USER, user.c_str());
+    // Every call from here on returns instead of blocking, so the waits are ours: bounded by the
+    // deadline and ended by the client's cancel.
+    ssh_set_blocking(m_session, 0);
     TraceWireNote("lvSecureShell", "connecting to " + host + " port " + std::to_string(nPort));
-    if (ssh_connect(m_session) != SSH_OK)
-        return Fail(E_FAIL, "Cannot connect to " + host + " port " + std::to_string(nPort) + ": " +
-                                ssh_get_error(m_session));
-    return S_OK;
+    const int rc = Pump([&] { return ssh_connect(m_session); }, SSH_AGAIN, m_loginDeadline);
+    if (rc == SSH_OK)
+        return S_OK;
+    return Fail(E_FAIL, "Cannot connect to " + host + " port " + std::to_string(nPort) + ": " +
+                            (rc == SSH_AGAIN ? WaitFailure(kConnectLimit)
+                                             : std::string(ssh_get_error(m_session))));
 }
 
 HRESULT lvSecureShell::CheckHostKey(const std::string& host)
@@ -183,37 +234,38 @@ HRESULT lvSecureShell::CheckHostKey(const std::string& host)
 
 HRESULT lvSecureShell::Authenticate(const std::string& host)
 {
-    int rc = ssh_userauth_none(m_session, nullptr);
+    const Clock::time_point deadline = m_loginDeadline;
+    auto pump = [&](auto call) { return Pump(call, SSH_AUTH_AGAIN, deadline); };
+    int rc = pump([&] { return ssh_userauth_none(m_session, nullptr); });
     const int methods = ssh_userauth_list(m_session, nullptr);
-    if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && (methods & SSH_AUTH_METHOD_PUBLICKEY))
-        rc = ssh_userauth_publickey_auto(m_session, nullptr, nullptr);
-    if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && !m_password.empty())
+    auto refused = [&] { return rc == SSH_AUTH_DENIED || rc == SSH_AUTH_PARTIAL; };
+    if (refused() && (methods & SSH_AUTH_METHOD_PUBLICKEY))
+        rc = pump([&] { return ssh_userauth_publickey_auto(m_session, nullptr, nullptr); });
+    if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD))
     {
-        if (methods & SSH_AUTH_METHOD_PASSWORD)
+        TraceWireSecret("lvSecureShell", ETraceDirection::Send, "userauth password");
+        rc = pump([&] { return ssh_userauth_password(m_session, nullptr, m_password.c_str()); });
+    }
+    if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE))
+    {
+        // Hosts that ask through PAM: every prompt is answered with the password.
+        rc = pump([&] { return ssh_userauth_kbdint(m_session, nullptr, nullptr); });
+        for (int nRound = 0; rc == SSH_AUTH_INFO && nRound < kMaxKeyboardRounds; ++nRound)
         {
-            TraceWireSecret("lvSecureShell", ETraceDirection::Send, "userauth password");
-            rc = ssh_userauth_password(m_session, nullptr, m_password.c_str());
-        }
-        if (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR &&
-            (methods & SSH_AUTH_METHOD_INTERACTIVE))
-        {
-            // Hosts that ask through PAM: every prompt is answered with the password.
-            rc = ssh_userauth_kbdint(m_session, nullptr, nullptr);
-            for (int nRound = 0; rc == SSH_AUTH_INFO && nRound < kMaxKeyboardRounds; ++nRound)
-            {
-                const int nPrompts = ssh_userauth_kbdint_getnprompts(m_session);
-                TraceWireSecret("lvSecureShell", ETraceDirection::Send,
-                                "userauth keyboard-interactive answer");
-                for (int i = 0; i < nPrompts; ++i)
-                    ssh_userauth_kbdint_setanswer(m_session, static_cast<unsigned int>(i),
-                                                  m_password.c_str());
-                rc = ssh_userauth_kbdint(m_session, nullptr, nullptr);
-            }
+            const int nPrompts = ssh_userauth_kbdint_getnprompts(m_session);
+            TraceWireSecret("lvSecureShell", ETraceDirection::Send,
+                            "userauth keyboard-interactive answer");
+            for (int i = 0; i < nPrompts; ++i)
+                ssh_userauth_kbdint_setanswer(m_session, static_cast<unsigned int>(i),
+                                              m_password.c_str());
+            rc = pump([&] { return ssh_userauth_kbdint(m_session, nullptr, nullptr); });
         }
     }
     TraceWireNote("lvSecureShell", rc == SSH_AUTH_SUCCESS ? "authenticated" : "not authenticated");
     if (rc == SSH_AUTH_SUCCESS)
         return S_OK;
+    if (rc == SSH_AUTH_AGAIN)
+        return Fail(E_FAIL, "The login at " + host + " ended: " + WaitFailure(kConnectLimit));
     if (rc == SSH_AUTH_ERROR)
         return Fail(E_FAIL, "The login at " + host + " broke off: " + ssh_get_error(m_session));
     return Fail(E_FAIL, "Authentication failed at " + host +
@@ -240,10 +292,9 @@ HRESULT lvSecureShell::IsConnected()
     return m_session != nullptr && ssh_is_connected(m_session) ? S_OK : S_FALSE;
 }
 
-bool lvSecureShell::ReadChannel(ssh_channel channel, std::string& output, bool& bTimedOut)
+bool lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
+                                std::string& output, bool& bTimedOut)
 {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kExecuteSeconds);
     char buffer[16384];
     bTimedOut = false;
     auto keep = [&](int nRead)
@@ -255,24 +306,33 @@ bool lvSecureShell::ReadChannel(ssh_channel channel, std::string& output, bool& 
     };
     for (;;)
     {
-        if (Clock::now() >= deadline)
-        {
-            bTimedOut = true;
-            return true;
-        }
-        // Short slices, so the deadline is looked at while a quiet command runs.
-        const int nRead = ssh_channel_read_timeout(channel, buffer, sizeof buffer, 0, 250);
-        if (nRead == SSH_ERROR)
-            return false;
-        keep(nRead);
+        // Looked at before the reads: a read can take in the last data and the end together,
+        // and what it buffered must still be collected.
+        const bool bEof = ssh_channel_is_eof(channel) != 0;
+        const bool bClosed = ssh_channel_is_closed(channel) != 0;
         // What the command says on its standard error shows as it would on a terminal.
-        int nError;
+        int nOut = 0, nError = 0;
+        while ((nOut = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, 0)) > 0)
+            keep(nOut);
         while ((nError = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, 1)) > 0)
             keep(nError);
-        if (nError == SSH_ERROR)
+        if (nOut == SSH_ERROR || nError == SSH_ERROR)
             return false;
-        if (nRead == 0 && (ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel)))
+        if (bEof)
             return true;
+        // Closed without the end of its output: only whole when the connection still stands.
+        if (bClosed)
+            return ssh_is_connected(m_session) != 0;
+        switch (Wait(deadline))
+        {
+        case WaitEnd::Cancelled:
+            return false;
+        case WaitEnd::Expired:
+            bTimedOut = true;
+            return true;
+        case WaitEnd::Ready:
+            break;
+        }
     }
 }
 
@@ -290,11 +350,14 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         ssh_channel channel = ssh_channel_new(m_session);
         if (channel == nullptr)
             return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
+        const Clock::time_point deadline = Clock::now() + kExecuteLimit;
         std::string output;
         bool bTimedOut = false;
-        const bool bRan = ssh_channel_open_session(channel) == SSH_OK &&
-                          ssh_channel_request_exec(channel, command.c_str()) == SSH_OK &&
-                          ReadChannel(channel, output, bTimedOut);
+        const bool bRan = Pump([&] { return ssh_channel_open_session(channel); }, SSH_AGAIN,
+                               deadline) == SSH_OK &&
+                          Pump([&] { return ssh_channel_request_exec(channel, command.c_str()); },
+                               SSH_AGAIN, deadline) == SSH_OK &&
+                          ReadChannel(channel, deadline, output, bTimedOut);
         if (bRan)
         {
             ssh_channel_send_eof(channel);
@@ -302,7 +365,10 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         }
         ssh_channel_free(channel);
         if (!bRan)
-            return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
+            return Fail(E_FAIL,
+                        "The command did not run: " +
+                            (m_lastWait != WaitEnd::Ready ? WaitFailure(kExecuteLimit)
+                                                          : std::string(ssh_get_error(m_session))));
         std::string reply = FrameSecureShellReply(command, output);
         m_output.assign(reply.begin(), reply.end());
         m_output.push_back('\0');

@@ -7,6 +7,7 @@
 #include <libssh/callbacks.h>
 #include <libssh/libssh.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,11 @@ std::string FrameSecureShellReply(std::string_view command, std::string_view out
 // The properties, the type information and the error support are lvTelnet's; the session is not.
 class lvSecureShell : public lvTelnet
 {
-public:
-    // Bounds every wait of a connect, a login and a channel request.
-    static constexpr long kConnectSeconds = 10;
+  public:
+    // Bounds a connect with its login (shorter than telnet's: no login dialogue to wait out).
+    static constexpr std::chrono::seconds kConnectLimit{10};
     // Bounds one command: past it the channel is closed and Execute answers S_FALSE.
-    static constexpr int kExecuteSeconds = 60;
+    static constexpr std::chrono::seconds kExecuteLimit{60};
     // Bounds one reply; the rest of a longer one is read and dropped.
     static constexpr size_t kMaxReplyBytes = 32u << 20;
 
@@ -42,17 +43,39 @@ public:
     STDMETHODIMP Execute(BSTR bstrCommand) override;
     STDMETHODIMP GetOutput(char** lpszOutput, SHORT* nSize) override;
     STDMETHODIMP GetOutputSize(LONG* pSize) override;
+    // The client's descriptor ends the waits of this session, not of the telnet transport.
+    STDMETHODIMP SetCancelDescriptor(LONG fd) override;
 
-private:
+  private:
+    using Clock = std::chrono::steady_clock;
+    enum class WaitEnd
+    {
+        Ready,     // the host sent something, or the wait slice passed
+        Cancelled, // the client's descriptor became readable
+        Expired    // the deadline passed
+    };
+
+    // Waits (a short slice at most) for the host to send, the client to cancel or the deadline.
+    WaitEnd Wait(Clock::time_point deadline);
+    // Repeats a non-blocking libssh call while it answers `again`; `again` still when the wait
+    // ended (m_lastWait says why).
+    template <class Call> int Pump(Call call, int again, Clock::time_point deadline);
+    // Why the last pumped call stopped waiting: "timed out after N s" or "cancelled".
+    std::string WaitFailure(std::chrono::seconds limit) const;
     // Each returns S_OK or reports its failure (E_FAIL with a description) and returns it.
     HRESULT OpenSession(const std::string& host, int nPort);
     HRESULT CheckHostKey(const std::string& host);
     HRESULT Authenticate(const std::string& host);
-    // Reads the channel to its end or the deadline; false when the connection broke.
-    bool ReadChannel(ssh_channel channel, std::string& output, bool& bTimedOut);
+    // Reads the channel to its end or the deadline; false when the connection broke or the
+    // client cancelled.
+    bool ReadChannel(ssh_channel channel, Clock::time_point deadline, std::string& output,
+                     bool& bTimedOut);
     HRESULT Fail(HRESULT hr, const std::string& description);
 
     ssh_session m_session = nullptr;
+    int m_cancelFd = -1;
+    Clock::time_point m_loginDeadline;
+    WaitEnd m_lastWait = WaitEnd::Ready;
     ssh_callbacks_struct m_callbacks{};
     std::string m_knownHostsPath;
     std::string m_password;

@@ -3,7 +3,6 @@
 #include "lanvex/net/lanvex_typelib.h"
 #include "lanvex/net/module_state.h"
 #include "lanvex/net/script_registrar.h"
-#include "lanvex/net/telnet_session.h"
 
 #include "platform/com/activation.h"
 #include "platform/com/conversion.h"
@@ -77,14 +76,11 @@ void UnregisterOwnTypeLib()
     pLib->Release();
 }
 
-// Unload: the class objects and the cached type information go with the module.
+// Unload: the class objects go with the module. The cached type information is released by its
+// own holders' destructors, which run before this one (they are made on first use, after it).
 struct CModuleTeardown
 {
-    ~CModuleTeardown()
-    {
-        ReleaseClassObjects();
-        lvTelnet::ReleaseTypeInfo();
-    }
+    ~CModuleTeardown() { ReleaseClassObjects(); }
 } g_teardown;
 
 } // namespace

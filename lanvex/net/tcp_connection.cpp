@@ -215,6 +215,26 @@ int CTcpConnection::Receive(void* pBuffer, int nCapacity)
     return static_cast<int>(nRead);
 }
 
+int CTcpConnection::ReceivePending(void* pBuffer, int nCapacity)
+{
+    if (m_socket >= 0 && nCapacity > 0)
+    {
+        ssize_t nRead;
+        do
+        {
+            nRead = ::recv(m_socket, pBuffer, static_cast<size_t>(nCapacity), MSG_DONTWAIT);
+        } while (nRead < 0 && errno == EINTR);
+        if (nRead > 0)
+        {
+            m_bEnd = false;
+            m_bPeerClosed = false;
+            return static_cast<int>(nRead);
+        }
+    }
+    // Nothing waiting (or the close, or an error): the ordinary receive waits and reports it.
+    return Receive(pBuffer, nCapacity);
+}
+
 int CTcpConnection::Close()
 {
     if (m_socket >= 0)

@@ -39,6 +39,8 @@ public:
 
     void SetTimeout(int nMilliseconds);
     int WaitReadable();
+    // Receive that takes bytes already waiting without a wait first (bulk transfers).
+    int ReceivePending(void* pBuffer, int nCapacity);
     int Transact(const void* pData, int nLength, bool bReceiveOnly);
     // The reply of the last Transact, zero-terminated after ReplyLength() bytes.
     const char* ReplyBuffer() const;

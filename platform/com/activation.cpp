@@ -3,6 +3,7 @@
 
 #include "platform/com/apartment.h"
 #include "platform/com/conversion.h"
+#include "platform/com/module_check.h"
 #include "platform/com/registry_store.h"
 #include "platform/com/task_memory.h"
 
@@ -70,6 +71,11 @@ HRESULT LoadModule(const std::string& path, LoadedModule** out)
         {
             ComrtSetLastErrorText("server module " + path + ": " + std::strerror(errno));
             return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+        }
+        if (std::string fault = ModuleFileFaultOfPath(path); !fault.empty())
+        {
+            ComrtSetLastErrorText("server module " + path + ": " + fault);
+            return HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT);
         }
     }
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

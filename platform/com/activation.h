@@ -22,7 +22,8 @@ enum CLSCTX : DWORD
 //   context without CLSCTX_INPROC_SERVER, or no HKCR\CLSID\{clsid}\InprocServer32: REGDB_E_CLASSNOTREG;
 //   the hive cannot be read (damaged): REGDB_E_READREGDB;
 //   the module does not exist: HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) 0x8007007E;
-//   it exists but does not load: HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT) 0x800700C1;
+//   it exists but is not a whole ELF shared object of this machine (e.g. a file cut short), or
+//   does not load: HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT) 0x800700C1;
 //   it lacks DllGetClassObject: HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) 0x8007007F;
 //   otherwise whatever the server answers. ComrtLastErrorText() then tells the details.
 // The module stays loaded until it has been idle (DllCanUnloadNow at S_OK) for the unload delay.

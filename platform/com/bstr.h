@@ -31,7 +31,12 @@ public:
     ~CComBSTR() { SysFreeString(m_str); }
 
     operator BSTR() const { return m_str; }
-    BSTR* operator&() { return &m_str; } // for out parameters; the old text must be empty
+    // For out parameters: the old text is freed first, so filling it again leaks nothing.
+    BSTR* operator&()
+    {
+        Empty();
+        return &m_str;
+    }
     UINT Length() const { return SysStringLen(m_str); }
     BSTR Copy() const { return m_str ? SysAllocStringLen(m_str, SysStringLen(m_str)) : nullptr; }
     BSTR Detach()

@@ -12,6 +12,7 @@
 #include "platform/com/error_info.h"
 #include "platform/com/apartment.h"
 #include "platform/com/activation.h"
+#include "platform/com/module_check.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/com/typelib_model.h"

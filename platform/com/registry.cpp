@@ -517,3 +517,5 @@ void CRegTransaction::Abort()
 }
 
 std::string ComrtRegistryPath() { return RegistryStorePath(); }
+
+unsigned long ComrtRegistryWriteFailures() { return RegistryStoreWriteFailures(); }

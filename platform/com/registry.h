@@ -143,5 +143,12 @@ private:
     bool m_active = false;
 };
 
-// Our own: the path of the hive file in use (COMRT_REGISTRY or the XDG default).
+// Our own: the path of the hive file in use (COMRT_REGISTRY or the XDG default). A hive that is
+// a symbolic link is read and rewritten through the link (the link stays); a rewrite keeps an
+// existing file's mode, and a new hive is made 0600.
 std::string ComrtRegistryPath();
+// Our own: how many attempts to change the hive file have failed in this process (the file or its
+// lock could not be written, or it was damaged). A caller that runs code which may ignore such a
+// failure, such as a server's DllUnregisterServer, compares the count before and after;
+// ComrtLastErrorText() tells the reason of the latest.
+unsigned long ComrtRegistryWriteFailures();

@@ -41,6 +41,15 @@ struct Transaction
 };
 thread_local Transaction t_txn;
 
+// Failed attempts to change the hive file, for callers that must not trust a server's own answer.
+std::atomic<unsigned long> g_writeFailures{0};
+
+LONG WriteFailure(LONG rc)
+{
+    ++g_writeFailures;
+    return rc;
+}
+
 std::string Describe(const std::string& path, const std::string& what)
 {
     return "registry hive " + path + ": " + what;
@@ -65,6 +74,23 @@ std::string DirectoryOf(const std::string& path)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a write must replace: a symbolic link is followed (its target gets the new text, the
+// link stays), up to a bound that stops a loop; a dangling link names the file to create.
+std::string WriteTarget(const std::string& path)
+{
+    std::string target = path;
+    for (int hop = 0; hop < 40; ++hop)
+    {
+        char link[4096];
+        ssize_t n = readlink(target.c_str(), link, sizeof link - 1);
+        if (n < 0)
+            return target; // not a link (or missing): the file itself
+        std::string next(link, static_cast<size_t>(n));
+        target = next[0] == '/' ? next : DirectoryOf(target) + "/" + next;
+    }
+    return target;
 }
 
 // Reads and parses the hive file; a missing file is an empty hive.
@@ -157,6 +183,17 @@ LONG Save(const std::string& path, const CRegistryHive& hive)
         ComrtSetLastErrorText(Describe(path, std::string("cannot write: ") + std::strerror(errno)));
         return ERROR_CANTWRITE;
     }
+    // An existing hive keeps its permissions (someone may share it on purpose); a new one is
+    // private to its owner.
+    struct stat old;
+    if (stat(path.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0)
+    {
+        ComrtSetLastErrorText(Describe(path, std::string("cannot keep its mode: ") +
+                                                 std::strerror(errno)));
+        close(fd);
+        unlink(temp.c_str());
+        return ERROR_CANTWRITE;
+    }
     std::string text = hive.Serialize();
     bool ok = WriteAll(fd, text) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
@@ -246,11 +283,11 @@ LONG RegistryStoreWrite(const std::function<LONG(CRegistryHive&, bool* changed)>
         t_txn.Changed = t_txn.Changed || changed;
         return rc;
     }
-    std::string path = RegistryStorePath();
+    std::string path = WriteTarget(RegistryStorePath());
     int fd = -1;
     LONG rc = Lock(path, &fd);
     if (rc != ERROR_SUCCESS)
-        return rc;
+        return WriteFailure(rc);
     std::shared_ptr<const CRegistryHive> current;
     rc = Load(path, &current);
     if (rc == ERROR_SUCCESS)
@@ -258,12 +295,16 @@ LONG RegistryStoreWrite(const std::function<LONG(CRegistryHive&, bool* changed)>
         CRegistryHive copy(*current);
         bool changed = false;
         rc = fn(copy, &changed);
-        if (rc == ERROR_SUCCESS && changed)
-            rc = Save(path, copy);
+        if (rc == ERROR_SUCCESS && changed && (rc = Save(path, copy)) != ERROR_SUCCESS)
+            WriteFailure(rc);
     }
+    else
+        WriteFailure(rc);
     Unlock(fd);
     return rc;
 }
+
+unsigned long RegistryStoreWriteFailures() { return g_writeFailures.load(); }
 
 LONG RegistryStoreBegin()
 {
@@ -272,17 +313,17 @@ LONG RegistryStoreBegin()
         ++t_txn.Depth;
         return ERROR_SUCCESS;
     }
-    std::string path = RegistryStorePath();
+    std::string path = WriteTarget(RegistryStorePath());
     int fd = -1;
     LONG rc = Lock(path, &fd);
     if (rc != ERROR_SUCCESS)
-        return rc;
+        return WriteFailure(rc);
     std::shared_ptr<const CRegistryHive> current;
     rc = Load(path, &current);
     if (rc != ERROR_SUCCESS)
     {
         Unlock(fd);
-        return rc;
+        return WriteFailure(rc);
     }
     t_txn.Depth = 1;
     t_txn.LockFd = fd;
@@ -303,10 +344,10 @@ LONG RegistryStoreCommit()
     {
         ComrtSetLastErrorText(Describe(t_txn.Path, "transaction aborted by an inner level; "
                                                    "nothing written"));
-        rc = ERROR_CANTWRITE;
+        rc = WriteFailure(ERROR_CANTWRITE);
     }
-    else if (t_txn.Changed)
-        rc = Save(t_txn.Path, *t_txn.Hive);
+    else if (t_txn.Changed && (rc = Save(t_txn.Path, *t_txn.Hive)) != ERROR_SUCCESS)
+        WriteFailure(rc);
     Unlock(t_txn.LockFd);
     t_txn = Transaction{};
     return rc;

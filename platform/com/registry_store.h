@@ -17,6 +17,9 @@ LONG RegistryStoreRead(const std::function<LONG(const CRegistryHive&)>& fn);
 // Inside a transaction, fn works on the transaction's copy and nothing is written yet.
 LONG RegistryStoreWrite(const std::function<LONG(CRegistryHive&, bool* changed)>& fn);
 
+// How many attempts to change the hive file have failed in this process so far.
+unsigned long RegistryStoreWriteFailures();
+
 // Transactions (CRegTransaction uses these); they nest per thread.
 LONG RegistryStoreBegin();
 LONG RegistryStoreCommit();

@@ -1,6 +1,7 @@
 // Loading type libraries (.tlb files, server modules), registering them, and the dispatch helper.
 #include "platform/com/conversion.h"
 #include "platform/com/dispatch_impl.h"
+#include "platform/com/module_check.h"
 #include "platform/com/registry.h"
 #include "platform/com/registry_store.h"
 #include "platform/com/typelib_impl.h"
@@ -49,7 +50,9 @@ HRESULT LoadDesc(const std::string& path, TypeLibDesc* desc)
         return hr;
     }
     file.close();
-    // Not a .tlb: a server module carrying its library.
+    // Not a .tlb: a server module carrying its library (whole, or dlopen could die of SIGBUS).
+    if (std::string fault = ModuleFileFaultOfPath(path); !fault.empty())
+        return CantLoad(path, fault);
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module)
     {

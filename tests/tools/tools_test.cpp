@@ -1,5 +1,6 @@
 // comreg and comcall as a script uses them: real processes, a temporary hive, the test server.
 #include "platform/com/comrt.h"
+#include "tests/tools/probe_server.h"
 
 #include <gtest/gtest.h>
 
@@ -70,10 +71,11 @@ TEST_F(Tools, RegisterCallAndUnregister)
     EXPECT_NE(reg.Out.find("succeeded"), std::string::npos);
 
     ToolRun call = Comcall("ComrtTest.Probe Name=hello Name 'Count=\"7\"' Count 'Add(2, 3)' "
-                       "'Concat(\"a, b\", 1)' Enabled=-1 Enabled IsReady Total=5");
+                       "'Concat(\"a, b\", 1)' Enabled=-1 Enabled IsReady Total=5 "
+                       "'Scale(3, 0.5, 100, -0.25)' Ratio=1e-3 Ratio");
     EXPECT_EQ(call.Status, 0);
     EXPECT_EQ(call.Out, "0x00000000\nhello\n0x00000000\n7\n5\na, b1\n0x00000000\nTrue\n"
-                        "0x00000001\n0x00000000\n");
+                        "0x00000001\n0x00000000\n101.25\n0x00000000\n0.001\n");
 
     // The first failure stops the run with its error object's description.
     call = Comcall("ComrtTest.Probe.1 'Fail(\"550 gone\")' Name");
@@ -140,4 +142,50 @@ TEST_F(Tools, ComregHandlesOddPathsAndBadModules)
     std::ifstream after(m_dir + "/registry.reg");
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()),
               damaged);
+}
+
+TEST_F(Tools, HelpAndVersionAnswerWithoutAModule)
+{
+    struct Case
+    {
+        std::string Command;
+        std::string OutStart;
+    } cases[] = {
+        {COMREG_PATH " --help", "usage: comreg"},
+        {COMREG_PATH " --version", "comreg "},
+        {COMCALL_PATH " --help", "usage: comcall"},
+        {COMCALL_PATH " --version", "comcall "},
+    };
+    for (const Case& c : cases)
+    {
+        ToolRun run = Shell(c.Command);
+        EXPECT_EQ(run.Status, 0) << c.Command;
+        EXPECT_EQ(run.Out.rfind(c.OutStart, 0), 0u) << c.Command << ": " << run.Out;
+    }
+}
+
+// A hive that cannot be changed is a failure even when the server ignores it; a module cut short
+// is refused before dlopen could die of SIGBUS in it.
+TEST_F(Tools, FailuresAreReportedNotSurvivedBySignal)
+{
+    ASSERT_EQ(Comreg(Quote(PROBE_SERVER_PATH)).Status, 0);
+    const std::string lock = m_dir + "/registry.reg.lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_directory(lock); // the hive can no longer be locked for writing
+    ToolRun unreg = Comreg("-u " + Quote(PROBE_SERVER_PATH));
+    EXPECT_EQ(unreg.Status, 1) << unreg.Out;
+    EXPECT_NE(unreg.Out.find("could not be changed"), std::string::npos) << unreg.Out;
+    EXPECT_EQ(Comcall("ComrtTest.Probe 'Add(1, 1)'").Out, "2\n") << "still registered";
+    std::filesystem::remove(lock);
+
+    const std::string cut = m_dir + "/cut.so";
+    std::filesystem::copy_file(PROBE_SERVER_PATH, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    ToolRun reg = Shell("{ " + std::string(COMREG_PATH) + " " + Quote(cut) + " 2>&1; }");
+    EXPECT_EQ(reg.Status, 1);
+    EXPECT_NE(reg.Out.find("past the end of the file"), std::string::npos) << reg.Out;
+    const std::string server = "CLSID\\" + GuidToString(CLSID_Probe) + "\\InprocServer32";
+    ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, cut.c_str(), 0),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Comcall("ComrtTest.Probe Name").Status, 1);
 }

@@ -66,8 +66,7 @@ int Usage(const char* command)
 {
     std::fprintf(stderr,
                  "usage: psvigil-cli %s HOST|ssh://HOST [--port N] [--user U] [--password-file F]\n"
-                 "       [--sysv] [--trace FILE]"
-                 "       [--filter-user | --filter EXPR]%s\n"
+                 "       [--sysv] [--filter-user | --filter EXPR] [--trace FILE]%s\n"
                  "The password comes from --password-file or the environment variable "
                  "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
                  "the user's keys come first.\n",

@@ -9,14 +9,13 @@
 SessionChoice ChooseSession(const HostSettings& host)
 {
     const std::string_view address(host.Address, strnlen(host.Address, sizeof host.Address));
-    const bool bScheme = address.size() >= kSecureShellScheme.size() &&
-                         ::strncasecmp(address.data(), kSecureShellScheme.data(),
-                                       kSecureShellScheme.size()) == 0;
+    const bool bScheme =
+        address.size() >= kSecureShellScheme.size() &&
+        ::strncasecmp(address.data(), kSecureShellScheme.data(), kSecureShellScheme.size()) == 0;
     SessionChoice choice;
     choice.SecureShell = bScheme || host.Port == 22;
     choice.Clsid = choice.SecureShell ? &CLSID_lvSecureShell : &CLSID_lvTelnet;
     choice.Component = choice.SecureShell ? "the SSH component Lanvex.lvSecureShell"
                                           : "the telnet component Lanvex.lvTelnet";
-    choice.Address = bScheme ? address.substr(kSecureShellScheme.size()) : address;
     return choice;
 }

@@ -7,13 +7,13 @@
 
 #include <string_view>
 
-// Telnet for every host, except SSH for an address written "ssh://name" or for port 22.
+// Telnet for every host, except SSH for an address written "ssh://name" or for port 22. The
+// address goes to the component as it is: lvSecureShell reads past the "ssh://" itself.
 struct SessionChoice
 {
     bool SecureShell = false;
     const CLSID* Clsid = nullptr;
     const char* Component = nullptr; // how the failure reason names it
-    std::string_view Address;        // the host name to connect to, inside the host record
 };
 
 SessionChoice ChooseSession(const HostSettings& host);

@@ -236,10 +236,22 @@ TEST(FtpClient, LoginOutcomes)
     }
 }
 
-TEST(FtpClient, DisconnectWithoutConnectionFails)
+TEST(FtpClient, FreshObjectThroughItsSlotsAndDisconnectWithoutConnection)
 {
     FtpPtr ftp;
-    EXPECT_EQ(ftp->IsConnected(), S_FALSE);
+    // The vtable slots callers rely on: 14 get_Port, 34 IsConnected, 35 get_FileList, 37
+    // GetFileCount32 (the first of IlvFTPClient2).
+    void** pVtable = *reinterpret_cast<void***>(ftp.p);
+    SHORT nPort = 0;
+    LONG nFileList = 0, nCount = -1;
+    EXPECT_EQ(reinterpret_cast<HRESULT (*)(void*, SHORT*)>(pVtable[14])(ftp.p, &nPort), S_OK);
+    EXPECT_EQ(nPort, 21);
+    EXPECT_EQ(reinterpret_cast<HRESULT (*)(void*)>(pVtable[34])(ftp.p), S_FALSE);
+    EXPECT_EQ(reinterpret_cast<HRESULT (*)(void*, LONG*)>(pVtable[35])(ftp.p, &nFileList), S_OK);
+    EXPECT_EQ(nFileList, 1);
+    EXPECT_EQ(reinterpret_cast<HRESULT (*)(void*, LONG*)>(pVtable[37])(ftp.p, &nCount), S_OK);
+    EXPECT_EQ(nCount, 0);
+
     EXPECT_EQ(ftp->Disconnect(), E_FAIL);
     EXPECT_EQ(ftp->IsConnected(), S_FALSE);
 }

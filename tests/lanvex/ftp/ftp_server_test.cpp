@@ -176,6 +176,13 @@ TEST_F(RealFtpServer, WorksWithDirectoriesAndFilesEndToEnd)
     // Still in step after the refusal.
     EXPECT_EQ(ftp->DeleteFile(Text("a file.bin")), S_OK);
     EXPECT_EQ(ftp->DeleteFile(Text("a file.bin")), E_ABORT);
+    // An empty file goes up as an empty file.
+    std::ofstream(m_dir / "empty.bin", std::ios::binary).flush();
+    EXPECT_EQ(ftp->WriteFile(Local("empty.bin"), Text("empty.bin")), S_OK);
+    EXPECT_EQ(ftp->ReadCurrDir(), S_OK);
+    EXPECT_EQ(ftp->GetEntrySize(0, &nSize), S_OK);
+    EXPECT_EQ(nSize, 0);
+    EXPECT_EQ(ftp->DeleteFile(Text("empty.bin")), S_OK);
     EXPECT_EQ(ftp->ChangeDirUp(), S_OK);
     EXPECT_EQ(ftp->DeleteDir(Text(remoteDir)), S_OK) << Description();
     EXPECT_EQ(ftp->Disconnect(), S_OK);

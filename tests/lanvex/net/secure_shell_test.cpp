@@ -1,17 +1,24 @@
 // lvSecureShell: the reply framing, and the component through the runtime against the real sshd
 // that scripts/peers starts (logins, host keys, ps, a connection the server drops, psvigil-cli).
+#include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/secure_shell.h"
+#include "lanvex/net/session_cancel.h"
 
 #include "platform/com/comrt.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,7 +40,6 @@ const FrameCase kFrames[] = {
     {"LineFeedsBecomeCrLf", "a\nb\n", "a\r\nb\r\n$ "},
     {"CrLfKept", "a\r\nb\r\n", "a\r\nb\r\n$ "},
     {"LastLineWithoutEnd", "a\nb", "a\r\nb\r\n$ "},
-    {"LeadingEmptyLine", "\nx\n", "\r\nx\r\n$ "},
     {"LoneCrLeftAlone", "a\rb\n", "a\rb\r\n$ "},
     {"ZeroBytesKept", std::string_view("a\0b\n", 4), std::string_view("a\0b\r\n$ ", 7)},
 };
@@ -47,12 +53,61 @@ TEST(SecureShellReply, FramedLikeATelnetReply)
     }
 }
 
-TEST(SecureShellReply, HostNameWithoutTheScheme)
+std::string ErrorDescription()
 {
-    EXPECT_EQ(lanvex::SecureShellHostName("ssh://h.example"), "h.example");
-    EXPECT_EQ(lanvex::SecureShellHostName("SSH://h"), "h");
-    EXPECT_EQ(lanvex::SecureShellHostName("h.example"), "h.example");
-    EXPECT_EQ(lanvex::SecureShellHostName("ssh:/h"), "ssh:/h");
+    IErrorInfo* info = nullptr;
+    std::string description;
+    if (GetErrorInfo(0, &info) == S_OK && info != nullptr)
+    {
+        BSTR text = nullptr;
+        info->GetDescription(&text);
+        description = text ? WideToNarrow(std::u16string_view(text, SysStringLen(text))) : "";
+        SysFreeString(text);
+        info->Release();
+    }
+    return description;
+}
+
+// A host that takes the connection and never says a word: Connect gives up at its time-out, or
+// as soon as the client signals its cancel descriptor.
+TEST(SecureShellConnect, SilentHostEndsByTimeOutOrCancel)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0); // the kernel completes the handshake; nobody answers
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const int cancel = ::eventfd(0, EFD_CLOEXEC);
+    for (const bool bCancel : {false, true})
+    {
+        SCOPED_TRACE(bCancel ? "cancelled" : "timed out");
+        void* pv = nullptr;
+        ASSERT_EQ(lanvex::CreateComponent<lanvex::lvSecureShell>(nullptr, IID_IlvTelnet, &pv),
+                  S_OK);
+        IlvTelnet* session = static_cast<IlvTelnet*>(pv);
+        IlvCancel* canceller = nullptr;
+        ASSERT_EQ(session->QueryInterface(IID_IlvCancel, reinterpret_cast<void**>(&canceller)),
+                  S_OK);
+        canceller->SetCancelDescriptor(cancel);
+        canceller->Release();
+        session->put_Address(CComBSTR(u"127.0.0.1"));
+        session->put_Port(static_cast<SHORT>(ntohs(address.sin_port)));
+        const uint64_t one = 1; // signalled before: every wait of the connect sees it
+        if (bCancel)
+        {
+            ASSERT_EQ(::write(cancel, &one, sizeof one), 8);
+        }
+        EXPECT_EQ(session->Connect(), E_FAIL);
+        EXPECT_NE(ErrorDescription().find(bCancel ? ": cancelled" : "no answer within 10 seconds"),
+                  std::string::npos);
+        EXPECT_EQ(session->IsConnected(), S_FALSE);
+        session->Release();
+    }
+    ::close(cancel);
+    ::close(listener);
 }
 
 std::string ReadText(const fs::path& path)
@@ -158,15 +213,8 @@ class RealSshServer : public testing::Test
         m_session->put_Password(CComBSTR(std::string_view(password)));
         m_session->put_Port(static_cast<SHORT>(std::stoi(port)));
         const HRESULT hr = m_session->Connect();
-        IErrorInfo* info = nullptr;
-        if (FAILED(hr) && description != nullptr && GetErrorInfo(0, &info) == S_OK && info)
-        {
-            BSTR text = nullptr;
-            info->GetDescription(&text);
-            *description = text ? WideToNarrow(std::u16string_view(text, SysStringLen(text))) : "";
-            SysFreeString(text);
-            info->Release();
-        }
+        if (FAILED(hr) && description != nullptr)
+            *description = ErrorDescription();
         return hr;
     }
 
@@ -249,6 +297,30 @@ TEST_F(RealSshServer, NewHostIsRecordedAndAChangedKeyRefused)
     EXPECT_EQ(ReadText(KnownHosts()), changed); // the user decides, not the component
 }
 
+TEST_F(RealSshServer, AgentHoldsTheOnlyKey)
+{
+    const std::string socket = (m_dir / "agent").string();
+    struct CAgentStop // the agent goes whatever the outcome
+    {
+        std::string PidFile;
+        ~CAgentStop()
+        {
+            std::string ignored;
+            RunShell("kill $(cat " + PidFile + ")", &ignored);
+            ::unsetenv("SSH_AUTH_SOCK");
+        }
+    } stop{socket + ".pid"};
+    std::string output;
+    ASSERT_EQ(RunShell("eval $(ssh-agent -s -a " + socket +
+                           ") >/dev/null && echo $SSH_AGENT_PID >" + stop.PidFile +
+                           " && SSH_AUTH_SOCK=" + socket + " ssh-add " + m_key,
+                       &output),
+              0)
+        << output;
+    ::setenv("SSH_AUTH_SOCK", socket.c_str(), 1);
+    EXPECT_EQ(Connect("127.0.0.1", m_port, ""), S_OK); // no key file, no password
+}
+
 TEST_F(RealSshServer, PsShowsThisProcessWithItsWholeCommandLine)
 {
     InstallKey();
@@ -275,6 +347,12 @@ TEST_F(RealSshServer, PsShowsThisProcessWithItsWholeCommandLine)
             found = true;
     }
     EXPECT_TRUE(found) << "no line with" << pid << "ending in " << commandLine;
+
+    // Far more than one channel window, and nothing of the tail lost at the channel's end.
+    const std::string count = Run(u"seq 200000", &hr);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(count.size(), std::string("seq 200000\r\n").size() + 1288895 + 200000 + 2);
+    EXPECT_EQ(count.substr(count.size() - 12), "\r\n200000\r\n$ ");
 }
 
 TEST_F(RealSshServer, ConnectionDroppedByTheServerFailsOnceThenLogsInAgain)
@@ -297,13 +375,18 @@ TEST_F(RealSshServer, PsvigilCliWatchesOnceWithTheUsersKey)
 #ifdef CLI_PATH
     InstallKey();
     std::string output;
-    const int status =
-        RunShell("PSVIGIL_PASSWORD= " CLI_PATH " once ssh://127.0.0.1 --port " + m_port +
-                     " --user " + m_user,
-                 &output);
+    const int status = RunShell("PSVIGIL_PASSWORD= " CLI_PATH " once ssh://127.0.0.1 --port " +
+                                    m_port + " --user " + m_user,
+                                &output);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("sshd: " + m_user.substr(0, 7)), std::string::npos) << output;
     EXPECT_NE(output.find("Refreshed"), std::string::npos) << output;
+    // No terminal, so no cut at 80 columns: this process's row holds its whole command line.
+    std::string commandLine = ReadText("/proc/self/cmdline").substr(0, 255);
+    std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+    while (!commandLine.empty() && commandLine.back() == ' ')
+        commandLine.pop_back();
+    EXPECT_NE(output.find("\t" + commandLine + "\n"), std::string::npos) << commandLine;
 #else
     GTEST_SKIP() << "psvigil-cli is not built";
 #endif

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <elf.h>
 #include <fstream>
 #include <thread>
 
@@ -409,4 +410,39 @@ TEST_F(Activation, DamagedHiveIsAReadFailureNotAnUnregisteredClass)
     EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
               REGDB_E_READREGDB);
     EXPECT_EQ(CallExport("DllRegisterServer"), HRESULT_FROM_WIN32(ERROR_REGISTRY_CORRUPT));
+}
+
+// Only a whole shared object of this machine reaches dlopen.
+TEST(ModuleCheck, WholeSharedObjectsOnly)
+{
+    std::ifstream in(PROBE_SERVER_PATH, std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(whole.size(), 4096u);
+    auto patched = [&](size_t offset, char byte) {
+        std::string copy = whole;
+        copy[offset] = byte;
+        return copy;
+    };
+    struct Case
+    {
+        const char* Name;
+        std::string Bytes;
+        uint64_t FileSize;
+        bool Whole;
+    } cases[] = {
+        {"whole module", whole, whole.size(), true},
+        {"cut in half", whole.substr(0, whole.size() / 2), whole.size() / 2, false},
+        {"cut just short", whole.substr(0, whole.size() - 1), whole.size() - 1, false},
+        {"header only", whole.substr(0, 64), 64, false},
+        {"text", "not a module", 12, false},
+        {"32-bit class", patched(EI_CLASS, ELFCLASS32), whole.size(), false},
+        {"an executable", patched(16, ET_EXEC), whole.size(), false},
+        {"no program headers", patched(56, 0), whole.size(), false}, // e_phnum's low byte
+    };
+    for (const Case& c : cases)
+    {
+        std::string_view head = std::string_view(c.Bytes).substr(0, kModuleHeadBytes);
+        EXPECT_EQ(ModuleFileFault(head, c.FileSize).empty(), c.Whole)
+            << c.Name << ": " << ModuleFileFault(head, c.FileSize);
+    }
 }

@@ -84,6 +84,10 @@ TEST(Bstr, LengthPrefixedAndNullIsEmpty)
     EXPECT_EQ(SysStringByteLen(odd), 3u);
     EXPECT_EQ(SysStringLen(odd), 1u);
     SysFreeString(odd);
+
+    CComBSTR reused(u"first");
+    *&reused = SysAllocString(u"second"); // an out parameter filled again: LeakSanitizer watches
+    EXPECT_EQ(std::u16string(reused.m_str), u"second");
 }
 
 TEST(Conversion, RoundTripsAndReplacesInvalidInput)

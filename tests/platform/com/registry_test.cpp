@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,4 +308,54 @@ TEST(Registry, ConcurrentWritersInSeparateProcessesLoseNothing)
         ++count, cch = sizeof name;
     EXPECT_EQ(count, static_cast<DWORD>(kProcesses * kKeys));
     RegCloseKey(race);
+}
+
+// A rewrite goes through a symbolic link to its target and keeps an existing file's mode; a new
+// hive is private to its owner. A failed rewrite is counted.
+TEST(Registry, RewriteFollowsLinksAndKeepsTheMode)
+{
+    struct Case
+    {
+        const char* Name;
+        bool Link;
+        mode_t Existing; // 0: no file yet
+        mode_t Expected;
+    } cases[] = {
+        {"new hive", false, 0, 0600},
+        {"shared hive", false, 0644, 0644},
+        {"hive behind a link", true, 0640, 0640},
+        {"link to a file not yet there", true, 0, 0600},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        CTestHive hive;
+        const std::string target = hive.Dir() + "/elsewhere/real.reg";
+        const std::string file = c.Link ? target : hive.Path();
+        std::filesystem::create_directories(hive.Dir() + "/elsewhere");
+        if (c.Link)
+        {
+            ASSERT_EQ(symlink("elsewhere/real.reg", hive.Path().c_str()), 0);
+        }
+        if (c.Existing)
+        {
+            std::ofstream(file) << "Windows Registry Editor Version 5.00\n";
+            ASSERT_EQ(chmod(file.c_str(), c.Existing), 0);
+        }
+        ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Linked", REG_SZ, "yes", 0), ERROR_SUCCESS);
+        struct stat st;
+        ASSERT_EQ(lstat(hive.Path().c_str(), &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), c.Link) << "the link itself stays";
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.Expected);
+        std::ifstream in(file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("Linked"), std::string::npos);
+    }
+
+    CTestHive hive;
+    std::filesystem::create_directory(hive.Path() + ".lock"); // the lock cannot be taken
+    const unsigned long before = ComrtRegistryWriteFailures();
+    EXPECT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Nope", REG_SZ, "x", 0), ERROR_CANTWRITE);
+    EXPECT_EQ(ComrtRegistryWriteFailures(), before + 1);
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace
@@ -179,7 +180,13 @@ TEST(TypeLib, FileLoadRegisterAndUnregister)
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 1, 0x0409, &lib), TYPE_E_LIBNOTREGISTERED);
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 2, 0, 0x0409, &lib), TYPE_E_LIBNOTREGISTERED);
 
-    // A registered file that has gone away, or is not a library.
+    // A registered module cut short is refused before dlopen; a file that has gone away, or is
+    // not a library.
+    std::filesystem::copy_file(PROBE_SERVER_PATH, tlb,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(tlb, std::filesystem::file_size(tlb) / 2);
+    EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_NE(ComrtLastErrorText().find("past the end"), std::string::npos) << ComrtLastErrorText();
     std::ofstream(tlb, std::ios::trunc) << "not a library";
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
     std::remove(tlb.c_str());
