@@ -92,7 +92,10 @@ private:
 
 } // namespace
 
-lvTelnet::lvTelnet() = default;
+lvTelnet::lvTelnet()
+{
+    m_connection.TraceAs("lvTelnet", ETraceFormat::Telnet);
+}
 
 lvTelnet::~lvTelnet()
 {
@@ -314,6 +317,7 @@ HRESULT lvTelnet::Connect()
         m_connection.SendLine(CStr(Narrow(m_bstrUsername)));
         if (m_connection.ReadUntilQuiet(&pData) == 0)
             return Fail("the host did not answer the login name");
+        m_connection.MaskNextSend("password line");
         m_connection.SendLine(CStr(Narrow(m_bstrPassword)));
         // The answer to the password is read, so that a refused login never takes the next
         // command line as a user name.

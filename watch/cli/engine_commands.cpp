@@ -67,7 +67,7 @@ int Usage(const char* command)
 {
     std::fprintf(stderr,
                  "usage: psvigil-cli %s HOST|ssh://HOST [--port N] [--user U] [--password-file F]\n"
-                 "       [--sysv] [--filter-user | --filter EXPR]%s\n"
+                 "       [--sysv] [--filter-user | --filter EXPR] [--trace FILE]%s\n"
                  "The password comes from --password-file or the environment variable "
                  "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
                  "the user's keys come first.\n",
@@ -132,6 +132,8 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
             if (!ReadPasswordFile(args[++i], password))
                 return options;
         }
+        else if (a == "--trace" && hasValue)
+            ::setenv("LANVEX_TRACE", args[++i].c_str(), 1); // Lanvex reads it when it loads
         else if (a == "--sysv")
             host.Flavour = kFlavourSysV;
         else if (a == "--filter-user")

@@ -19,6 +19,7 @@ void PrintUsage(std::FILE* out)
                  "options of once and watch: --port N --user U --password-file F (or the\n"
                  "  environment variable PSVIGIL_PASSWORD) --sysv --filter-user --filter EXPR\n"
                  "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n"
+                 "  --trace FILE (append what Lanvex sends and receives, - for standard error)\n"
                  "  --help, --version\n");
 }
 
