@@ -605,6 +605,12 @@ HRESULT lvFTPClient::WriteFile(BSTR bstrLocalFile, BSTR bstrRemoteFile)
     CLocalFile local = OpenLocal(localName, "rb");
     if (!local)
         return Fail(E_HANDLE, "The local file could not be opened");
+    // Some names open but never read (a folder): one byte is read ahead to find out before
+    // the server is asked to replace anything.
+    const int nFirst = std::fgetc(local.get());
+    if (nFirst == EOF ? std::ferror(local.get()) != 0
+                      : std::ungetc(nFirst, local.get()) == EOF)
+        return Fail(E_HANDLE, "The local file could not be read");
 
     HRESULT hr = SetPassive();
     if (FAILED(hr))
@@ -669,7 +675,10 @@ HRESULT lvFTPClient::ReadCurrDir()
     {
         if (!bFinished)
             hrData = ReceiveData(data, nullptr, &listing);
-        ParseFtpListing(listing, m_bFileList != 0, &m_files);
+        if (!ParseFtpListing(listing, m_bFileList != 0, &m_files, kMaxListingEntries) &&
+            SUCCEEDED(hrData))
+            hrData = Fail(E_FAIL, "The listing has more than " +
+                                      std::to_string(kMaxListingEntries) + " entries");
     }
     catch (const std::bad_alloc&)
     {

@@ -23,6 +23,8 @@ public:
     static constexpr int kTransferBlock = 10512;
     // A listing larger than this is cut off as a failure.
     static constexpr size_t kMaxListing = size_t{256} << 20;
+    // So are more entries than this: each takes some 170 bytes, a short line only a few.
+    static constexpr size_t kMaxListingEntries = size_t{1} << 22;
 
     lvFTPClient();
     ~lvFTPClient() override;

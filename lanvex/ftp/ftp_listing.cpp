@@ -144,13 +144,17 @@ void ParseNameLine(std::string_view line, FtpFileEntry* pEntry)
 
 } // namespace
 
-void ParseFtpListing(std::string_view text, bool bNamesOnly, std::vector<FtpFileEntry>* pEntries)
+bool ParseFtpListing(std::string_view text, bool bNamesOnly, std::vector<FtpFileEntry>* pEntries,
+                     size_t nMaxEntries)
 {
     // One allocation for the whole list: the line count is cheap next to moving entries around.
-    pEntries->reserve(pEntries->size() + static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    const size_t nLines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    pEntries->reserve(pEntries->size() + std::min(nLines, nMaxEntries));
     size_t nPos = 0;
-    while (nPos < text.size())
+    for (size_t nCount = 0; nPos < text.size(); ++nCount)
     {
+        if (nCount == nMaxEntries)
+            return false;
         const size_t nEnd = LineEnd(text, nPos);
         size_t nNext;
         if (nEnd == text.size())
@@ -167,6 +171,7 @@ void ParseFtpListing(std::string_view text, bool bNamesOnly, std::vector<FtpFile
             ParseLongLine(line, &entry);
         nPos = nNext;
     }
+    return true;
 }
 
 } // namespace lanvex

@@ -35,6 +35,9 @@ static_assert(sizeof FtpFileEntry::Name == 43, "GetFileName's callers pass 43-by
 // "total" line of a long listing becomes an entry whose permissions read "total").
 // Names-only: the name is the line's first word. Long: the words are read in field order and
 // reading stops at the first one that does not match (a number field that holds no number).
-void ParseFtpListing(std::string_view text, bool bNamesOnly, std::vector<FtpFileEntry>* pEntries);
+// At most nMaxEntries are appended (an entry costs far more memory than its line); false when
+// lines were left over.
+bool ParseFtpListing(std::string_view text, bool bNamesOnly, std::vector<FtpFileEntry>* pEntries,
+                     size_t nMaxEntries = SIZE_MAX);
 
 } // namespace lanvex

@@ -370,8 +370,10 @@ TEST_F(FtpTransfer, FailuresLeaveTheLocalFileAndTheSessionInStep)
         EXPECT_EQ(LastDescription(), "Failed to open file.\r\n");
         EXPECT_EQ(ReadAll(m_dir / "keep.txt"), "precious");
 
-        // A local file that cannot be opened: nothing goes to the server.
+        // A local file that cannot be opened or read (a folder opens but never reads): nothing
+        // goes to the server, whose file would otherwise be replaced by an empty one.
         EXPECT_EQ(ftp->WriteFile(Local("missing"), CComBSTR(u"remote")), E_HANDLE);
+        EXPECT_EQ(ftp->WriteFile(Local("."), CComBSTR(u"remote")), E_HANDLE);
         // PASV refused: the listing is empty.
         EXPECT_EQ(ftp->ReadCurrDir(), E_ABORT);
         SHORT nCount = -1;

@@ -22,6 +22,8 @@ struct ListingCase
     std::string Text;
     bool NamesOnly;
     std::vector<Expected> Entries;
+    size_t MaxEntries = SIZE_MAX;
+    bool Whole = true; // every line became an entry
 };
 
 TEST(FtpListing, EveryLineIsOneEntry)
@@ -53,12 +55,16 @@ TEST(FtpListing, EveryLineIsOneEntry)
          {{long43.substr(0, 42), long43, 1, 1, false}}},
         {"a number field without a number stops the line", "-rw-r--r-- x u g 9 Jan 1 2020 n\n",
          false, {{"", "", 0, 0, false}}},
+        {"as many lines as allowed", "a\nb", true,
+         {{"a", "a", 0, 0, false}, {"b", "b", 0, 0, false}}, 2},
+        {"lines beyond the bound are left", "a\nb\n\n", true,
+         {{"a", "a", 0, 0, false}, {"b", "b", 0, 0, false}}, 2, false},
     };
     for (const ListingCase& c : cases)
     {
         SCOPED_TRACE(c.Label);
         std::vector<FtpFileEntry> entries;
-        ParseFtpListing(c.Text, c.NamesOnly, &entries);
+        EXPECT_EQ(ParseFtpListing(c.Text, c.NamesOnly, &entries, c.MaxEntries), c.Whole);
         ASSERT_EQ(entries.size(), c.Entries.size());
         for (size_t i = 0; i < entries.size(); ++i)
         {
