@@ -261,12 +261,15 @@ int RunOnceCommand(const CliArgs& args)
             break;
         }
     }
-    if (!ended && result == -1)
+    if (result == -1)
     {
-        std::fprintf(stderr,
-                     "psvigil-cli: gave up after %d s without a word from the watch engine "
-                     "(waiting for the refresh of %s)\n",
-                     kOnceGuardSeconds, EscapeField(FieldText(options.Host.Address)).c_str());
+        if (ended)
+            std::fprintf(stderr, "psvigil-cli: the watch run ended without a refresh\n");
+        else
+            std::fprintf(stderr,
+                         "psvigil-cli: gave up after %d s without a word from the watch engine "
+                         "(waiting for the refresh of %s)\n",
+                         kOnceGuardSeconds, EscapeField(FieldText(options.Host.Address)).c_str());
         return 1;
     }
     if (result == 0)
