@@ -30,12 +30,10 @@ if(TARGET comrt)
   install(TARGETS comrt EXPORT LanvexTargets LIBRARY DESTINATION ${VIGIL_INSTALL_LIBDIR})
   add_dependencies(installables comrt)
 
-  # The runtime's public face: what comrt.h and lanvex.h include, and nothing internal.
-  set(vigil_comrt_headers
-    activation.h apartment.h bstr.h comrt.h conversion.h dispatch_impl.h error_info.h guid.h
-    hresult.h registry.h task_memory.h typelib.h typelib_model.h unknown.h variant.h wintypes.h)
-  list(TRANSFORM vigil_comrt_headers PREPEND ${CMAKE_SOURCE_DIR}/platform/com/)
-  install(FILES ${vigil_comrt_headers} DESTINATION ${VIGIL_INSTALL_INCLUDEDIR}/platform/com)
+  # Every runtime header: comrt.h gathers most of them and grows with the runtime, so a
+  # hand-kept list would go stale.
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/platform/com/
+    DESTINATION ${VIGIL_INSTALL_INCLUDEDIR}/platform/com FILES_MATCHING PATTERN "*.h")
 
   install(EXPORT LanvexTargets NAMESPACE Lanvex:: DESTINATION ${VIGIL_INSTALL_CMAKEDIR})
   configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/LanvexConfig.cmake.in

@@ -1,7 +1,8 @@
 // Fuzzes the negotiation reply builder (any burst, any reply buffer size, never a write past it)
-// and the judgement of a login answer.
+// the judgement of a login answer, and the byte-for-byte passage of texts.
 #include "lanvex/net/login_answer.h"
 #include "lanvex/net/telnet_negotiation.h"
+#include "lanvex/net/wire_text.h"
 
 #include <cstdlib>
 #include <vector>
@@ -43,5 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (verdict.What == LoginVerdict::Refused && verdict.Reason.size() > size + 40)
         std::abort();
     HasVisibleText(std::string_view(reinterpret_cast<const char*>(data), size));
+
+    // Any bytes cross the wide interface and come back unchanged.
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (WideToWireText(WireTextToWide(text)) != text)
+        std::abort();
     return 0;
 }

@@ -71,6 +71,25 @@ HRESULT lvCache::InterfaceSupportsErrorInfo(REFIID riid)
     return IsEqualIID(riid, IID_IlvCache) ? S_OK : S_FALSE;
 }
 
+HRESULT lvCache::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                        UINT* puArgErr)
+{
+    constexpr DISPID kWrite = 5, kRead = 8;
+    if ((dispIdMember == kWrite || dispIdMember == kRead) && pDispParams != nullptr &&
+        pDispParams->cArgs == 2)
+    {
+        VARIANT count;
+        VariantInit(&count);
+        // The arguments come last first: rgvarg[0] is nSize.
+        if (SUCCEEDED(VariantChangeType(&count, &pDispParams->rgvarg[0], 0, VT_I4)) &&
+            count.lVal > 1)
+            return E_INVALIDARG;
+    }
+    return IDispatchImpl<IlvCache>::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams,
+                                           pVarResult, pExcepInfo, puArgErr);
+}
+
 // Properties.
 
 HRESULT lvCache::get_Type(SHORT* pVal)

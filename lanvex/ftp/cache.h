@@ -26,6 +26,12 @@ class lvCache : public IDispatchImpl<IlvCache>, public ISupportErrorInfo, public
 
     LANVEX_IUNKNOWN_IMPL
 
+    // Through dispatch a chunk's buffer is one by-reference byte: a longer Write or Read there
+    // would run past it, so it is refused.
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                        UINT* puArgErr) override;
+
     // IlvCache
     STDMETHODIMP get_Type(SHORT* pVal) override;
     STDMETHODIMP put_Type(SHORT newVal) override;

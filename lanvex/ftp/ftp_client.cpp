@@ -90,7 +90,10 @@ std::string Seconds(int nMilliseconds)
 
 } // namespace
 
-lvFTPClient::lvFTPClient() = default;
+lvFTPClient::lvFTPClient()
+{
+    m_control.TraceAs("lvFTPClient", ETraceFormat::Lines);
+}
 
 lvFTPClient::~lvFTPClient()
 {
@@ -485,6 +488,7 @@ HRESULT lvFTPClient::StartTransfer(CTcpConnection& data, const char* pLine, size
         // answers on leaves no command waiting for its reply.
         const std::optional<std::string> address = Narrow(m_bstrAddress);
         data.SetTimeout(m_nTimeout);
+        data.TraceAs("lvFTPClient", ETraceFormat::Data);
         data.Open(address ? address->c_str() : nullptr, m_nDataPort);
         if (!data.HasSocket())
             return Fail(E_FAIL, "The data connection could not be opened");

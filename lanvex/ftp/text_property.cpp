@@ -16,8 +16,13 @@ HRESULT CTextProperty::Get(BSTR* pVal) const
 
 HRESULT CTextProperty::Put(BSTR newVal)
 {
-    BSTR copy = newVal != nullptr ? SysAllocStringLen(newVal, SysStringLen(newVal)) : nullptr;
-    if (newVal != nullptr && copy == nullptr)
+    return Assign(std::u16string_view(newVal != nullptr ? newVal : u"", SysStringLen(newVal)));
+}
+
+HRESULT CTextProperty::Assign(std::u16string_view text)
+{
+    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (copy == nullptr)
         return E_OUTOFMEMORY;
     m_text.Attach(copy);
     return S_OK;

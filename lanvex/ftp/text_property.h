@@ -16,6 +16,8 @@ class CTextProperty
     HRESULT Get(BSTR* pVal) const;
     // Stores a copy of newVal (null: the empty text).
     HRESULT Put(BSTR newVal);
+    // Stores a copy of text (the component's own edits, such as a dialog's).
+    HRESULT Assign(std::u16string_view text);
 
     // The text in the narrow encoding, with any embedded zero characters kept.
     std::string Narrow() const;

@@ -3,6 +3,7 @@
 
 #include "lanvex/ftp/cache.h"
 #include "lanvex/ftp/ftp_client.h"
+#include "lanvex/ftp/shell_file.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/secure_shell.h"
@@ -14,12 +15,13 @@ namespace lanvex
 namespace
 {
 
-// The file operation's row (104) comes between the cache and lvTelnet as it joins the library.
 ClassTableRow g_classes[] = {
     {&CLSID_lvFTPClient, "lvFTPClient", "Lanvex.lvFTPClient.1", "Lanvex.lvFTPClient", 101,
      &CreateComponent<lvFTPClient>, nullptr},
     {&CLSID_lvCache, "lvCache", "Lanvex.lvCache.1", "Lanvex.lvCache", 103,
      &CreateComponent<lvCache>, nullptr},
+    {&CLSID_lvFTPShellFile, "lvFTPShellFile", "Lanvex.lvFTPShellFile.1", "Lanvex.lvFTPShellFile",
+     104, &CreateComponent<lvFTPShellFile>, nullptr},
     {&CLSID_lvTelnet, "lvTelnet", "Lanvex.lvTelnet.1", "Lanvex.lvTelnet", 108,
      &CreateComponent<lvTelnet>, nullptr},
     {&CLSID_lvSecureShell, "lvSecureShell", "Lanvex.lvSecureShell.1", "Lanvex.lvSecureShell", 109,

@@ -2,6 +2,7 @@
 #include "lanvex/net/secure_shell.h"
 
 #include "lanvex/net/component_error.h"
+#include "lanvex/net/wire_trace.h"
 
 #include "platform/com/conversion.h"
 
@@ -320,6 +321,7 @@ HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
     // Every call from here on returns instead of blocking, so the waits are ours: bounded by the
     // deadline and ended by the client's cancel.
     ssh_set_blocking(m_session, 0);
+    TraceWireNote("lvSecureShell", "connecting to " + host + " port " + std::to_string(nPort));
     const int rc = Pump([&] { return ssh_connect(m_session); }, SSH_AGAIN, m_loginDeadline);
     if (rc == SSH_OK)
         return S_OK;
@@ -370,7 +372,10 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
         rc = pump([&] { return ssh_userauth_publickey_auto(m_session, nullptr, nullptr); });
     }
     if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD))
+    {
+        TraceWireSecret("lvSecureShell", ETraceDirection::Send, "userauth password");
         rc = pump([&] { return ssh_userauth_password(m_session, nullptr, m_password.c_str()); });
+    }
     if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE))
     {
         // Hosts that ask through PAM: every prompt is answered with the password.
@@ -378,12 +383,15 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
         for (int nRound = 0; rc == SSH_AUTH_INFO && nRound < kMaxKeyboardRounds; ++nRound)
         {
             const int nPrompts = ssh_userauth_kbdint_getnprompts(m_session);
+            TraceWireSecret("lvSecureShell", ETraceDirection::Send,
+                            "userauth keyboard-interactive answer");
             for (int i = 0; i < nPrompts; ++i)
                 ssh_userauth_kbdint_setanswer(m_session, static_cast<unsigned int>(i),
                                               m_password.c_str());
             rc = pump([&] { return ssh_userauth_kbdint(m_session, nullptr, nullptr); });
         }
     }
+    TraceWireNote("lvSecureShell", rc == SSH_AUTH_SUCCESS ? "authenticated" : "not authenticated");
     if (rc == SSH_AUTH_SUCCESS)
         return S_OK;
     if (rc == SSH_AUTH_AGAIN)
@@ -423,6 +431,8 @@ bool lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
     {
         const size_t nRoom = kMaxReplyBytes - output.size();
         output.append(buffer, std::min(static_cast<size_t>(nRead), nRoom));
+        TraceWireBytes("lvSecureShell", ETraceDirection::Receive, ETraceFormat::Text, buffer,
+                       static_cast<size_t>(nRead));
     };
     for (;;)
     {
@@ -465,6 +475,8 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
     try
     {
         const std::string command = NarrowText(bstrCommand);
+        TraceWireBytes("lvSecureShell", ETraceDirection::Send, ETraceFormat::Text, command.data(),
+                       command.size());
         // Freed on every way out, a failed allocation of the output included; before a failure
         // is reported, since that frees the session and with it what is left of its channels.
         std::unique_ptr<ssh_channel_struct, void (*)(ssh_channel)> owner(ssh_channel_new(m_session),

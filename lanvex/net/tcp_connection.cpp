@@ -63,6 +63,10 @@ int CTcpConnection::Open(const char* pszHost, int nPort)
     else
         m_host.reset();
     m_nPort = nPort;
+    m_pszTraceSecret = nullptr; // a mask left by a send that failed is not for this connection
+    if (m_pszTraceComponent != nullptr && WireTraceOn())
+        TraceWireNote(m_pszTraceComponent, "connecting to " + m_host.value_or("(local)") + " port " +
+                                               std::to_string(nPort & 0xFFFF));
     return Connect();
 }
 
@@ -118,8 +122,23 @@ int CTcpConnection::Send(const void* pData, int nLength)
     } while (nSent < 0 && errno == EINTR);
     if (nSent < 0)
         ThrowLastError();
+    Trace(ETraceDirection::Send, pData, nSent);
     m_bEnd = (nSent == 0);
     return static_cast<int>(nSent);
+}
+
+void CTcpConnection::Trace(ETraceDirection direction, const void* pData, ssize_t nLength)
+{
+    const char* pszSecret = direction == ETraceDirection::Send ? m_pszTraceSecret : nullptr;
+    if (direction == ETraceDirection::Send)
+        m_pszTraceSecret = nullptr;
+    if (m_pszTraceComponent == nullptr || nLength <= 0 || !WireTraceOn())
+        return;
+    if (pszSecret != nullptr)
+        TraceWireSecret(m_pszTraceComponent, direction, pszSecret);
+    else
+        TraceWireBytes(m_pszTraceComponent, direction, m_traceFormat, pData,
+                       static_cast<size_t>(nLength));
 }
 
 int CTcpConnection::WaitReadable()
@@ -190,6 +209,7 @@ int CTcpConnection::Receive(void* pBuffer, int nCapacity)
         }
         ThrowLastError();
     }
+    Trace(ETraceDirection::Receive, pBuffer, nRead);
     m_bEnd = (nRead == 0);
     m_bPeerClosed = (nRead == 0 && nCapacity > 0);
     return static_cast<int>(nRead);

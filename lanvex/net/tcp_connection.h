@@ -1,11 +1,14 @@
 // One TCP connection: connect by name and port, send, and receive with a time-out.
 #pragma once
 
+#include "lanvex/net/wire_trace.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace lanvex
@@ -54,6 +57,15 @@ public:
     void SetDeadline(std::optional<Clock::time_point> deadline) { m_deadline = deadline; }
     void SetReadLimit(size_t nBytes) { m_nReadLimit = nBytes; }
 
+    // Names the connection in the wire trace (wire_trace.h); an unnamed one is not traced.
+    void TraceAs(const char* pszComponent, ETraceFormat format)
+    {
+        m_pszTraceComponent = pszComponent;
+        m_traceFormat = format;
+    }
+    // The next Send carries a secret: the trace names it and shows "****", never the bytes.
+    void MaskNextSend(const char* pszWhat) { m_pszTraceSecret = pszWhat; }
+
     uint32_t Timeout() const { return m_nTimeout; }
     bool IsEnd() const { return m_bEnd; }
     bool IsConnected() const { return m_bConnected; }
@@ -66,6 +78,7 @@ private:
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
     // out. Throws when the caller cancels or its deadline passes.
     int WaitFor(short nEvents, uint32_t nMilliseconds);
+    void Trace(ETraceDirection direction, const void* pData, ssize_t nLength);
 
     int m_socket = -1; // -1: no socket (0 is a valid descriptor here)
     std::optional<std::string> m_host;
@@ -82,6 +95,9 @@ private:
     int m_cancelFd = -1;
     std::optional<Clock::time_point> m_deadline;
     size_t m_nReadLimit = static_cast<size_t>(-1);
+    const char* m_pszTraceComponent = nullptr;
+    ETraceFormat m_traceFormat = ETraceFormat::Text;
+    const char* m_pszTraceSecret = nullptr;
 };
 
 } // namespace lanvex

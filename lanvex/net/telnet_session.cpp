@@ -6,6 +6,7 @@
 #include "lanvex/net/login_answer.h"
 #include "lanvex/net/socket_error.h"
 #include "lanvex/net/telnet_negotiation.h"
+#include "lanvex/net/wire_text.h"
 
 #include "platform/com/conversion.h"
 
@@ -31,12 +32,13 @@ CLanvexTypeInfo& Telnet2TypeInfo()
     return s_info;
 }
 
-// Narrow form of a text property; an unset text has none.
+// Narrow form of a text property, byte for byte what a narrow client meant (wire_text.h); an
+// unset text has none.
 std::optional<std::string> Narrow(BSTR text)
 {
     if (text == nullptr)
         return std::nullopt;
-    return WideToNarrow(std::u16string_view(text, SysStringLen(text)));
+    return WideToWireText(std::u16string_view(text, SysStringLen(text)));
 }
 
 const char* CStr(const std::optional<std::string>& text)
@@ -90,7 +92,10 @@ private:
 
 } // namespace
 
-lvTelnet::lvTelnet() = default;
+lvTelnet::lvTelnet()
+{
+    m_connection.TraceAs("lvTelnet", ETraceFormat::Telnet);
+}
 
 lvTelnet::~lvTelnet()
 {
@@ -241,7 +246,8 @@ HRESULT lvTelnet::Fail(const std::string& description)
 }
 
 std::string lvTelnet::DescribeFailure(int32_t nError, const char* pszMessage, const char* pszCall,
-                                      std::chrono::seconds limit) const
+                                      std::chrono::seconds limit,
+                                      CTcpConnection::Clock::time_point deadline) const
 {
     switch (nError)
     {
@@ -250,14 +256,17 @@ std::string lvTelnet::DescribeFailure(int32_t nError, const char* pszMessage, co
     case kWsaENoBufs:
         return "the host sent more than " + std::to_string(kCollectLimit >> 20) + " MB";
     case kWsaETimedOut:
+        if (CTcpConnection::Clock::now() >= deadline)
+            return std::string(pszCall) + " did not finish within " +
+                   std::to_string(limit.count()) + " s";
         if (!m_connection.IsConnected())
             return "the host did not accept the connection within " +
                    std::to_string(CTcpConnection::kDefaultTimeout / 1000) + " s";
-        return std::string(pszCall) + " did not finish within " + std::to_string(limit.count()) +
-               " s";
+        break;
     default:
-        return pszMessage != nullptr ? pszMessage : "Error Socket : " + std::to_string(nError);
+        break;
     }
+    return pszMessage != nullptr ? pszMessage : "Error Socket : " + std::to_string(nError);
 }
 
 std::string lvTelnet::AwaitLoginAnswer()
@@ -290,7 +299,8 @@ std::string lvTelnet::AwaitLoginAnswer()
 HRESULT lvTelnet::Connect()
 {
     Disconnect();
-    const CBoundedCall bound(m_connection, CTcpConnection::Clock::now() + kConnectLimit);
+    const auto deadline = CTcpConnection::Clock::now() + kConnectLimit;
+    const CBoundedCall bound(m_connection, deadline);
     try
     {
         const std::optional<std::string> address = Narrow(m_bstrAddress);
@@ -307,6 +317,7 @@ HRESULT lvTelnet::Connect()
         m_connection.SendLine(CStr(Narrow(m_bstrUsername)));
         if (m_connection.ReadUntilQuiet(&pData) == 0)
             return Fail("the host did not answer the login name");
+        m_connection.MaskNextSend("password line");
         m_connection.SendLine(CStr(Narrow(m_bstrPassword)));
         // The answer to the password is read, so that a refused login never takes the next
         // command line as a user name.
@@ -319,7 +330,8 @@ HRESULT lvTelnet::Connect()
     catch (const CExpSocket& e)
     {
         m_bConnected = FALSE;
-        return Fail(DescribeFailure(e.ErrorCode(), e.Message(), "the login", kConnectLimit));
+        return Fail(
+            DescribeFailure(e.ErrorCode(), e.Message(), "the login", kConnectLimit, deadline));
     }
     catch (const std::bad_alloc&)
     {
@@ -347,7 +359,8 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
 {
     std::vector<char>().swap(m_output);
     m_nOutputLength = 0;
-    const CBoundedCall bound(m_connection, CTcpConnection::Clock::now() + kExecuteLimit);
+    const auto deadline = CTcpConnection::Clock::now() + kExecuteLimit;
+    const CBoundedCall bound(m_connection, deadline);
     try
     {
         const std::string command = Narrow(bstrCommand).value_or(std::string());
@@ -373,7 +386,7 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
     catch (const CExpSocket& e)
     {
         const std::string why =
-            DescribeFailure(e.ErrorCode(), e.Message(), "the command", kExecuteLimit);
+            DescribeFailure(e.ErrorCode(), e.Message(), "the command", kExecuteLimit, deadline);
         Disconnect();
         return Fail(why);
     }

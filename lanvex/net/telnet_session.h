@@ -84,7 +84,8 @@ private:
     HRESULT Fail(const std::string& description);
     // Why a socket failure ended a call that had to end by deadline.
     std::string DescribeFailure(int32_t nError, const char* pszMessage, const char* pszCall,
-                                std::chrono::seconds limit) const;
+                                std::chrono::seconds limit,
+                                CTcpConnection::Clock::time_point deadline) const;
 
     CComBSTR m_bstrAddress;
     CComBSTR m_bstrUsername;

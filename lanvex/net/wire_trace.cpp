@@ -336,6 +336,8 @@ std::vector<std::string> DescribeWireBytes(ETraceFormat format, ETraceDirection 
         return DescribeTelnet(bytes);
     case ETraceFormat::Lines:
         return DescribeLines(direction, bytes);
+    case ETraceFormat::Data:
+        return {std::to_string(bytes.size()) + " bytes of data"};
     case ETraceFormat::Text:
         break;
     }

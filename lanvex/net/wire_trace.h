@@ -23,6 +23,7 @@ enum class ETraceFormat
     Telnet, // commands decoded ("IAC DO ECHO"), text split into lines
     Lines,  // a line protocol (FTP control): one trace line per line, PASS masked when sent
     Text,   // plain text split into lines
+    Data,   // a transfer's payload: only its size
 };
 
 // Larger files are moved aside to "<name>.1" (replacing an older one) and started afresh.

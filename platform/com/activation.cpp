@@ -195,6 +195,13 @@ void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD)
     }
 }
 
+void ComrtFreeIdleModulesIfNoApartment()
+{
+    std::lock_guard<std::recursive_mutex> guard(g_modulesLock);
+    if (ComrtApartmentThreadCount() == 0)
+        CoFreeUnusedLibrariesEx(0, 0);
+}
+
 HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid)
 {
     if (!lpszProgID || !lpclsid)

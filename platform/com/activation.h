@@ -57,3 +57,7 @@ typedef HRESULT(STDAPICALLTYPE* LPFNREGISTERSERVER)();
 std::string ComrtModulePath(const void* addressInModule);
 // Our own: how many server modules the runtime holds loaded (for tests and diagnostics).
 size_t ComrtLoadedModuleCount();
+// Our own: what the last CoUninitialize of the process does. Idle modules are unloaded at once,
+// unless a thread has entered an apartment meanwhile (it may already be returning from a last
+// Release into a module); the count is read under the modules' lock, which activation needs.
+void ComrtFreeIdleModulesIfNoApartment();

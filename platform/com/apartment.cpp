@@ -43,7 +43,9 @@ void CoUninitialize()
         return;
     SetErrorInfo(0, nullptr);
     if (--g_threadsInside == 0)
-        CoFreeUnusedLibrariesEx(0, 0); // no apartment left to be running in a server's code
+        ComrtFreeIdleModulesIfNoApartment(); // none left to be running in a server's code
 }
 
 bool ComrtIsInitialized() { return t_apartment.Count > 0; }
+
+long ComrtApartmentThreadCount() { return g_threadsInside.load(); }

@@ -22,3 +22,5 @@ void CoUninitialize();
 
 // Our own: whether this thread is inside an apartment (the count is above zero).
 bool ComrtIsInitialized();
+// Our own: how many threads of the process are inside an apartment.
+long ComrtApartmentThreadCount();

@@ -138,20 +138,24 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             call.SetPointer(i, p.Type == VT_VARIANT ? &call.Retval : ValueAddress(call.Retval));
             continue;
         }
+        UINT argIndex = i < dp.cArgs ? static_cast<UINT>(dp.cArgs - 1 - i) : 0;
+        auto fail = [&](HRESULT hr) {
+            if (puArgErr && i < dp.cArgs)
+                *puArgErr = argIndex;
+            return hr;
+        };
+        // A by-value type the call cannot carry (a VARIANT or a date by value) is refused even
+        // when omitted: a zero pointer in its place would shift the registers of the rest.
+        if (p.PointerLevel == 0 && !IsDispatchable(p.Type))
+            return fail(DISP_E_BADVARTYPE);
         // An omitted optional parameter is passed as zero (its temporary is zeroed).
-        if (p.PointerLevel == 0 && IsDispatchable(p.Type))
+        if (p.PointerLevel == 0)
             call.Args[i] = {p.Type, ValueAddress(call.Temps[i])};
         else
             call.SetPointer(i, nullptr);
         if (i >= dp.cArgs)
             continue;
-        UINT argIndex = static_cast<UINT>(dp.cArgs - 1 - i);
         VARIANT* arg = &dp.rgvarg[argIndex];
-        auto fail = [&](HRESULT hr) {
-            if (puArgErr)
-                *puArgErr = argIndex;
-            return hr;
-        };
         if (arg->vt == VT_ERROR && arg->scode == DISP_E_PARAMNOTFOUND)
         {
             if (!(p.Flags & PARAMFLAG_FOPT))
@@ -159,6 +163,9 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             continue;
         }
         VARIANT& temp = call.Temps[i];
+        // The member fills an out-only parameter without freeing what was there: it gets an
+        // empty one (a coerced copy of the argument would leak its text or reference).
+        const bool outOnly = (p.Flags & (PARAMFLAG_FIN | PARAMFLAG_FOUT)) == PARAMFLAG_FOUT;
         if (p.PointerLevel == 0 && IsDispatchable(p.Type))
         {
             if (HRESULT hr = VariantChangeType(&temp, arg, 0, p.Type); FAILED(hr))
@@ -174,6 +181,8 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             {
                 if (HRESULT hr = VariantCopyInd(&temp, arg); FAILED(hr))
                     return fail(CoercionResult(hr));
+                if (outOnly)
+                    VariantClear(&temp);
                 call.SetPointer(i, &temp);
             }
         }
@@ -187,6 +196,11 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             {
                 if (HRESULT hr = VariantChangeType(&temp, arg, 0, p.Type); FAILED(hr))
                     return fail(CoercionResult(hr));
+                if (outOnly)
+                {
+                    VariantClear(&temp);
+                    temp.vt = p.Type; // empty, and what the member puts there is freed after
+                }
                 call.SetPointer(i, ValueAddress(temp));
             }
         }

@@ -62,7 +62,8 @@ std::string ModuleFileFault(std::string_view head, uint64_t fileSize)
 
 std::string ModuleFileFaultOfPath(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO must not wait for a writer (regular files read as usual).
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::string("cannot open: ") + std::strerror(errno);
     struct stat st;

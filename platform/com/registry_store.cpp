@@ -96,7 +96,8 @@ std::string WriteTarget(const std::string& path)
 // Reads and parses the hive file; a missing file is an empty hive.
 LONG Load(const std::string& path, std::shared_ptr<const CRegistryHive>* out)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in the hive's place is refused below instead of waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
     {
         if (errno == ENOENT)
@@ -108,8 +109,9 @@ LONG Load(const std::string& path, std::shared_ptr<const CRegistryHive>* out)
         return ERROR_CANTREAD;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0)
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
+        ComrtSetLastErrorText(Describe(path, "not a regular file"));
         close(fd);
         return ERROR_CANTREAD;
     }
@@ -183,10 +185,14 @@ LONG Save(const std::string& path, const CRegistryHive& hive)
         ComrtSetLastErrorText(Describe(path, std::string("cannot write: ") + std::strerror(errno)));
         return ERROR_CANTWRITE;
     }
-    // An existing hive keeps its permissions (someone may share it on purpose); a new one is
-    // private to its owner.
+    // An existing hive keeps its owner and permissions (someone may share it on purpose); a new
+    // one is private to its owner. Only a privileged writer can give the file to another owner;
+    // anyone else writes it as their own, as any editor would (so the result is not checked).
     struct stat old;
-    if (stat(path.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0)
+    const bool existing = stat(path.c_str(), &old) == 0;
+    if (existing && (old.st_uid != geteuid() || old.st_gid != getegid()))
+        (void)!fchown(fd, old.st_uid, old.st_gid);
+    if (existing && fchmod(fd, old.st_mode & 07777) != 0)
     {
         ComrtSetLastErrorText(Describe(path, std::string("cannot keep its mode: ") +
                                                  std::strerror(errno)));
@@ -229,6 +235,12 @@ LONG Lock(const std::string& path, int* fd)
                                                  std::strerror(errno)));
         return ERROR_CANTWRITE;
     }
+    // The lock file belongs with the hive: made by a privileged writer for another user's hive,
+    // it is given to that user, who could not take the lock otherwise.
+    struct stat hive, lock;
+    if (stat(path.c_str(), &hive) == 0 && fstat(*fd, &lock) == 0 &&
+        (lock.st_uid != hive.st_uid || lock.st_gid != hive.st_gid))
+        (void)!fchown(*fd, hive.st_uid, hive.st_gid);
     while (flock(*fd, LOCK_EX) != 0)
     {
         if (errno != EINTR)

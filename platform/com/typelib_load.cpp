@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <sys/stat.h>
 
 namespace
 {
@@ -28,6 +29,10 @@ HRESULT CantLoad(const std::string& path, const std::string& why)
 
 HRESULT LoadDesc(const std::string& path, TypeLibDesc* desc)
 {
+    // Opening a FIFO or a device could block or have effects; only a regular file is read.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return CantLoad(path, "not a regular file");
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return CantLoad(path, std::strerror(errno));

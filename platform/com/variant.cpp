@@ -121,6 +121,8 @@ HRESULT ParseReal(const std::string& s, double* out)
     const char* end = begin + s.size();
     if (begin != end && *begin == '+')
         ++begin;
+    if (begin != end && *begin == '-' && begin != s.data())
+        return DISP_E_TYPEMISMATCH; // "+-1": one sign only
     auto [ptr, ec] = std::from_chars(begin, end, *out);
     if (ec == std::errc::result_out_of_range)
         return DISP_E_OVERFLOW;

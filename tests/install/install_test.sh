@@ -38,6 +38,9 @@ grep -q "type=\"$mime\"" "$prefix/share/mime/packages/psvigil.xml" || fail "MIME
 grep -qx "MimeType=$mime;" "$prefix/share/applications/psvigil.desktop" || fail "entry lacks $mime"
 grep -qx "Exec=psvigil --desktop %f" "$prefix/share/applications/psvigil.desktop" || fail "Exec line"
 file "$prefix/share/icons/hicolor/48x48/apps/psvigil.png" | grep -q "48 x 48" || fail "icon size"
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$prefix/share/applications/psvigil.desktop" || fail "desktop entry"
+fi
 
 # Programs run from the prefix: check NAME EXPECTED COMMAND (the output must match exactly).
 check() {

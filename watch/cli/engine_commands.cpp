@@ -1,5 +1,6 @@
 // psvigil-cli once and watch: refreshes through the watch engine, as the application does.
 #include "watch/cli/cli_commands.h"
+#include "watch/cli/cli_files.h"
 #include "watch/cli/row_printer.h"
 #include "watch/engine/session_choice.h"
 #include "watch/engine/status_text.h"
@@ -14,10 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 
 namespace
 {
@@ -66,7 +67,7 @@ int Usage(const char* command)
 {
     std::fprintf(stderr,
                  "usage: psvigil-cli %s HOST|ssh://HOST [--port N] [--user U] [--password-file F]\n"
-                 "       [--sysv] [--filter-user | --filter EXPR]%s\n"
+                 "       [--sysv] [--filter-user | --filter EXPR] [--trace FILE]%s\n"
                  "The password comes from --password-file or the environment variable "
                  "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
                  "the user's keys come first.\n",
@@ -76,12 +77,14 @@ int Usage(const char* command)
 
 bool ReadPasswordFile(const std::string& path, std::string& password)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Only the first line counts; a password file is small, so only its start is read.
+    std::string bytes, error;
+    if (!ReadBoundedFile(path, kPasswordFileCap, true, bytes, error))
+    {
+        std::fprintf(stderr, "psvigil-cli: cannot read %s: %s\n", path.c_str(), error.c_str());
         return false;
-    std::getline(in, password);
-    if (!password.empty() && password.back() == '\r')
-        password.pop_back();
+    }
+    password = FirstLine(bytes);
     return true;
 }
 
@@ -127,11 +130,10 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
         else if (a == "--password-file" && hasValue)
         {
             if (!ReadPasswordFile(args[++i], password))
-            {
-                std::fprintf(stderr, "psvigil-cli: cannot read %s\n", args[i].c_str());
                 return options;
-            }
         }
+        else if (a == "--trace" && hasValue)
+            ::setenv("LANVEX_TRACE", args[++i].c_str(), 1); // Lanvex reads it when it loads
         else if (a == "--sysv")
             host.Flavour = kFlavourSysV;
         else if (a == "--filter-user")
@@ -183,14 +185,18 @@ void CheckComponent(const HostSettings& host)
     CoUninitialize();
 }
 
-void PrintStatus(long result)
+// The status line of a refresh; a failure says why when the engine knows.
+void PrintStatus(long result, const std::string& reason, bool lineEachStatus)
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    std::fputs(RefreshResultText(result, local).c_str(), stderr);
-    if (result != 0)
-        std::fputc('\n', stderr);
+    std::string text = RefreshResultText(result, local);
+    if (result != 0 && !reason.empty())
+        text += ": " + EscapeField(reason);
+    if (result != 0 || (lineEachStatus && (text.empty() || text.back() != '\n')))
+        text += '\n';
+    std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -224,6 +230,10 @@ void PrintChanges(RowMap& shown, CWatchEngine& engine)
 }
 } // namespace
 
+// A refresh ends within the session's own bounds (login 30 s, command 60 s); this guard only
+// catches an engine that says nothing at all.
+constexpr int kOnceGuardSeconds = 120;
+
 int RunOnceCommand(const CliArgs& args)
 {
     HostOptions options = ParseHostOptions(args, false);
@@ -238,14 +248,29 @@ int RunOnceCommand(const CliArgs& args)
     engine.SetNotifySink(&sink);
     engine.Start();
     long result = -1;
+    bool ended = false;
     for (WatchNotification n{};;)
     {
-        if (!sink.Next(n, 60000))
+        if (!sink.Next(n, kOnceGuardSeconds * 1000))
             break;
         if (n.Message == WM_WATCH_STATUS && n.WParam == kStatusRefreshed)
             result = static_cast<long>(n.LParam);
         if (n.Message == WM_WATCH_STATUS && n.WParam == kStatusRunEnds)
+        {
+            ended = true;
             break;
+        }
+    }
+    if (result == -1)
+    {
+        if (ended)
+            std::fprintf(stderr, "psvigil-cli: the watch run ended without a refresh\n");
+        else
+            std::fprintf(stderr,
+                         "psvigil-cli: gave up after %d s without a word from the watch engine "
+                         "(waiting for the refresh of %s)\n",
+                         kOnceGuardSeconds, EscapeField(FieldText(options.Host.Address)).c_str());
+        return 1;
     }
     if (result == 0)
     {
@@ -253,7 +278,7 @@ int RunOnceCommand(const CliArgs& args)
         PrintRows(stdout, engine.GetSnapshot());
         std::fflush(stdout);
     }
-    PrintStatus(result);
+    PrintStatus(result, engine.GetLastFailure(), true);
     return result == 0 ? 0 : 1;
 }
 
@@ -265,6 +290,9 @@ int RunWatchCommand(const CliArgs& args)
     CheckComponent(options.Host);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // On a terminal the countdown rewrites its line; into a file or a pipe every status gets a
+    // line of its own.
+    const bool lineEachStatus = !isatty(STDERR_FILENO);
 
     CQueueSink sink;
     CWatchEngine engine;
@@ -272,28 +300,27 @@ int RunWatchCommand(const CliArgs& args)
     engine.SetNotifySink(&sink);
     engine.Start();
     RowMap shown;
-    bool stopping = false;
     for (WatchNotification n{};;)
     {
-        if (g_interrupted.load() && !stopping)
-        {
-            engine.Stop();
-            stopping = true;
-        }
+        // Leaving destroys the engine, which ends a connect or read in flight at once.
+        if (g_interrupted.load())
+            break;
         if (!sink.Next(n, 200))
             continue;
         if (n.Message == WM_WATCH_TABLE)
             PrintChanges(shown, engine);
         else if (n.WParam == kStatusRefreshed)
-            PrintStatus(static_cast<long>(n.LParam));
+            PrintStatus(static_cast<long>(n.LParam), engine.GetLastFailure(), lineEachStatus);
         else if (n.WParam == kStatusCountdown)
         {
-            std::fprintf(stderr, "%s\r", CountdownText(static_cast<long>(n.LParam)).c_str());
+            std::fprintf(stderr, "%s%c", CountdownText(static_cast<long>(n.LParam)).c_str(),
+                         lineEachStatus ? '\n' : '\r');
             std::fflush(stderr);
         }
         else if (n.WParam == kStatusRunEnds)
             break;
     }
-    std::fputc('\n', stderr);
+    if (!lineEachStatus)
+        std::fputc('\n', stderr);
     return 0;
 }

@@ -1,11 +1,12 @@
 // psvigil-cli hosts and log: read-only views of psvigil.cfg and of watch logs.
 #include "watch/cli/cli_commands.h"
+#include "watch/cli/cli_files.h"
 #include "watch/cli/row_printer.h"
 #include "watch/ui/config_file.h"
 #include "watch/ui/watch_log.h"
 
 #include <cstdio>
-#include <fstream>
+#include <memory>
 
 int RunHostsCommand(const CliArgs& args)
 {
@@ -15,31 +16,32 @@ int RunHostsCommand(const CliArgs& args)
         return 2;
     }
     const std::string path = args.empty() ? kConfigFileName : args[0];
+    std::string bytes, error;
+    if (!ReadBoundedFile(path, kHostListFileCap, false, bytes, error))
+    {
+        std::fprintf(stderr, "psvigil-cli: cannot read %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    // The list psvigil would load from the same bytes; what is odd about them is only told.
     COwningPtrArray<HostSettings> hosts;
-    const HostListReadReport report = ReadHostListFile(path, hosts);
-    if (!report.Opened)
-    {
-        std::fprintf(stderr, "psvigil-cli: cannot open %s\n", path.c_str());
-        return 1;
-    }
-    std::ifstream probe(path, std::ios::binary | std::ios::ate);
-    const bool empty = probe && probe.tellg() == 0;
-    if ((!report.CountRead && !empty) || report.StoredCount < 0 || report.Truncated)
-    {
+    const HostListReadReport report = ParseHostList(bytes, hosts);
+    if (report.CountRead && report.StoredCount < 0)
+        std::fprintf(stderr, "psvigil-cli: warning: %s holds a negative host count (%d)\n",
+                     path.c_str(), report.StoredCount);
+    else if (report.Truncated || (!report.CountRead && !bytes.empty()))
         std::fprintf(stderr,
-                     "psvigil-cli: %s is damaged: it promises %d host records but holds %d\n",
-                     path.c_str(), report.StoredCount, report.CompleteRecords);
-        return 1;
-    }
+                     "psvigil-cli: warning: %s is short: it promises %d host records but holds "
+                     "%d in full; the rest read as defaults%s\n",
+                     path.c_str(), report.StoredCount, report.CompleteRecords,
+                     report.CountBounded ? " (only some of them)" : "");
     // Never the password.
     for (int32_t i = 0; i < hosts.GetSize(); ++i)
     {
         const HostSettings& h = *hosts.GetAt(i);
-        std::printf("%.*s\t%d\t%.*s\t%d\t%d\t%d\t%d\t%d\t%.*s\n",
-                    static_cast<int>(FieldText(h.Address).size()), h.Address, h.Port,
-                    static_cast<int>(FieldText(h.Username).size()), h.Username, h.RefreshSeconds,
+        std::printf("%s\t%d\t%s\t%d\t%d\t%d\t%d\t%d\t%s\n", EscapeField(FieldText(h.Address)).c_str(),
+                    h.Port, EscapeField(FieldText(h.Username)).c_str(), h.RefreshSeconds,
                     h.ManualRefresh, h.KeepConnectionOpen, h.Flavour, h.FilterMode,
-                    static_cast<int>(FieldText(h.FilterExpression).size()), h.FilterExpression);
+                    EscapeField(FieldText(h.FilterExpression)).c_str());
     }
     return 0;
 }
@@ -51,12 +53,17 @@ int RunLogCommand(const CliArgs& args)
         std::fprintf(stderr, "usage: psvigil-cli log FILE.pvg\n");
         return 2;
     }
-    COwningPtrArray<ProcessRow> rows;
-    std::string error;
-    if (!LoadWatchLogFile(args[0], [&](std::unique_ptr<ProcessRow> row) { rows.Add(row.release()); },
-                          &error))
+    std::string bytes, error;
+    if (!ReadBoundedFile(args[0], kWatchLogFileCap, false, bytes, error))
     {
         std::fprintf(stderr, "psvigil-cli: %s: %s\n", args[0].c_str(), error.c_str());
+        return 1;
+    }
+    COwningPtrArray<ProcessRow> rows;
+    if (ReadWatchLog(bytes, [&](std::unique_ptr<ProcessRow> row) { rows.Add(row.release()); }) !=
+        ArchiveStatus::Ok)
+    {
+        std::fprintf(stderr, "psvigil-cli: %s: %s\n", args[0].c_str(), kUnexpectedFileFormat);
         return 1;
     }
     PrintRows(stdout, rows);

@@ -7,9 +7,9 @@
 
 namespace
 {
-int Usage()
+void PrintUsage(std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "usage: psvigil-cli COMMAND [ARGS]\n"
                  "  parse [--sysv] [--filter 0|1|2]   rows of a raw ps reply read from stdin\n"
                  "  once HOST [options]               one refresh, then the table\n"
@@ -18,7 +18,14 @@ int Usage()
                  "  log FILE.pvg                      the rows of a watch log\n"
                  "options of once and watch: --port N --user U --password-file F (or the\n"
                  "  environment variable PSVIGIL_PASSWORD) --sysv --filter-user --filter EXPR\n"
-                 "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n");
+                 "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n"
+                 "  --trace FILE (append what Lanvex sends and receives, - for standard error)\n"
+                 "  --help, --version\n");
+}
+
+int Usage()
+{
+    PrintUsage(stderr);
     return 2;
 }
 } // namespace
@@ -27,6 +34,16 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return Usage();
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+    {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0)
+    {
+        std::printf("psvigil-cli %s\n", VIGIL_VERSION);
+        return 0;
+    }
     const CliArgs args(argv + 2, argv + argc);
     const std::map<std::string, int (*)(const CliArgs&)> commands = {
         {"parse", RunParseCommand}, {"once", RunOnceCommand}, {"watch", RunWatchCommand},

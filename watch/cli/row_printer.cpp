@@ -1,10 +1,45 @@
 // Prints process rows as tab-separated lines for scripts.
 #include "watch/cli/row_printer.h"
 
+#include "watch/engine/host_settings.h"
+
+std::string EscapeField(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text)
+    {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (b < 0x20 || b == 0x7F)
+        {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+        }
+        else
+            out += c;
+    }
+    return out;
+}
+
 void PrintRow(std::FILE* out, const ProcessRow& row)
 {
-    std::fprintf(out, "%s\t%s\t%d\t%s\t%s\t%s\t%s\t%s\n", row.User, row.PidText, row.Pid,
-                 row.CpuUsage, row.Term, row.StartTime, row.CpuTime, row.Command);
+    std::fprintf(out, "%s\t%s\t%d\t%s\t%s\t%s\t%s\t%s\n", EscapeField(FieldText(row.User)).c_str(),
+                 EscapeField(FieldText(row.PidText)).c_str(), row.Pid,
+                 EscapeField(FieldText(row.CpuUsage)).c_str(),
+                 EscapeField(FieldText(row.Term)).c_str(),
+                 EscapeField(FieldText(row.StartTime)).c_str(),
+                 EscapeField(FieldText(row.CpuTime)).c_str(),
+                 EscapeField(FieldText(row.Command)).c_str());
 }
 
 void PrintRows(std::FILE* out, const COwningPtrArray<ProcessRow>& rows)

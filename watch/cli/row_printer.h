@@ -5,6 +5,12 @@
 #include "watch/engine/process_row.h"
 
 #include <cstdio>
+#include <string>
+#include <string_view>
+
+// The text with control characters written as escapes (\t, \n, \r, \\ and \xHH), so that a
+// field never splits a row or reaches the terminal as a control sequence.
+std::string EscapeField(std::string_view text);
 
 // One row a line: User, PID, Pid, CPU usage, Term, Start time, CPU time, Command.
 void PrintRow(std::FILE* out, const ProcessRow& row);

@@ -3,6 +3,7 @@
 
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/session_cancel.h"
+#include "lanvex/net/wire_text.h"
 #include "platform/com/comrt.h"
 #include "watch/engine/ps_parser.h"
 #include "watch/engine/session_choice.h"
@@ -15,10 +16,16 @@
 namespace
 {
 
-// Hands one of the record's 8-bit texts to a wide property setter.
+// One of the record's 8-bit texts as the component's wide text; bytes that are not UTF-8 (a
+// record from an older machine) still reach the host unchanged.
+template <std::size_t N> CComBSTR WideText(const char (&field)[N])
+{
+    return CComBSTR(std::u16string_view(lanvex::WireTextToWide(FieldText(field))));
+}
+
 template <std::size_t N, class Setter> void PutText(const char (&field)[N], Setter setter)
 {
-    CComBSTR text(FieldText(field));
+    CComBSTR text = WideText(field);
     setter(text.m_str);
 }
 } // namespace
@@ -187,7 +194,7 @@ int CWatchEngine::Refresh()
         return kRefreshNoConnection;
     }
     BuildCommand(*m_host);
-    CComBSTR command(FieldText(m_host->Command));
+    CComBSTR command = WideText(m_host->Command);
     SetErrorInfo(0, nullptr);
     const HRESULT executed = m_telnet->Execute(command.m_str);
     const std::string why = FAILED(executed) ? ComponentFailure("the ps command failed") : "";

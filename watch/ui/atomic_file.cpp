@@ -38,19 +38,87 @@ bool WriteAll(int fd, std::string_view bytes)
 }
 } // namespace
 
+std::string FinalLinkTarget(const std::string& path)
+{
+    std::string current = path;
+    // As many links as the system itself follows; a longer chain is taken for a loop.
+    for (int hops = 0; hops <= 40; ++hops)
+    {
+        struct stat st
+        {
+        };
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size())
+            return current;
+        std::string next(target.data(), static_cast<std::size_t>(n));
+        if (next.empty())
+            return current;
+        if (next[0] != '/')
+        {
+            const std::size_t slash = current.rfind('/');
+            if (slash != std::string::npos)
+                next = current.substr(0, slash + 1) + next;
+        }
+        current = next;
+    }
+    return {};
+}
+
+namespace
+{
+// Rewrites the file itself, for a folder that takes no temporary file. Not atomic, but the
+// only way to save a writable file there.
+bool WriteInPlace(const std::string& path, std::string_view bytes, mode_t mode, int* cause)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+    {
+        *cause = errno;
+        return false;
+    }
+    // An explicit mode (a password inside) narrows the file's; failing that, it stays as it was.
+    if (mode != kModeFromUmask)
+        (void)::fchmod(fd, mode);
+    bool ok = ::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    *cause = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok)
+    {
+        ok = false;
+        *cause = errno;
+    }
+    return ok;
+}
+} // namespace
+
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
                          int* errnoOut)
 {
-    std::vector<char> temp(path.begin(), path.end());
+    // Through a symbolic link the file it names is replaced, beside itself; the link stays.
+    const std::string target = FinalLinkTarget(path);
+    if (target.empty())
+    {
+        if (errnoOut)
+            *errnoOut = ELOOP;
+        return false;
+    }
+    std::vector<char> temp(target.begin(), target.end());
     static constexpr char kSuffix[] = ".tmpXXXXXX";
     temp.insert(temp.end(), kSuffix, kSuffix + sizeof(kSuffix)); // includes the terminator
     // mkstemp creates the file with mode 0600, so a password never sits in a readable file.
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
     {
+        int cause = errno;
+        bool ok = false;
+        // A writable file in a folder the user may not add to.
+        if (cause == EACCES || cause == EPERM)
+            ok = WriteInPlace(target, bytes, mode, &cause);
         if (errnoOut)
-            *errnoOut = errno;
-        return false;
+            *errnoOut = cause;
+        return ok;
     }
     const mode_t wanted = (mode == kModeFromUmask) ? (0666 & ~CurrentUmask()) : mode;
     bool ok = ::fchmod(fd, wanted) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
@@ -60,7 +128,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
         ok = false;
         cause = errno;
     }
-    if (ok && ::rename(temp.data(), path.c_str()) != 0)
+    if (ok && ::rename(temp.data(), target.c_str()) != 0)
     {
         ok = false;
         cause = errno;

@@ -100,7 +100,8 @@ QString DesktopExecLine(const QString& programPath)
     }
     quoted.replace("\\", "\\\\");
     quoted.replace("%", "%%");
-    return '"' + quoted + "\" %f";
+    // --desktop: psvigil started from the menu always finds the same psvigil.cfg.
+    return '"' + quoted + "\" --desktop %f";
 }
 
 bool RegisterDocumentType(const QString& dataDir, const QString& programPath)

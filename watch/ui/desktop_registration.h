@@ -17,5 +17,6 @@ bool RegisterDocumentType(const QString& dataDir, const QString& programPath);
 // The same under the user's data directory, for this program.
 bool RegisterDocumentType();
 
-// The Exec= value that runs programPath on one file, quoted as desktop entries require.
+// The Exec= value that runs programPath with --desktop on one file, quoted as desktop entries
+// require.
 QString DesktopExecLine(const QString& programPath);

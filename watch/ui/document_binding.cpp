@@ -28,6 +28,16 @@ void CDocumentBinding::OnHostStop()
     m_doc->OnHostStop();
 }
 
+void CDocumentBinding::OnHostRefresh()
+{
+    m_doc->OnHostRefresh();
+}
+
+QString CDocumentBinding::GetLastFailure() const
+{
+    return QString::fromStdString(m_doc->Engine().GetLastFailure());
+}
+
 void CDocumentBinding::MergeSnapshot()
 {
     m_doc->MergeSnapshot();

@@ -18,7 +18,9 @@ class CDocumentBinding : public IFrameDocument
     void OnHostWatch(QWidget* parent) override;
     void OnQuickPick(int index) override;
     void OnHostStop() override;
+    void OnHostRefresh() override;
     void MergeSnapshot() override;
+    QString GetLastFailure() const override;
 
     bool NewDocument() override;
     bool OpenDocument(const QString& path, QString* error) override;

@@ -145,6 +145,7 @@ void CMainFrame::CreateMenus()
     connect(fileSaveAs, &QAction::triggered, this, &CMainFrame::OnFileSaveAs);
 
     QAction* appExit = MakeCommand(kCmdAppExit, tr("E&xit"), tr("Quit Vigilor"));
+    appExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(appExit, &QAction::triggered, this, &QWidget::close);
 
     QAction* viewToolbar =
@@ -164,6 +165,14 @@ void CMainFrame::CreateMenus()
     QAction* stop = MakeCommand(kCmdHostStop, tr("&Stop"), tr("Stop"), tr("Stop"));
     stop->setIcon(DrawToolbarGlyph(EToolbarGlyph::Stop));
     connect(stop, &QAction::triggered, this, [this] { m_document->OnHostStop(); });
+
+    // No menu entry: F5 is what users of a process list reach for.
+    QAction* refresh =
+        MakeCommand(kCmdHostRefresh, tr("Refresh"), tr("Refresh the running watch now"));
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    refresh->setShortcutContext(Qt::WindowShortcut);
+    connect(refresh, &QAction::triggered, this, [this] { m_document->OnHostRefresh(); });
+    addAction(refresh);
 
     QAction* about =
         MakeCommand(kCmdAppAbout, tr("&About..."), tr("Show the program's version"), tr("About"));
@@ -309,6 +318,8 @@ void CMainFrame::UpdateCommandStates()
         watch->setEnabled(!m_running);
     if (QAction* stop = GetCommand(kCmdHostStop))
         stop->setEnabled(m_running);
+    if (QAction* refresh = GetCommand(kCmdHostRefresh))
+        refresh->setEnabled(m_running);
 }
 
 void CMainFrame::OnWatchNotify(uint32_t message, intptr_t wParam, intptr_t lParam)
@@ -324,10 +335,7 @@ void CMainFrame::OnWatchNotify(uint32_t message, intptr_t wParam, intptr_t lPara
     switch (wParam)
     {
     case kStatusRefreshed:
-        if (lParam == kRefreshOk)
-            SetPaneText(kPaneRefresh, RefreshedStatusText(m_clock()));
-        else if (lParam == kRefreshNoConnection || lParam == kRefreshPsFailed)
-            SetPaneText(kPaneRefresh, QString::fromStdString(RefreshResultText(lParam, {})));
+        ShowRefreshResult(lParam);
         break;
     case kStatusRunBegins:
         m_running = true;
@@ -344,6 +352,33 @@ void CMainFrame::OnWatchNotify(uint32_t message, intptr_t wParam, intptr_t lPara
     default:
         break;
     }
+}
+
+void CMainFrame::ShowRefreshResult(intptr_t result)
+{
+    CStatusPane* pane = m_panes[kPaneRefresh];
+    if (result == kRefreshOk)
+    {
+        SetPaneText(kPaneRefresh, RefreshedStatusText(m_clock()));
+        pane->setToolTip(QString());
+        m_reportedFailure.clear();
+        return;
+    }
+    if (result != kRefreshNoConnection && result != kRefreshPsFailed)
+        return;
+    SetPaneText(kPaneRefresh, QString::fromStdString(RefreshResultText(result, {})));
+    // The reason rides along as the pane's tool tip, and is told once: not again for every
+    // refresh or run that fails the same way (in manual mode each refresh is a run).
+    const QString reason = m_document->GetLastFailure();
+    pane->setToolTip(reason);
+    if (reason.isEmpty() || reason == m_reportedFailure)
+        return;
+    m_reportedFailure = reason;
+    // Not from inside the notification: a message box runs its own loop, and the engine's
+    // later notifications must keep arriving in order.
+    const QString message = GetPaneText(kPaneRefresh) + QStringLiteral(": ") + reason;
+    QMetaObject::invokeMethod(
+        this, [this, message] { Report(message); }, Qt::QueuedConnection);
 }
 
 void CMainFrame::SetTotal(int count)

@@ -33,6 +33,8 @@ constexpr int kCmdViewStatusBar = 59393;
 constexpr int kCmdHostWatch = 32772;
 constexpr int kCmdHostStop = 32777;
 constexpr int kCmdTrayRestore = 32783;
+// F5: refresh the running watch now.
+constexpr int kCmdHostRefresh = 32790;
 // Host drop-down entries carry kCmdQuickPickFirst + their position; only the ids up to
 // kCmdQuickPickLast start a watch, so later entries are shown disabled.
 constexpr int kCmdQuickPickFirst = 104;
@@ -59,7 +61,11 @@ class IFrameDocument
     virtual void OnHostWatch(QWidget* parent) = 0;
     virtual void OnQuickPick(int index) = 0;
     virtual void OnHostStop() = 0;
+    // Refreshes the running watch at once (the watched host stays).
+    virtual void OnHostRefresh() = 0;
     virtual void MergeSnapshot() = 0;
+    // Why the last refresh could not connect or run ps; empty when it worked.
+    virtual QString GetLastFailure() const = 0;
 
     virtual bool NewDocument() = 0;
     virtual bool OpenDocument(const QString& path, QString* error) = 0;
@@ -96,6 +102,11 @@ class CMainFrame : public QMainWindow
     bool IsRunning() const { return m_running; }
     // The text a pane shows; pane 0 gives the prompt or "Ready".
     QString GetPaneText(int pane) const;
+    // The widget of panes 1 to 6, or null.
+    CStatusPane* GetPane(int pane) const
+    {
+        return pane > kPanePrompt && pane < kPaneCount ? m_panes[pane] : nullptr;
+    }
     // The action of a command id (menus and toolbar share it), or null.
     QAction* GetCommand(int id) const;
     QToolButton* GetWatchButton() const { return m_watchButton; }
@@ -152,11 +163,13 @@ class CMainFrame : public QMainWindow
     void SetPaneText(int pane, const QString& text);
     void HideIfMinimised();
     void Report(const QString& text);
+    void ShowRefreshResult(intptr_t result);
 
     IFrameDocument* m_document;
     CRecentFileList* m_recentFiles;
     CQtNotifySink* m_sink = nullptr;
     bool m_running = false;
+    QString m_reportedFailure; // told in a message already; cleared by a refresh that works
     QString m_documentPath;
 
     QMenu* m_fileMenu = nullptr;

@@ -3,6 +3,7 @@
 
 #include "watch/ui/desktop_registration.h"
 #include "watch/ui/document_binding.h"
+#include "watch/ui/lanvex_registration.h"
 #include "watch/ui/main_frame.h"
 #include "watch/ui/psvigil_doc.h"
 #include "watch/ui/psvigil_view.h"
@@ -10,6 +11,7 @@
 #include "watch/ui/recent_file_list.h"
 #include "watch/ui/splash_window.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 CommandLineInfo ParseCommandLine(const QStringList& arguments)
@@ -27,7 +29,11 @@ CommandLineInfo ParseCommandLine(const QStringList& arguments)
     return info;
 }
 
-CPsvigilApp::CPsvigilApp(QObject* parent) : QObject(parent) {}
+CPsvigilApp::CPsvigilApp(QObject* parent)
+    : QObject(parent), m_lanvexCandidates(LanvexLibraryCandidates(
+                           QCoreApplication::applicationDirPath().toStdString()))
+{
+}
 
 CPsvigilApp::~CPsvigilApp()
 {
@@ -50,6 +56,10 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     m_sink = std::make_unique<CQtNotifySink>();
     m_doc = std::make_unique<CPsvigilDoc>();
     m_doc->SetNotifySink(m_sink.get());
+    // Started straight from the build or an unpacked install, the telnet component may not be
+    // registered yet: register the Lanvex that came with this program, as scripts/run would.
+    m_doc->Engine().SetTelnetFactory(
+        RegisteringTelnetFactory(CWatchEngine::CreateTelnetThroughRuntime, m_lanvexCandidates));
     m_binding = std::make_unique<CDocumentBinding>(m_doc.get());
     m_frame = std::make_unique<CMainFrame>(m_binding.get(), m_recentFiles.get());
     m_frame->setAttribute(Qt::WA_DeleteOnClose, false);

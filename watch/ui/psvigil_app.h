@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class QSettings;
 class CDocumentBinding;
@@ -36,6 +38,13 @@ class CPsvigilApp : public QObject
     // named on the command line cannot be opened).
     bool InitInstance(const QStringList& arguments);
 
+    // Where a missing telnet component's library is looked for and registered from (the
+    // installed and the built Lanvex by default); set before InitInstance.
+    void SetLanvexCandidates(std::vector<std::string> paths)
+    {
+        m_lanvexCandidates = std::move(paths);
+    }
+
     CMainFrame* GetMainFrame() const { return m_frame.get(); }
     CPsvigilDoc* GetDocument() const { return m_doc.get(); }
     CPsvigilView* GetView() const { return m_view; }
@@ -52,4 +61,5 @@ class CPsvigilApp : public QObject
     std::unique_ptr<CDocumentBinding> m_binding;
     std::unique_ptr<CMainFrame> m_frame;
     CPsvigilView* m_view = nullptr;
+    std::vector<std::string> m_lanvexCandidates;
 };

@@ -230,3 +230,11 @@ void CPsvigilDoc::OnHostStop()
 {
     m_engine.Stop();
 }
+
+void CPsvigilDoc::OnHostRefresh()
+{
+    // Start on a running worker only sets its refresh event; the frame offers F5 only while a
+    // run is active.
+    if (m_engine.GetHost() != nullptr)
+        m_engine.Start();
+}

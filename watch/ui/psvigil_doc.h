@@ -93,6 +93,8 @@ class CPsvigilDoc : public QObject
     bool OnQuickPick(int index);
     // Host > Stop.
     void OnHostStop();
+    // F5: the watch refreshes at once; without a watched host nothing happens.
+    void OnHostRefresh();
 
   signals:
     // The views must bring themselves in step with the process table (direct connection:

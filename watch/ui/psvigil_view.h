@@ -31,6 +31,12 @@ class CPsvigilView : public QTableView
     // Sets the arrow and sorts the items by column in the given direction.
     void Sort(int column, bool ascending);
 
+    // The whole text of a cell too narrow to show it (for its tool tip), else empty.
+    QString ClippedCellText(const QModelIndex& index) const;
+    // The selected lines, top to bottom, cells separated by tabs, each line ending in a line
+    // feed: what Ctrl+C puts on the clipboard.
+    QString SelectedLinesText() const;
+
     CProcessTableModel* ProcessModel() const { return m_model; }
     CSortHeader* SortHeader() const { return m_header; }
     int LastInsertedColumn() const { return m_lastInsertedColumn; }
@@ -39,8 +45,17 @@ class CPsvigilView : public QTableView
     // The number of list items after an update, for the "Total : %d" pane.
     void TotalChanged(int count);
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
   private:
     void OnColumnClick(int column);
+    // The Command column takes whatever width the other columns leave, never less than its own.
+    void StretchCommandColumn();
 
     CPsvigilDoc* m_doc;
     CProcessTableModel* m_model;

@@ -88,31 +88,33 @@ void CSortHeader::paintSection(QPainter* painter, const QRect& rect, int logical
     painter->restore();
 }
 
-// A small triangle in the 6 blanks kept free at the right of the sorted heading: apex up
-// for ascending, down for descending, its edges in the 3D highlight and shadow colours.
+int CSortHeader::SortedSectionWidth(const QString& heading) const
+{
+    // The heading between its 2-blank margins and the arrow's 6 blanks, with a few pixels for
+    // advances that round up when the text is laid out.
+    return fontMetrics().horizontalAdvance(heading) + 10 * BlankWidth() + 4;
+}
+
+// A filled triangle in the 6 blanks kept free at the right of the sorted heading, apex up for
+// ascending and down for descending, in the heading's text colour so it shows at a glance
+// on any header the style paints.
 void CSortHeader::DrawArrow(QPainter* painter, const QRect& rect) const
 {
     const int w = BlankWidth();
-    const int r = rect.right() + 1; // the platform's right edge is exclusive
-    const int b = rect.bottom() + 1;
-    const int t = rect.top();
-    const QPen light(palette().color(QPalette::Light), 1);
-    const QPen shadow(palette().color(QPalette::Shadow), 1);
-    painter->setRenderHint(QPainter::Antialiasing, false);
+    const qreal right = rect.right() + 1 - 2 * w; // the platform's right edge is exclusive
+    const qreal left = rect.right() + 1 - 5 * w;
+    const qreal middle = (left + right) / 2;
+    const qreal half = (right - left) / 2;
+    const qreal centre = rect.center().y() + 0.5;
+    const qreal top = centre - half * 0.6;
+    const qreal bottom = centre + half * 0.6;
+    QPolygonF triangle;
     if (m_ascending)
-    {
-        painter->setPen(light);
-        painter->drawLine(r - 4 * w, t + 2 * w - 1, r - 3 * w, b - 2 * w);
-        painter->drawLine(r - 3 * w, b - 2 * w, r - 5 * w - 2, b - 2 * w);
-        painter->setPen(shadow);
-        painter->drawLine(r - 5 * w - 1, b - 2 * w - 1, r - 4 * w, t + 2 * w - 2);
-    }
+        triangle << QPointF(middle, top) << QPointF(right, bottom) << QPointF(left, bottom);
     else
-    {
-        painter->setPen(light);
-        painter->drawLine(r - 3 * w, t + 2 * w - 1, r - 4 * w - 1, b - 2 * w + 1);
-        painter->setPen(shadow);
-        painter->drawLine(r - 4 * w - 1, b - 2 * w, r - 5 * w - 1, t + 2 * w - 1);
-        painter->drawLine(r - 5 * w - 1, t + 2 * w - 1, r - 3 * w, t + 2 * w - 1);
-    }
+        triangle << QPointF(left, top) << QPointF(right, top) << QPointF(middle, bottom);
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(palette().color(QPalette::ButtonText));
+    painter->drawPolygon(triangle);
 }

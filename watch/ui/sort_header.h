@@ -16,6 +16,8 @@ class CSortHeader : public QHeaderView
 
     // The width of one blank in the header's font: the unit of the arrow's geometry.
     int BlankWidth() const;
+    // The width a section needs to show heading whole while it carries the arrow.
+    int SortedSectionWidth(const QString& heading) const;
 
   protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;

@@ -4,8 +4,8 @@
 #include <QString>
 #include <QWidget>
 
-// Texts are kept as given (a trailing line feed included) and drawn on one line, clipped at
-// the pane's edge without an ellipsis.
+// Texts are kept as given (a trailing line feed included) and drawn on one line. The pane is
+// at least its given width and grows to show a longer text whole.
 class CStatusPane : public QWidget
 {
     Q_OBJECT
@@ -22,6 +22,9 @@ class CStatusPane : public QWidget
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+
+    // The room the text needs, never less than the given width.
+    int TextWidth() const;
 
   private:
     int m_width;

@@ -60,7 +60,10 @@ int CTrayIcon::HandleNotification(int iconId, QSystemTrayIcon::ActivationReason 
 {
     if (iconId != m_iconId)
         return 0;
-    if (reason != QSystemTrayIcon::Context && reason != QSystemTrayIcon::DoubleClick)
+    // Today's trays send single clicks: one restores the window as a double click does.
+    const bool restore =
+        reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger;
+    if (reason != QSystemTrayIcon::Context && !restore)
         return 1;
     if (!m_menu || m_menu->actions().isEmpty())
         return 0;
@@ -73,7 +76,7 @@ int CTrayIcon::HandleNotification(int iconId, QSystemTrayIcon::ActivationReason 
         return 1;
     }
 
-    // Double click: bring the owner forward and run the menu's first command.
+    // Click or double click: bring the owner forward and run the menu's first command.
     if (m_owner)
     {
         m_owner->raise();

@@ -24,8 +24,8 @@ class CTrayIcon : public QObject
     CTrayIcon();
     ~CTrayIcon() override;
 
-    // The menu whose first item a double click runs and a right click shows, default item in
-    // bold. Not owned: the owner window keeps it.
+    // The menu whose first item a click or double click runs and a right click shows, default item
+    // in bold. Not owned: the owner window keeps it.
     void SetPopupMenu(QMenu* menu) { m_menu = menu; }
     QMenu* GetPopupMenu() const { return m_menu; }
 

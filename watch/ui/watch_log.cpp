@@ -56,6 +56,9 @@ ArchiveStatus ReadWatchLog(std::string_view bytes, const WatchLogRowSink& onRow)
         return s;
     if (ArchiveStatus s = in.ReadInt32(count); s != ArchiveStatus::Ok)
         return s;
+    // No writer stores a negative count; such a file is not a watch log, not an empty one.
+    if (count < 0)
+        return ArchiveStatus::BadFormat;
     // Nothing is reserved from the count: a damaged count runs into the end of the data.
     for (int32_t i = 0; i < count; ++i)
     {

@@ -3,7 +3,15 @@
 #include "lanvex/net/tcp_connection.h"
 #include "tests/lanvex/net/scripted_server.h"
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -237,6 +245,139 @@ TEST(TcpConnection, ReadUntilQuietCollectsLargeReplies)
     EXPECT_EQ(std::memcmp(pData, big.data(), big.size()), 0);
     connection.Close();
     EXPECT_EQ(server.Finish(), "");
+}
+
+// Signals an eventfd after a delay, from its own thread; joined on destruction.
+class CCancelLater
+{
+public:
+    explicit CCancelLater(int nDelayMs)
+        : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_thread([this, nDelayMs] {
+              std::this_thread::sleep_for(std::chrono::milliseconds(nDelayMs));
+              const uint64_t one = 1;
+              [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
+          })
+    {
+    }
+    ~CCancelLater()
+    {
+        m_thread.join();
+        ::close(m_fd);
+    }
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+    std::thread m_thread;
+};
+
+std::vector<ServerStep> Trickle(int nBytes, int nGapMs)
+{
+    std::vector<ServerStep> steps;
+    for (int i = 0; i < nBytes; ++i)
+    {
+        steps.push_back(SendBytes("x"));
+        steps.push_back(Silence(nGapMs));
+    }
+    return steps;
+}
+
+// What a caller's limits do to a peer that never falls quiet, floods, or says nothing.
+TEST(TcpConnection, CallerLimitsEndReadsWithTheirOwnErrors)
+{
+    struct Case
+    {
+        const char* Name;
+        std::vector<ServerStep> Steps;
+        int DeadlineMs;  // 0: none
+        size_t ReadLimit; // 0: none
+        int CancelMs;    // 0: none
+        int32_t Error;
+        long WithinMs;
+    };
+    const Case cases[] = {
+        {"TrickleMeetsTheDeadline", Trickle(20, 300), 1500, 0, 0, kWsaETimedOut, 2500},
+        {"FloodMeetsTheReadLimit", {SendBytes(std::string(1 << 20, 'f')), Silence(3000)}, 0,
+         100000, 0, kWsaENoBufs, 2000},
+        {"SilenceIsCancelled", {Silence(5000)}, 0, 0, 300, kWsaEIntr, 1000},
+        {"TrickleIsCancelled", Trickle(20, 300), 0, 0, 700, kWsaEIntr, 1500},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        CScriptedServer server({c.Steps});
+        CTcpConnection connection;
+        ASSERT_EQ(connection.Open("127.0.0.1", server.Port()), 1);
+        std::optional<CCancelLater> cancel;
+        if (c.CancelMs > 0)
+            connection.SetCancelDescriptor(cancel.emplace(c.CancelMs).Fd());
+        const auto start = Clock::now();
+        if (c.DeadlineMs > 0)
+            connection.SetDeadline(start + std::chrono::milliseconds(c.DeadlineMs));
+        if (c.ReadLimit > 0)
+            connection.SetReadLimit(c.ReadLimit);
+        char* pData = nullptr;
+        try
+        {
+            connection.ReadUntilQuiet(&pData);
+            ADD_FAILURE() << "no limit ended the read";
+        }
+        catch (const CExpSocket& e)
+        {
+            EXPECT_EQ(e.ErrorCode(), c.Error);
+        }
+        EXPECT_LT(MsSince(start), c.WithinMs);
+        connection.Close();
+        server.Finish();
+    }
+}
+
+// A listener whose accept queue is full drops new connection requests, so a connect there
+// waits; it must end after the transport's 10 s, or at once when cancelled.
+TEST(TcpConnection, ConnectToAFullAcceptQueueTimesOutOrIsCancelled)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nSize = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), nSize), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &nSize), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i)
+    {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), nSize);
+    }
+    const int nPort = ntohs(address.sin_port);
+
+    for (const int nCancelMs : {300, 0})
+    {
+        SCOPED_TRACE(nCancelMs);
+        CTcpConnection connection;
+        std::optional<CCancelLater> cancel;
+        if (nCancelMs > 0)
+            connection.SetCancelDescriptor(cancel.emplace(nCancelMs).Fd());
+        const auto start = Clock::now();
+        try
+        {
+            connection.Open("127.0.0.1", nPort);
+            ADD_FAILURE() << "connected to a full queue";
+        }
+        catch (const CExpSocket& e)
+        {
+            EXPECT_EQ(e.ErrorCode(), nCancelMs > 0 ? kWsaEIntr : kWsaETimedOut);
+        }
+        if (nCancelMs > 0)
+            EXPECT_LT(MsSince(start), 1000);
+        else
+            EXPECT_LT(MsSince(start), 11000);
+        EXPECT_FALSE(connection.IsConnected());
+    }
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
 }
 
 } // namespace

@@ -1,11 +1,17 @@
 // lvTelnet against scripted telnet servers: login flow, prompts, silences, resets, large replies.
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/telnet_session.h"
+#include "lanvex/net/wire_text.h"
 #include "tests/lanvex/net/scripted_server.h"
 
 #include "platform/com/bstr.h"
+#include "platform/com/conversion.h"
+#include "platform/com/error_info.h"
 
 #include <chrono>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -367,6 +373,158 @@ TEST(TelnetSession, PortMinusOneIsPort65535)
         telnet->get_Port(&nPort);
         EXPECT_EQ(nPort, -1);
         EXPECT_EQ(telnet->Connect(), S_OK);
+    }
+    EXPECT_EQ(server.Finish(), "");
+}
+
+// The description of the calling thread's error object, empty when there is none.
+std::string ErrorDescription()
+{
+    IErrorInfo* pInfo = nullptr;
+    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
+        return {};
+    BSTR text = nullptr;
+    pInfo->GetDescription(&text);
+    pInfo->Release();
+    const std::string description = NarrowFromBstr(text);
+    SysFreeString(text);
+    return description;
+}
+
+// The login steps up to the password; the host's answer is the case's.
+std::vector<ServerStep> UpToThePassword()
+{
+    std::vector<ServerStep> steps = LoginSteps();
+    steps.pop_back();
+    return steps;
+}
+
+// What the host answers to the password decides the login, however long it takes to say it.
+TEST(TelnetSession, AnswerToThePasswordDecidesTheLogin)
+{
+    struct Case
+    {
+        const char* Name;
+        std::vector<ServerStep> Answer;
+        HRESULT Result;
+        const char* Description;
+        long WithinMs;
+    };
+    const Case cases[] = {
+        // Debian's telnet server: the line end at once, the verdict some seconds later.
+        {"RefusedAfterADelay",
+         {SendBytes("\r\n"), Silence(2500), SendBytes("\r\nLogin incorrect\r\nbox login: ")},
+         E_FAIL, "Login incorrect", 6000},
+        {"AskedForTheLoginAgain", {SendBytes("\r\nlogin: ")}, E_FAIL,
+         "the host asked for the login again", 3000},
+        {"ClosedAfterThePassword", {SendBytes("\r\n"), CloseConnection()}, E_FAIL,
+         "the host closed the connection after the password", 3000},
+        {"NothingAtAll", {Silence(12000)}, E_FAIL, "the host did not answer the password", 13000},
+        // A right password is no slower than one quiet second after the prompt.
+        {"ShellPromptAtOnce", {SendBytes("\r\nLast login: today\r\nalice@box:~$ ")}, S_OK, "",
+         2000},
+        {"RootPromptAfterASlowStart",
+         {SendBytes("\r\n"), Silence(2500), SendBytes("Welcome\r\n\xff\xfb\x01root@box:~# ")},
+         S_OK, "", 6000},
+        // Text without a prompt we know is taken at its word once the answer has settled.
+        {"UnknownPromptAfterTheSettlingTime", {SendBytes("\r\nready")}, S_OK, "", 12500},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        CScriptedServer server({Then(UpToThePassword(), c.Answer)});
+        {
+            TelnetPtr telnet;
+            SetLogin(telnet, server.Port());
+            SetErrorInfo(0, nullptr);
+            const auto start = Clock::now();
+            // Connect's part before the password: bursts, then a quiet second after each prompt.
+            EXPECT_EQ(telnet->Connect(), c.Result);
+            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.WithinMs + 2500));
+            EXPECT_EQ(ErrorDescription(), c.Description);
+            EXPECT_EQ(telnet->IsConnected(), c.Result == S_OK ? S_OK : S_FALSE);
+        }
+        server.Finish();
+        // Nothing but the login went to the host.
+        EXPECT_EQ(server.Received(0), kReply1 + kReply2 + "alice\r\ns3cret\r\n");
+    }
+}
+
+// A client that hands over a cancel descriptor ends a login or a command in flight at once.
+TEST(TelnetSession, CancelDescriptorEndsCallsInFlight)
+{
+    CScriptedServer server({{SendBytes(kBurst1), Silence(8000)},
+                            Then(LoginSteps(), {ExpectBytes("top\r\n"), Silence(8000)})});
+    const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    {
+        TelnetPtr telnet;
+        SetLogin(telnet, server.Port());
+        IlvCancel* pCancel = nullptr;
+        ASSERT_EQ(telnet->QueryInterface(IID_IlvCancel, reinterpret_cast<void**>(&pCancel)), S_OK);
+        EXPECT_EQ(pCancel->SetCancelDescriptor(fd), S_OK);
+        pCancel->Release();
+        const auto signalLater = [fd] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+        };
+
+        std::thread signaller(signalLater);
+        auto start = Clock::now();
+        EXPECT_EQ(telnet->Connect(), E_FAIL);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+        EXPECT_EQ(ErrorDescription(), "the login was cancelled");
+        signaller.join();
+
+        uint64_t value = 0;
+        [[maybe_unused]] const ssize_t n = ::read(fd, &value, sizeof value); // re-arm
+        ASSERT_EQ(telnet->Connect(), S_OK);
+        signaller = std::thread(signalLater);
+        start = Clock::now();
+        CComBSTR command(u"top");
+        EXPECT_EQ(telnet->Execute(command), E_FAIL);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+        EXPECT_EQ(ErrorDescription(), "the command was cancelled");
+        EXPECT_EQ(telnet->IsConnected(), S_FALSE);
+        signaller.join();
+    }
+    ::close(fd);
+    server.Finish();
+}
+
+// A narrow client's texts that are not UTF-8 (Latin-1 from an older machine) reach the host
+// byte for byte.
+TEST(TelnetSession, NarrowTextsReachTheHostByteForByte)
+{
+    CScriptedServer server({{SendBytes(kBurst1), ExpectBytes(kReply1), SendBytes(kBurst2),
+                             ExpectBytes(kReply2), SendBytes("login: "),
+                             ExpectBytes("\xE9lise\r\n"), SendBytes("Password: "),
+                             ExpectBytes("p\xE4ss\r\n"), SendBytes("\r\n$ "),
+                             ExpectBytes("grep \xE9\r\n"), SendBytes("x\r\n$ ")}});
+    {
+        TelnetPtr telnet;
+        SetLogin(telnet, server.Port());
+        CComBSTR user(std::u16string_view(WireTextToWide("\xE9lise")));
+        CComBSTR password(std::u16string_view(WireTextToWide("p\xE4ss")));
+        telnet->put_Username(user);
+        telnet->put_Password(password);
+        ASSERT_EQ(telnet->Connect(), S_OK);
+        CComBSTR command(std::u16string_view(WireTextToWide("grep \xE9")));
+        EXPECT_EQ(telnet->Execute(command), S_OK);
+    }
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(TelnetSession, AnUnsetOrEmptyAddressIsTheLocalMachine)
+{
+    CScriptedServer server({LoginSteps(), LoginSteps()});
+    for (const bool bEmpty : {false, true})
+    {
+        TelnetPtr telnet;
+        SetLogin(telnet, server.Port());
+        CComBSTR empty(u"");
+        telnet->put_Address(bEmpty ? empty.m_str : nullptr);
+        EXPECT_EQ(telnet->Connect(), S_OK) << bEmpty;
     }
     EXPECT_EQ(server.Finish(), "");
 }

@@ -12,6 +12,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace
@@ -445,4 +446,11 @@ TEST(ModuleCheck, WholeSharedObjectsOnly)
         EXPECT_EQ(ModuleFileFault(head, c.FileSize).empty(), c.Whole)
             << c.Name << ": " << ModuleFileFault(head, c.FileSize);
     }
+
+    // Files that are no module at all are refused without waiting on them (a FIFO has no writer).
+    CTestHive scratch;
+    const std::string fifo = scratch.Dir() + "/fifo.so";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, scratch.Dir()})
+        EXPECT_EQ(ModuleFileFaultOfPath(path), "not a regular file") << path;
 }

@@ -226,6 +226,7 @@ TEST(Variant, CoercesBetweenAutomationTypes)
         {"text to R8", Text(" +6.25e2 "), VT_R8, S_OK, "625"},
         {"text to R8 out of range", Text("1e999"), VT_R8, DISP_E_OVERFLOW, nullptr},
         {"text inf to R8", Text("inf"), VT_R8, DISP_E_TYPEMISMATCH, nullptr},
+        {"text with two signs to R8", Text("+-2"), VT_R8, DISP_E_TYPEMISMATCH, nullptr},
         {"text to R4 mismatch", Text("1.5x"), VT_R4, DISP_E_TYPEMISMATCH, nullptr},
         {"I8 to R8", Make(VT_I8, -9007199254740993LL), VT_R8, S_OK, "-9007199254740992"},
         {"BOOL to R8", Make(VT_BOOL, VARIANT_TRUE), VT_R8, S_OK, "-1"},

@@ -237,6 +237,15 @@ TEST(Registry, DamagedFileFailsClearlyAndIsNeverOverwritten)
 
     CLSID clsid;
     EXPECT_EQ(CLSIDFromProgID(u"Any.Thing", &clsid), REGDB_E_READREGDB);
+
+    // Something else in the hive's place (a FIFO without a writer) fails at once and stays.
+    ASSERT_EQ(std::remove(hive.Path().c_str()), 0);
+    ASSERT_EQ(mkfifo(hive.Path().c_str(), 0600), 0);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "A", 0, KEY_READ, &key), ERROR_CANTREAD);
+    EXPECT_EQ(SetText(HKEY_CLASSES_ROOT, "B", nullptr, "y"), ERROR_CANTREAD);
+    struct stat st;
+    ASSERT_EQ(lstat(hive.Path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(Registry, TransactionWritesOnceOnCommitAndNothingOnAbort)
@@ -320,15 +329,19 @@ TEST(Registry, RewriteFollowsLinksAndKeepsTheMode)
         bool Link;
         mode_t Existing; // 0: no file yet
         mode_t Expected;
+        uid_t Owner = 0; // another owner of the existing file (needs root to arrange), or 0
     } cases[] = {
         {"new hive", false, 0, 0600},
         {"shared hive", false, 0644, 0644},
         {"hive behind a link", true, 0640, 0640},
         {"link to a file not yet there", true, 0, 0600},
+        {"another user's hive rewritten by root", true, 0640, 0640, 4321},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.Name);
+        if (c.Owner && geteuid() != 0)
+            continue;
         CTestHive hive;
         const std::string target = hive.Dir() + "/elsewhere/real.reg";
         const std::string file = c.Link ? target : hive.Path();
@@ -341,6 +354,10 @@ TEST(Registry, RewriteFollowsLinksAndKeepsTheMode)
         {
             std::ofstream(file) << "Windows Registry Editor Version 5.00\n";
             ASSERT_EQ(chmod(file.c_str(), c.Existing), 0);
+            if (c.Owner)
+            {
+                ASSERT_EQ(chown(file.c_str(), c.Owner, c.Owner), 0);
+            }
         }
         ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Linked", REG_SZ, "yes", 0), ERROR_SUCCESS);
         struct stat st;
@@ -348,6 +365,12 @@ TEST(Registry, RewriteFollowsLinksAndKeepsTheMode)
         EXPECT_EQ(S_ISLNK(st.st_mode), c.Link) << "the link itself stays";
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, c.Expected);
+        if (c.Owner)
+        {
+            EXPECT_EQ(st.st_uid, c.Owner) << "the owner stays";
+            ASSERT_EQ(stat((file + ".lock").c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, c.Owner) << "the owner can still take the lock";
+        }
         std::ifstream in(file);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find("Linked"), std::string::npos);

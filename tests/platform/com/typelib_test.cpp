@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace
 {
@@ -191,10 +193,124 @@ TEST(TypeLib, FileLoadRegisterAndUnregister)
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
     std::remove(tlb.c_str());
     EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
+    ASSERT_EQ(mkfifo(tlb.c_str(), 0600), 0); // no writer: must not be waited on
+    EXPECT_EQ(LoadRegTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, &lib), TYPE_E_CANTLOADLIBRARY);
+    std::remove(tlb.c_str());
 
     EXPECT_EQ(UnRegisterTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
     EXPECT_FALSE(KeyExists("TypeLib\\" + GuidToString(LIBID_ProbeLib)));
     EXPECT_FALSE(KeyExists(itf));
     EXPECT_TRUE(KeyExists("Interface"));
     EXPECT_EQ(UnRegisterTypeLib(LIBID_ProbeLib, 1, 0, 0x0409, SYS_WIN32), TYPE_E_LIBNOTREGISTERED);
+}
+
+namespace
+{
+// The probe's interface with one more member, DISPID 40 at slot 25.
+ITypeInfo* ProbeInfoWith(TypeLibFuncDesc extra)
+{
+    TypeLibDesc desc = MakeProbeTypeLibDesc();
+    desc.Interfaces[0].Funcs.push_back(std::move(extra));
+    ITypeLib* lib = nullptr;
+    ITypeInfo* info = nullptr;
+    if (SUCCEEDED(CreateTypeLibFromDesc(desc, &lib)))
+    {
+        lib->GetTypeInfoOfGuid(IID_IProbe, &info);
+        lib->Release();
+    }
+    return info;
+}
+
+int g_reached = 0;
+HRESULT Reached(void*)
+{
+    ++g_reached;
+    return S_OK;
+}
+} // namespace
+
+// An optional parameter of a type the call cannot carry by value is refused, given or omitted,
+// before the member is reached; one it can carry is passed as zero when omitted.
+TEST(TypeLib, DispatchRefusesByValueTypesItCannotPass)
+{
+    struct Case
+    {
+        const char* Name;
+        VARTYPE Type;
+        UINT Args;
+        HRESULT Expected;
+    } cases[] = {
+        {"VARIANT omitted", VT_VARIANT, 0, DISP_E_BADVARTYPE},
+        {"VARIANT given", VT_VARIANT, 1, DISP_E_BADVARTYPE},
+        {"date omitted", VT_DATE, 0, DISP_E_BADVARTYPE},
+        {"LONG omitted", VT_I4, 0, S_OK},
+    };
+    void* vtable[26];
+    std::fill(std::begin(vtable), std::end(vtable), reinterpret_cast<void*>(&Reached));
+    void* instance = vtable;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ITypeInfo* info = ProbeInfoWith(TypeLibMethod(
+            "Later", 40, 25, "", {{"when", c.Type, 0, PARAMFLAG_FIN | PARAMFLAG_FOPT}}));
+        ASSERT_NE(info, nullptr) << ComrtLastErrorText();
+        VARIANT arg;
+        VariantInit(&arg);
+        arg.vt = VT_I4;
+        DISPPARAMS params{&arg, nullptr, c.Args, 0};
+        UINT argErr = 99;
+        g_reached = 0;
+        EXPECT_EQ(info->Invoke(&instance, 40, DISPATCH_METHOD, &params, nullptr, nullptr, &argErr),
+                  c.Expected);
+        EXPECT_EQ(g_reached, c.Expected == S_OK ? 1 : 0);
+        EXPECT_EQ(argErr, c.Args && FAILED(c.Expected) ? 0u : 99u);
+        info->Release();
+    }
+}
+
+namespace
+{
+std::string g_seen;
+HRESULT Fill(void*, BSTR* text)
+{
+    g_seen = *text ? NarrowFromBstr(*text) : "<empty>";
+    SysFreeString(*text); // as an in-out member does; an out-only one could not
+    *text = SysAllocString(u"filled");
+    return S_OK;
+}
+} // namespace
+
+// A string given by value to a pointer parameter reaches an in-out member as a copy, and an
+// out-only member as an empty string (a copy it overwrites would leak).
+TEST(TypeLib, DispatchGivesOutOnlyParametersEmpty)
+{
+    struct Case
+    {
+        const char* Name;
+        USHORT Flags;
+        const char* Seen;
+    } cases[] = {
+        {"in-out", PARAMFLAG_FIN | PARAMFLAG_FOUT, "old"},
+        {"out only", PARAMFLAG_FOUT, "<empty>"},
+    };
+    void* vtable[26];
+    std::fill(std::begin(vtable), std::end(vtable), reinterpret_cast<void*>(&Fill));
+    void* instance = vtable;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ITypeInfo* info = ProbeInfoWith(TypeLibMethod("Fill", 40, 25, "", {{"text", VT_BSTR, 1, c.Flags}}));
+        ASSERT_NE(info, nullptr) << ComrtLastErrorText();
+        VARIANT arg;
+        VariantInit(&arg);
+        arg.vt = VT_BSTR;
+        arg.bstrVal = SysAllocString(u"old");
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        g_seen.clear();
+        EXPECT_EQ(info->Invoke(&instance, 40, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(g_seen, c.Seen);
+        VariantClear(&arg);
+        info->Release();
+    }
 }

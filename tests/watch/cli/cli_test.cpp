@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -101,9 +105,52 @@ TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
     // Run from the directory that holds psvigil.cfg, the default file is used.
     EXPECT_EQ(RunShell("cd " + m_dir.string() + " && " + Cli() + " hosts").Out, r.Out);
 
-    const std::string damaged = Write("damaged.cfg", Int32(3) + record.substr(0, 100));
-    EXPECT_EQ(RunShell(Cli() + " hosts " + damaged + " 2>/dev/null").Status, 1);
+    // A short file lists what psvigil loads from it (the missing records as defaults) and says
+    // so on standard error.
+    const std::string shortFile = Write("short.cfg", Int32(3) + record + record.substr(0, 100));
+    r = RunShell(Cli() + " hosts " + shortFile + " 2>" + (m_dir / "err").string());
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "db.local\t2323\talice\t30\t0\t1\t1\t2\tsshd\n"
+                     "db.local\t23\t\t30\t0\t1\t0\t0\t\n"
+                     "\t23\t\t10\t0\t1\t0\t0\t\n");
+    EXPECT_NE(RunShell("cat " + (m_dir / "err").string()).Out.find("is short"), std::string::npos);
+
+    // A control character in a text field cannot forge a line or reach the terminal.
+    std::string forged = record;
+    forged.replace(12, 9, "a\nb\tc\x1b\0", 9);
+    r = RunShell(Cli() + " hosts " + Write("forged.cfg", Int32(1) + forged));
+    EXPECT_EQ(r.Out, "a\\nb\\tc\\x1b\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
+
     EXPECT_EQ(RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
+}
+
+// Files the command line reads must be regular files; nothing it is pointed at can hang it or
+// make it read without end.
+TEST_F(CliTest, OnlyRegularFilesAreRead)
+{
+    const std::string fifo = (m_dir / "fifo").string();
+    ASSERT_EQ(RunShell("mkfifo " + fifo).Status, 0);
+    for (const std::string& path : {std::string("/dev/zero"), fifo, m_dir.string()})
+    {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(RunShell("timeout 10 " + Cli() + " hosts " + path + " 2>/dev/null").Status, 1);
+        EXPECT_EQ(RunShell("timeout 10 " + Cli() + " log " + path + " 2>/dev/null").Status, 1);
+        // Refused before any connection is tried (a usage error).
+        EXPECT_EQ(RunShell("timeout 10 " + Cli() + " once 127.0.0.1 --port 1 --password-file " +
+                           path + " 2>/dev/null")
+                      .Status,
+                  2);
+    }
+}
+
+TEST_F(CliTest, HelpAndVersionAnswerOnStandardOutput)
+{
+    Result r = RunShell(Cli() + " --help");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("usage: psvigil-cli"), std::string::npos);
+    r = RunShell(Cli() + " --version");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out.rfind("psvigil-cli ", 0), 0u);
 }
 
 TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
@@ -116,10 +163,39 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
-    const std::string cut = Write("cut.pvg", Int32(100) + Int32(2) + row);
-    r = RunShell(Cli() + " log " + cut + " 2>&1");
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
+    for (const std::string& damaged : {Int32(100) + Int32(2) + row, Int32(100) + Int32(-1)})
+    {
+        r = RunShell(Cli() + " log " + Write("damaged.pvg", damaged) + " 2>&1");
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
+    }
+}
+
+// Ctrl+C or SIGTERM ends watch at once, even while it waits for a host that says nothing.
+TEST_F(CliTest, WatchEndsPromptlyOnSigterm)
+{
+    const std::string env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
+    ASSERT_EQ(RunShell(env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
+    // A listener that never accepts: the connection is made, then nothing is ever sent.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    const Result r = RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
+                              " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
+                              "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
+    ::close(listener);
+    int status = -1;
+    long elapsedMs = -1;
+    ASSERT_EQ(std::sscanf(r.Out.c_str(), "%d %ld", &status, &elapsedMs), 2) << r.Out;
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(elapsedMs, 2000);
 }
 
 class CliAgainstRealHost : public CliTest
@@ -178,13 +254,34 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
     EXPECT_NE(sysv.Out.find(self), std::string::npos) << sysv.Out;
 }
 
-TEST_F(CliAgainstRealHost, AWrongPasswordIsNotDetectedAndGivesAnEmptyTable)
+// The host prints full-width lines: a long command line arrives whole in both readings.
+TEST_F(CliAgainstRealHost, LongCommandLinesArriveWhole)
 {
-    // The component logs in without reading the prompts, so a refused login still "connects";
-    // the command then goes to the login prompt and no process line comes back.
+    const std::string marker = "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
+    const Result started = RunShell("sh -c 'sleep 60' " + marker + " >/dev/null 2>&1 & echo $!");
+    const std::string pid = started.Out.substr(0, started.Out.find('\n'));
+    ASSERT_FALSE(pid.empty());
+    for (const std::string flavour : {"", "--sysv"})
+    {
+        SCOPED_TRACE(flavour);
+        const Result r = Once(m_passwordFile, flavour);
+        ASSERT_EQ(r.Status, 0) << Stderr();
+        const std::size_t at = r.Out.find("\t" + pid + "\t" + pid + "\t");
+        ASSERT_NE(at, std::string::npos) << r.Out;
+        const std::string line = r.Out.substr(at, r.Out.find('\n', at) - at);
+        EXPECT_EQ(line.substr(line.rfind('\t') + 1), "sh -c sleep 60 " + marker);
+    }
+    RunShell("kill " + pid);
+}
+
+TEST_F(CliAgainstRealHost, AWrongPasswordIsUnableToConnectWithTheHostsReason)
+{
+    const auto start = std::chrono::steady_clock::now();
     const Result r = Once(Write("wrong", "not-the-password"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
     EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(r.Status, 0) << Stderr();
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(Stderr(), "Unable to connect: Login incorrect\n");
 }
 
 TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)

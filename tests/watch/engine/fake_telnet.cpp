@@ -3,6 +3,7 @@
 
 #include "platform/com/comrt.h"
 
+#include <poll.h>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +19,12 @@ HRESULT CFakeTelnet::QueryInterface(REFIID riid, void** ppv)
         (riid == IID_IlvTelnet2 && m_script.OffersFullSize))
     {
         *ppv = static_cast<IlvTelnet2*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (riid == IID_IlvCancel && m_script.Cancellable)
+    {
+        *ppv = static_cast<IlvCancel*>(this);
         AddRef();
         return S_OK;
     }
@@ -61,7 +68,7 @@ HRESULT CFakeTelnet::Connect()
 {
     Log("Connect");
     m_connected = SUCCEEDED(m_script.ConnectResult);
-    return m_script.ConnectResult;
+    return Failed(m_script.ConnectResult);
 }
 HRESULT CFakeTelnet::Disconnect()
 {
@@ -77,13 +84,23 @@ HRESULT CFakeTelnet::IsConnected()
 HRESULT CFakeTelnet::Execute(BSTR command)
 {
     Log("Execute:" + NarrowFromBstr(command));
-    std::this_thread::sleep_for(m_script.ExecuteDelay);
+    if (m_cancelFd >= 0)
+    {
+        pollfd pfd{m_cancelFd, POLLIN, 0};
+        if (::poll(&pfd, 1, static_cast<int>(m_script.ExecuteDelay.count())) > 0)
+        {
+            m_connected = false;
+            return E_FAIL;
+        }
+    }
+    else
+        std::this_thread::sleep_for(m_script.ExecuteDelay);
     if (m_script.ThrowInExecute)
         throw std::runtime_error("scripted failure");
     if (FAILED(m_script.ExecuteResult))
     {
         m_connected = false;
-        return m_script.ExecuteResult;
+        return Failed(m_script.ExecuteResult);
     }
     m_output.assign(m_script.Reply.begin(), m_script.Reply.end());
     return m_script.ExecuteResult;
@@ -99,4 +116,26 @@ HRESULT CFakeTelnet::GetOutputSize(LONG* size)
 {
     *size = static_cast<LONG>(m_output.size());
     return S_OK;
+}
+HRESULT CFakeTelnet::SetCancelDescriptor(LONG fd)
+{
+    Log("SetCancelDescriptor");
+    m_cancelFd = static_cast<int>(fd);
+    return S_OK;
+}
+HRESULT CFakeTelnet::Failed(HRESULT hr)
+{
+    if (FAILED(hr) && !m_script.FailureText.empty())
+    {
+        ICreateErrorInfo* create = nullptr;
+        CreateErrorInfo(&create);
+        std::u16string text = NarrowToWide(m_script.FailureText);
+        create->SetDescription(text.data());
+        IErrorInfo* info = nullptr;
+        create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+        SetErrorInfo(0, info);
+        info->Release();
+        create->Release();
+    }
+    return hr;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/session_cancel.h"
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class CFakeTelnet final : public IlvTelnet2
+class CFakeTelnet final : public IlvTelnet2, public IlvCancel
 {
   public:
     struct Script
@@ -21,6 +22,8 @@ class CFakeTelnet final : public IlvTelnet2
         std::string Reply;
         std::chrono::milliseconds ExecuteDelay{0};
         std::chrono::milliseconds ReleaseDelay{0};
+        std::string FailureText{}; // a failing Connect or Execute leaves it as the error object
+        bool Cancellable = false; // answers IlvCancel; a delayed Execute then ends when told
     };
 
     CFakeTelnet(const Script& script, std::vector<std::string>& log, std::mutex& logMutex)
@@ -52,9 +55,11 @@ class CFakeTelnet final : public IlvTelnet2
     STDMETHOD(Execute)(BSTR command) override;
     STDMETHOD(GetOutput)(char** output, SHORT* size) override;
     STDMETHOD(GetOutputSize)(LONG* size) override;
+    STDMETHOD(SetCancelDescriptor)(LONG fd) override;
 
   private:
     void Log(const std::string& entry);
+    HRESULT Failed(HRESULT hr);
 
     Script m_script;
     std::vector<std::string>& m_log;
@@ -62,4 +67,5 @@ class CFakeTelnet final : public IlvTelnet2
     std::atomic<ULONG> m_refs{1};
     bool m_connected = false;
     std::vector<char> m_output;
+    int m_cancelFd = -1;
 };

@@ -188,15 +188,26 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
     ASSERT_TRUE(WaitForReleased());
     EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(1), kRunEnds}));
     EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Disconnect", "Disconnect", "Release"}}));
+    EXPECT_EQ(m_engine->GetLastFailure(), "the host did not accept the connection or the login");
+
+    // The component's own description is kept for the user.
+    m_sink.Clear();
+    ClearCalls();
+    m_script.FailureText = "Login incorrect";
+    m_engine->Start();
+    ASSERT_TRUE(WaitForRunEnds());
+    EXPECT_EQ(m_engine->GetLastFailure(), "Login incorrect");
 
     m_sink.Clear();
     ClearCalls();
     m_script.ConnectResult = S_OK;
     m_script.ExecuteResult = E_FAIL;
+    m_script.FailureText = "the command did not finish within 60 s";
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
     ASSERT_TRUE(WaitForReleased());
     EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
+    EXPECT_EQ(m_engine->GetLastFailure(), "the command did not finish within 60 s");
     EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Execute:ps auxw ", "Disconnect", "Disconnect", "Release"}}));
 
     // S_FALSE (no prompt seen) counts as success.
@@ -304,6 +315,36 @@ TEST_F(WatchEngineTest, DestroyingTheEngineDuringARefreshEndsCleanly)
     m_engine.reset();
 }
 
+TEST_F(WatchEngineTest, DestroyingTheEngineCancelsACallInFlight)
+{
+    m_script.Cancellable = true;
+    m_script.ExecuteDelay = 20s;
+    m_engine->Start();
+    ASSERT_TRUE(WaitFor([&](const auto&) {
+        const auto calls = Calls();
+        return !calls.empty() && calls.back() == "Execute:ps auxw ";
+    }));
+    const auto before = std::chrono::steady_clock::now();
+    m_engine.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_EQ(Calls().back(), "Release");
+}
+
+TEST_F(WatchEngineTest, AnIntervalBelowOneCountsAsOne)
+{
+    for (const int32_t seconds : {0, -5})
+    {
+        m_host.RefreshSeconds = seconds;
+        m_engine->Start();
+        ASSERT_TRUE(WaitFor([](const auto& e) { return Count(e, Refreshed(0)) >= 3; }));
+        m_engine->Stop();
+        ASSERT_TRUE(WaitForRunEnds());
+        for (const WatchNotification& n : m_sink.Events())
+            EXPECT_FALSE(n.WParam == kStatusCountdown && n.LParam < 0) << n.LParam;
+        m_sink.Clear();
+    }
+}
+
 TEST_F(WatchEngineTest, LargeRepliesAreReadWholeAndOldComponentsFallBack)
 {
     m_host.ManualRefresh = 1;
@@ -320,11 +361,14 @@ TEST_F(WatchEngineTest, LargeRepliesAreReadWholeAndOldComponentsFallBack)
         CAutoLock lock(m_engine->GetLock());
         EXPECT_EQ(m_engine->GetSnapshot().GetSize(), 500);
     }
-    // Without the second interface only the 16-bit count is known.
+    // Without the second interface only the 16-bit count is known; read unsigned it still
+    // covers replies up to 65535 bytes.
     m_script.OffersFullSize = false;
-    m_script.Reply.resize(1000);
+    const std::size_t cut = m_script.Reply.find("\r\n", 48907) + 2;
+    m_script.Reply.resize(cut);
+    ASSERT_LT(m_script.Reply.size(), 65536u);
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds(2));
     CAutoLock lock(m_engine->GetLock());
-    EXPECT_GT(m_engine->GetSnapshot().GetSize(), 0);
+    EXPECT_GT(m_engine->GetSnapshot().GetSize(), 400);
 }

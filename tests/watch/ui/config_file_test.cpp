@@ -206,7 +206,7 @@ TEST(HostListWrite, ReplacesFileOwnerOnlyAndLeavesNoTemporary)
     EXPECT_EQ(FieldText(back.GetAt(0)->Address), "gamma");
 }
 
-TEST(HostListWrite, UnwritablePlaceFailsAndKeepsOldFile)
+TEST(HostListWrite, UnwritablePlaceAndFileFailsAndKeepsOldFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes everywhere";
@@ -216,6 +216,7 @@ TEST(HostListWrite, UnwritablePlaceFailsAndKeepsOldFile)
         std::ofstream old(path);
         old << "keep";
     }
+    ::chmod(path.c_str(), 0400);
     ::chmod(dir.Path().c_str(), 0500);
     COwningPtrArray<HostSettings> hosts;
     EXPECT_FALSE(WriteHostListFile(path, hosts));

@@ -27,10 +27,17 @@ if(TARGET watchui_app AND TARGET Qt6::Test)
     ${CMAKE_CURRENT_LIST_DIR}/frame_test_main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/frame_test_support.h
     ${CMAKE_CURRENT_LIST_DIR}/psvigil_app_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/command_line_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/lanvex_registration_test.cpp
   )
   set_target_properties(watchui_app_test PROPERTIES AUTOMOC ON AUTORCC ON AUTOUIC OFF)
   target_link_libraries(watchui_app_test PRIVATE watchui_app Qt6::Test GTest::gtest)
   vigil_warnings(watchui_app_test)
+  # The registration fallback is tried on the Lanvex this build makes.
+  if(TARGET lanvex)
+    add_dependencies(watchui_app_test lanvex)
+    target_compile_definitions(watchui_app_test PRIVATE VIGIL_TEST_LANVEX="$<TARGET_FILE:lanvex>")
+  endif()
   gtest_discover_tests(watchui_app_test
     PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS ui
     DISCOVERY_TIMEOUT 60)

@@ -5,16 +5,21 @@
 //   --hosts   store ten hosts and open the Watch button's drop-down for the shot (with
 //             --screen, since the menu is a window of its own)
 //   --watch   instead of a saved log, watch the telnet server named by VIGIL_TELNET_PORT,
-//             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered)
+//             VIGIL_TELNET_USER and VIGIL_TELNET_PASSWORD on 127.0.0.1 (Lanvex registered, or
+//             found beside the program and registered by it)
+//   --pid     sort by "PID" before the shot
+//   --focus   make the third line current (the focus mark) and the fifth selected
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/config_file.h"
 #include "watch/ui/main_frame.h"
 #include "watch/ui/psvigil_app.h"
 #include "watch/ui/psvigil_doc.h"
+#include "watch/ui/psvigil_view.h"
 #include "watch/ui/watch_log.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QItemSelectionModel>
 #include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -112,12 +117,16 @@ int main(int argc, char** argv)
     bool screen = false;
     bool watch = false;
     bool hosts = false;
+    bool byPid = false;
+    bool focus = false;
     for (int i = 2; i < argc; ++i)
     {
         splash |= std::strcmp(argv[i], "--splash") == 0;
         screen |= std::strcmp(argv[i], "--screen") == 0;
         watch |= std::strcmp(argv[i], "--watch") == 0;
         hosts |= std::strcmp(argv[i], "--hosts") == 0;
+        byPid |= std::strcmp(argv[i], "--pid") == 0;
+        focus |= std::strcmp(argv[i], "--focus") == 0;
     }
     const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
 
@@ -183,6 +192,17 @@ int main(int argc, char** argv)
         frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRunBegins, 0);
         frame->OnWatchNotify(WM_WATCH_STATUS, kStatusRefreshed, kRefreshOk);
         frame->OnWatchNotify(WM_WATCH_STATUS, kStatusCountdown, 7);
+    }
+    if (byPid)
+        app.GetView()->Sort(1, true);
+    if (focus)
+    {
+        CPsvigilView* view = app.GetView();
+        view->selectRow(4);
+        view->selectionModel()->setCurrentIndex(view->model()->index(2, 0),
+                                                QItemSelectionModel::NoUpdate);
+        frame->activateWindow();
+        view->setFocus();
     }
     QTest::qWait(600);
 

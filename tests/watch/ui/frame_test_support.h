@@ -60,7 +60,9 @@ class CFakeDocument : public IFrameDocument
     void OnHostWatch(QWidget*) override { ++m_watches; }
     void OnQuickPick(int index) override { m_quickPicks.push_back(index); }
     void OnHostStop() override { ++m_stops; }
+    void OnHostRefresh() override { ++m_refreshes; }
     void MergeSnapshot() override { ++m_merges; }
+    QString GetLastFailure() const override { return m_lastFailure; }
     bool NewDocument() override
     {
         ++m_news;
@@ -80,6 +82,8 @@ class CFakeDocument : public IFrameDocument
     }
 
     std::vector<HostSettings> m_hosts;
+    int m_refreshes = 0;
+    QString m_lastFailure;
     int m_watches = 0;
     int m_stops = 0;
     int m_merges = 0;

@@ -4,14 +4,17 @@
 #include "frame_test_support.h"
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/recent_file_list.h"
+#include "watch/ui/status_pane.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUrl>
@@ -150,6 +153,81 @@ TEST_F(MainFrameTest, RunningFlagDrivesWatchAndStop)
     EXPECT_FALSE(stop->isEnabled());
     watch->trigger();
     EXPECT_EQ(m_doc.m_watches, 1);
+}
+
+TEST_F(MainFrameTest, RefreshKeyWorksOnlyWhileRunningAndQuitHasItsKey)
+{
+    QAction* refresh = m_frame->GetCommand(kCmdHostRefresh);
+    ASSERT_NE(refresh, nullptr);
+    EXPECT_EQ(refresh->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(m_frame->GetCommand(kCmdAppExit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    refresh->trigger();
+    EXPECT_EQ(m_doc.m_refreshes, 0);
+    Status(kStatusRunBegins, 0);
+    refresh->trigger();
+    EXPECT_EQ(m_doc.m_refreshes, 1);
+}
+
+TEST_F(MainFrameTest, PanesGrowToShowTheirWholeTextAndKeepTheirWidth)
+{
+    m_frame->show();
+    const QFontMetrics metrics(m_frame->statusBar()->font());
+    const int blank = metrics.horizontalAdvance(QLatin1Char(' '));
+    const struct
+    {
+        int Pane;
+        int Blanks; // the pane's own width
+        QString Text;
+    } cases[] = {
+        {kPaneTotal, 16, "Total : 0"},
+        {kPaneTotal, 16, "Total : 1234"},
+        {kPaneTotal, 16, "Total : 2147483647"},
+        {kPaneCountdown, 16, "2147483647 sec."},
+        {kPaneRefresh, 54, "Refreshed  12:59:59 PM\n"},
+        {kPaneRefresh, 54, "Failed to execute ps command"},
+    };
+    for (const auto& c : cases)
+    {
+        if (c.Pane == kPaneTotal)
+            m_frame->SetTotal(c.Text.mid(8).toInt());
+        else
+            m_frame->GetPane(c.Pane)->SetText(c.Text);
+        QApplication::processEvents();
+        const QWidget* pane = m_frame->GetPane(c.Pane);
+        EXPECT_EQ(m_frame->GetPaneText(c.Pane), c.Text);
+        EXPECT_GE(pane->width(), c.Blanks * blank) << c.Text.toStdString();
+        EXPECT_GE(pane->width(), metrics.horizontalAdvance(c.Text.trimmed()) + 6)
+            << c.Text.toStdString();
+    }
+}
+
+TEST_F(MainFrameTest, FailureReasonIsTheToolTipAndToldOnce)
+{
+    const struct
+    {
+        intptr_t Code, Result;
+        const char* Reason; // the document's, and so the tool tip
+        int Messages;       // told so far
+    } steps[] = {
+        {kStatusRefreshed, kRefreshNoConnection, "not registered", 1},
+        // Manual mode: every refresh is a run of its own; still no second message.
+        {kStatusRunEnds, 0, "not registered", 1},
+        {kStatusRunBegins, 0, "not registered", 1},
+        {kStatusRefreshed, kRefreshNoConnection, "not registered", 1},
+        {kStatusRefreshed, kRefreshPsFailed, "the ps command failed", 2},
+        {kStatusRefreshed, kRefreshOk, "", 2},
+        // After a refresh that worked, the old reason is news again.
+        {kStatusRefreshed, kRefreshNoConnection, "not registered", 3},
+    };
+    for (const auto& step : steps)
+    {
+        m_doc.m_lastFailure = step.Reason;
+        Status(step.Code, step.Result);
+        QApplication::processEvents();
+        EXPECT_EQ(m_frame->GetPane(kPaneRefresh)->toolTip(), step.Reason);
+        EXPECT_EQ(m_messages.size(), step.Messages) << step.Reason;
+    }
+    EXPECT_EQ(m_messages.at(1), "Failed to execute ps command: the ps command failed");
 }
 
 TEST_F(MainFrameTest, HostDropDownListsEveryHostAndDisablesFromTheTenth)

@@ -7,6 +7,7 @@
 #include "watch/ui/main_frame.h"
 #include "watch/ui/psvigil_doc.h"
 #include "watch/ui/qt_notify_sink.h"
+#include "watch/ui/status_pane.h"
 #include "watch/ui/watch_log.h"
 
 #include <gtest/gtest.h>
@@ -114,8 +115,11 @@ TEST_F(PsvigilAppTest, QuickPickRunsTheEngineAndTheFrameFollowsIt)
     // An empty component hive: the telnet session cannot be created, so every refresh of the
     // real engine reports "Unable to connect" without touching the network.
     qputenv("COMRT_REGISTRY", m_dir.filePath("empty.reg").toLocal8Bit());
+    m_app.SetLanvexCandidates({}); // and no library to register
     ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding"}));
     CMainFrame* frame = m_app.GetMainFrame();
+    QStringList messages;
+    frame->SetMessageReporter([&](const QString& text) { messages << text; });
 
     QMenu menu;
     frame->BuildHostMenu(&menu);
@@ -131,6 +135,10 @@ TEST_F(PsvigilAppTest, QuickPickRunsTheEngineAndTheFrameFollowsIt)
     EXPECT_EQ(frame->GetPaneText(kPaneCountdown), "");
     EXPECT_EQ(frame->GetPaneText(kPaneRefresh), "Unable to connect");
     EXPECT_TRUE(frame->GetCommand(kCmdHostWatch)->isEnabled());
+    // Why, once, and as the pane's tool tip.
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith("Unable to connect: ")) << messages[0].toStdString();
+    EXPECT_TRUE(frame->GetPane(kPaneRefresh)->toolTip().contains("not registered"));
 
     // Going down in the middle of a run: the frame leaves first, the engine's worker is
     // joined with the document, and nothing it posts meanwhile reaches a dead frame.

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
@@ -56,7 +59,10 @@ TEST_F(GridView, ColumnsHeadingsAndWidths)
     for (int c = 0; c < 7; ++c)
     {
         EXPECT_EQ(m_view.ProcessModel()->headerData(c, Qt::Horizontal).toString(), headings[c]);
-        EXPECT_EQ(m_view.horizontalHeader()->sectionSize(c), m_view.ColumnWidth(c));
+        if (c < 6)
+        {
+            EXPECT_EQ(m_view.horizontalHeader()->sectionSize(c), m_view.ColumnWidth(c));
+        }
         EXPECT_GE(m_view.ColumnWidth(c), CPsvigilView::kColumnWidths[static_cast<std::size_t>(c)]);
     }
     EXPECT_EQ(m_view.LastInsertedColumn(), 6);
@@ -64,6 +70,69 @@ TEST_F(GridView, ColumnsHeadingsAndWidths)
     m_view.horizontalHeader()->resizeSection(6, 100);
     m_view.OnInitialUpdate();
     EXPECT_EQ(m_view.horizontalHeader()->sectionSize(6), 100);
+}
+
+TEST_F(GridView, SortedHeadingsStayWholeAndCommandTakesTheSpareWidth)
+{
+    CSortHeader& header = *m_view.SortHeader();
+    const int w = header.BlankWidth();
+    for (int c = 0; c < 7; ++c)
+    {
+        const QString heading = m_view.ProcessModel()->headerData(c, Qt::Horizontal).toString();
+        // The painted text room of a sorted heading: 2 blanks each side, 6 for the arrow.
+        const int room = header.sectionSize(c) - 10 * w;
+        EXPECT_EQ(header.fontMetrics().elidedText(heading, Qt::ElideRight, room), heading)
+            << heading.toStdString();
+    }
+
+    const struct
+    {
+        int ViewWidth;
+        bool Stretched;
+    } widths[] = {{1600, true}, {2400, true}, {300, false}};
+    for (const auto& c : widths)
+    {
+        m_view.resize(c.ViewWidth, 400);
+        m_view.show();
+        QApplication::processEvents();
+        const int command = header.sectionSize(6);
+        EXPECT_GE(command, m_view.ColumnWidth(6)) << c.ViewWidth;
+        if (c.Stretched)
+        {
+            EXPECT_EQ(header.sectionPosition(6) + command, m_view.viewport()->width())
+                << c.ViewWidth;
+        }
+    }
+}
+
+TEST_F(GridView, ClippedCellsTellTheirTextAndCopyGivesTabbedLines)
+{
+    const std::string longCommand(200, 'x');
+    FeedAndMerge(m_doc, {MakeProcess(7, "kim", "sh"), MakeProcess(8, "root", longCommand)});
+    m_view.resize(600, 300);
+    const struct
+    {
+        int Pid;
+        int Column;
+        QString ToolTip;
+    } cases[] = {{7, 0, ""}, {7, 6, ""}, {8, 6, QString::fromStdString(longCommand)}};
+    for (const auto& c : cases)
+    {
+        const QModelIndex index =
+            m_view.ProcessModel()->index(m_view.ProcessModel()->RowOfPid(c.Pid), c.Column);
+        EXPECT_EQ(m_view.ClippedCellText(index), c.ToolTip) << c.Pid << "/" << c.Column;
+    }
+
+    EXPECT_TRUE(m_view.SelectedLinesText().isEmpty());
+    m_view.Sort(1, true);
+    m_view.selectAll();
+    const QString line7 = "kim\t7\t0.0\t?\t10:00\t0:00\tsh\n";
+    const QString line8 =
+        "root\t8\t0.0\t?\t10:00\t0:00\t" + QString::fromStdString(longCommand) + "\n";
+    EXPECT_EQ(m_view.SelectedLinesText(), line7 + line8);
+    m_view.setFocus();
+    QTest::keySequence(&m_view, QKeySequence::Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), line7 + line8);
 }
 
 TEST_F(GridView, UpdateAddsKeepsAndRemovesItemsAndReportsTotal)
@@ -271,21 +340,32 @@ TEST(SortHeaderPainting, ArrowApexUpForAscendingDownForDescending)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     CSortHeader& header = *view.SortHeader();
 
-    header.SetSortImage(6, true);
-    std::vector<ArrowRow> up = ArrowShape(header, 6);
+    header.SetSortImage(5, true);
+    std::vector<ArrowRow> up = ArrowShape(header, 5);
     ASSERT_GE(up.size(), 3u);
     const int upTop = up.front().Right - up.front().Left;
     const int upBottom = up.back().Right - up.back().Left;
     EXPECT_LT(upTop, upBottom) << "ascending: narrow apex on top, base below";
 
-    header.SetSortImage(6, false);
-    std::vector<ArrowRow> down = ArrowShape(header, 6);
+    header.SetSortImage(5, false);
+    std::vector<ArrowRow> down = ArrowShape(header, 5);
     ASSERT_GE(down.size(), 3u);
     EXPECT_GT(down.front().Right - down.front().Left, down.back().Right - down.back().Left)
         << "descending: base on top, apex below";
 
+    // Big enough to see at a glance, in the heading's text colour.
+    int area = 0;
+    for (const ArrowRow& row : down)
+        area += row.Right - row.Left + 1;
+    const int w = header.BlankWidth();
+    EXPECT_GE(area, 2 * w * w);
+    const QImage image = header.grab().toImage();
+    const ArrowRow& middle = down[down.size() / 2];
+    EXPECT_EQ(image.pixelColor((middle.Left + middle.Right) / 2, middle.Y).rgb(),
+              header.palette().color(QPalette::ButtonText).rgb());
+
     // A column that is no longer sorted loses its arrow.
     header.SetSortImage(0, true);
-    EXPECT_TRUE(ArrowShape(header, 6).empty());
+    EXPECT_TRUE(ArrowShape(header, 5).empty());
 }
 } // namespace

@@ -166,7 +166,7 @@ TEST(DesktopRegistration, WritesTheTypeAndEntryAndRepeatsQuietly)
     QFile entry(dir.filePath("applications/psvigil.desktop"));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QByteArray desktop = entry.readAll();
-    EXPECT_TRUE(desktop.contains("Exec=\"/opt/my apps/psvigil\" %f\n"));
+    EXPECT_TRUE(desktop.contains("Exec=\"/opt/my apps/psvigil\" --desktop %f\n"));
     EXPECT_TRUE(desktop.contains(QByteArray("MimeType=") + kWatchLogMimeType + ";\n"));
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("icons/hicolor/64x64/apps/psvigil.png")));
 
@@ -184,9 +184,9 @@ TEST(DesktopRegistration, WritesTheTypeAndEntryAndRepeatsQuietly)
 
 TEST(DesktopRegistration, ExecLineQuotesWhatTheShellWouldReadDifferently)
 {
-    EXPECT_EQ(DesktopExecLine("/usr/bin/psvigil"), "\"/usr/bin/psvigil\" %f");
-    EXPECT_EQ(DesktopExecLine("/a$b/p\"q"), "\"/a\\\\$b/p\\\\\"q\" %f");
-    EXPECT_EQ(DesktopExecLine("/a\\b/50%"), "\"/a\\\\\\\\b/50%%\" %f");
+    EXPECT_EQ(DesktopExecLine("/usr/bin/psvigil"), "\"/usr/bin/psvigil\" --desktop %f");
+    EXPECT_EQ(DesktopExecLine("/a$b/p\"q"), "\"/a\\\\$b/p\\\\\"q\" --desktop %f");
+    EXPECT_EQ(DesktopExecLine("/a\\b/50%"), "\"/a\\\\\\\\b/50%%\" --desktop %f");
 }
 
 TEST(AboutBox, ShowsTheVersionLine)

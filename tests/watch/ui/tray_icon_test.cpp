@@ -41,20 +41,25 @@ TEST_F(TrayIconTest, ShowsTheTipAndABoldRestoreMenu)
     EXPECT_EQ(menu->defaultAction(), menu->actions().first());
 }
 
-TEST_F(TrayIconTest, DoubleClickRestoresTheFrame)
+TEST_F(TrayIconTest, ClickOrDoubleClickRestoresOthersAreHandledAndIgnored)
 {
-    EXPECT_EQ(m_tray->HandleNotification(kTrayIconId, QSystemTrayIcon::DoubleClick), 1);
-    EXPECT_TRUE(m_frame.isVisible());
-    EXPECT_FALSE(m_frame.isMinimized());
-}
-
-TEST_F(TrayIconTest, OtherClicksAreHandledAndIgnored)
-{
-    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::MiddleClick,
-                        QSystemTrayIcon::Unknown, QSystemTrayIcon::Context})
+    const struct
     {
-        EXPECT_EQ(m_tray->HandleNotification(kTrayIconId, reason), 1) << reason;
-        EXPECT_FALSE(m_frame.isVisible()) << reason;
+        QSystemTrayIcon::ActivationReason Reason;
+        bool Restores;
+    } cases[] = {{QSystemTrayIcon::Trigger, true},
+                 {QSystemTrayIcon::DoubleClick, true},
+                 {QSystemTrayIcon::MiddleClick, false},
+                 {QSystemTrayIcon::Unknown, false},
+                 {QSystemTrayIcon::Context, false}};
+    for (const auto& c : cases)
+    {
+        if (m_frame.isVisible())
+            m_frame.showMinimized();
+        ASSERT_TRUE(WaitUntil([&] { return !m_frame.isVisible(); })) << c.Reason;
+        EXPECT_EQ(m_tray->HandleNotification(kTrayIconId, c.Reason), 1) << c.Reason;
+        EXPECT_EQ(m_frame.isVisible(), c.Restores) << c.Reason;
+        EXPECT_EQ(m_frame.isMinimized(), !c.Restores) << c.Reason;
     }
 }
 

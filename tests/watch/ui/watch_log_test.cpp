@@ -198,11 +198,12 @@ TEST(WatchLog, EveryTruncationEndsEarlyWithRowsBeforeItKept)
     }
 }
 
-TEST(WatchLog, NegativeCountReadsNoRows)
+// No writer produces a negative count: random bytes must not pass for an empty log.
+TEST(WatchLog, NegativeCountIsNotALog)
 {
     ArchiveStatus status{};
     EXPECT_TRUE(ReadAll(std::string("\x64\0\0\0\xFF\xFF\xFF\xFF", 8), &status).empty());
-    EXPECT_EQ(status, ArchiveStatus::Ok);
+    EXPECT_EQ(status, ArchiveStatus::BadFormat);
 }
 
 TEST(WatchLogFile, MessagesForMissingAndDamagedFiles)

@@ -1,0 +1,194 @@
+// lvFTPShellFile: the description of one file operation on an FTP server (copy, move or delete),
+// edited by a user in the "FTP File Operation" dialog.
+#include "lanvex/ftp/shell_file.h"
+
+#include "lanvex/ftp/ftp_client.h"
+#include "lanvex/ftp/shell_file_execute.h"
+#include "lanvex/net/component_error.h"
+
+#include "platform/com/error_info.h"
+
+namespace lanvex
+{
+
+namespace
+{
+
+CDispatchTypeInfo g_shellFileTypeInfo(LIBID_LANVEXLib, IID_IlvFTPShellFile);
+
+template <class T> HRESULT GetNumber(T value, T* pVal)
+{
+    if (pVal == nullptr)
+        return E_POINTER;
+    *pVal = value;
+    return S_OK;
+}
+
+} // namespace
+
+lvFTPShellFile::lvFTPShellFile() : IDispatchImpl<IlvFTPShellFile>(g_shellFileTypeInfo) {}
+
+lvFTPShellFile::~lvFTPShellFile() = default;
+
+IUnknown* lvFTPShellFile::GetInterface(REFIID riid)
+{
+    if (IsEqualIID(riid, IID_IlvFTPShellFile) || IsEqualIID(riid, IID_IDispatch))
+        return static_cast<IlvFTPShellFile*>(this);
+    return nullptr;
+}
+
+// Number properties are stored without checks.
+
+HRESULT lvFTPShellFile::get_CreateDestDirectories(LONG* pVal)
+{
+    return GetNumber(m_bCreateDestDirectories, pVal);
+}
+
+HRESULT lvFTPShellFile::put_CreateDestDirectories(LONG newVal)
+{
+    m_bCreateDestDirectories = newVal;
+    return S_OK;
+}
+
+HRESULT lvFTPShellFile::get_FilesOnly(LONG* pVal)
+{
+    return GetNumber(m_bFilesOnly, pVal);
+}
+
+HRESULT lvFTPShellFile::put_FilesOnly(LONG newVal)
+{
+    m_bFilesOnly = newVal;
+    return S_OK;
+}
+
+HRESULT lvFTPShellFile::get_Function(SHORT* pVal)
+{
+    return GetNumber(m_nFunction, pVal);
+}
+
+HRESULT lvFTPShellFile::put_Function(SHORT newVal)
+{
+    m_nFunction = newVal;
+    return S_OK;
+}
+
+HRESULT lvFTPShellFile::get_ShowDialog(LONG* pVal)
+{
+    return GetNumber(m_bShowDialog, pVal);
+}
+
+HRESULT lvFTPShellFile::put_ShowDialog(LONG newVal)
+{
+    m_bShowDialog = newVal;
+    return S_OK;
+}
+
+// Text properties.
+
+HRESULT lvFTPShellFile::get_From(BSTR* pVal)
+{
+    return m_from.Get(pVal);
+}
+
+HRESULT lvFTPShellFile::put_From(BSTR newVal)
+{
+    return m_from.Put(newVal);
+}
+
+HRESULT lvFTPShellFile::get_To(BSTR* pVal)
+{
+    return m_to.Get(pVal);
+}
+
+HRESULT lvFTPShellFile::put_To(BSTR newVal)
+{
+    return m_to.Put(newVal);
+}
+
+HRESULT lvFTPShellFile::get_Server(BSTR* pVal)
+{
+    return m_server.Get(pVal);
+}
+
+HRESULT lvFTPShellFile::put_Server(BSTR newVal)
+{
+    return m_server.Put(newVal);
+}
+
+HRESULT lvFTPShellFile::get_Username(BSTR* pVal)
+{
+    return m_username.Get(pVal);
+}
+
+HRESULT lvFTPShellFile::put_Username(BSTR newVal)
+{
+    return m_username.Put(newVal);
+}
+
+HRESULT lvFTPShellFile::get_Password(BSTR* pVal)
+{
+    return m_password.Get(pVal);
+}
+
+HRESULT lvFTPShellFile::put_Password(BSTR newVal)
+{
+    return m_password.Put(newVal);
+}
+
+// Operations.
+
+HRESULT lvFTPShellFile::Configure()
+{
+    FileOperationFields fields;
+    fields.Server = m_server.View();
+    fields.Username = m_username.View();
+    fields.Password = m_password.View();
+    fields.From = m_from.View();
+    fields.To = m_to.View();
+    fields.ShowDialog = m_bShowDialog;
+    fields.FilesOnly = m_bFilesOnly;
+    fields.CreateDestDirectories = m_bCreateDestDirectories;
+    fields.Function = m_nFunction;
+    const HRESULT hr = RunFileOperationDialog(fields);
+    if (hr != S_OK)
+        return hr; // Cancel, or no dialog here: nothing changes
+    m_from.Assign(fields.From);
+    m_to.Assign(fields.To);
+    m_bShowDialog = fields.ShowDialog;
+    m_bFilesOnly = fields.FilesOnly;
+    m_bCreateDestDirectories = fields.CreateDestDirectories;
+    m_nFunction = fields.Function;
+    m_server.Assign(fields.Server);
+    m_username.Assign(fields.Username);
+    m_password.Assign(fields.Password);
+    return S_OK;
+}
+
+HRESULT lvFTPShellFile::Execute()
+{
+    void* pv = nullptr;
+    HRESULT hr = CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient2, &pv);
+    if (FAILED(hr))
+        return hr;
+    auto* pClient = static_cast<IlvFTPClient2*>(pv);
+    FileOperationRequest request;
+    request.Server = m_server.Narrow();
+    request.Username = std::u16string(m_username.View());
+    request.Password = std::u16string(m_password.View());
+    request.From = m_from.Narrow();
+    request.To = m_to.Narrow();
+    request.Function = m_nFunction;
+    request.FilesOnly = m_bFilesOnly != 0;
+    request.CreateDestDirectories = m_bCreateDestDirectories != 0;
+    CFileOperationProgress progress(m_bShowDialog != 0);
+    CFileOperationRun run(pClient, request,
+                          [&progress](const std::string& path) { return progress.Next(path); });
+    hr = run.Run();
+    pClient->Release();
+    if (FAILED(hr))
+        return ReportComponentError(hr, CLSID_lvFTPShellFile, IID_IlvFTPShellFile, run.Failure());
+    SetErrorInfo(0, nullptr); // nothing left over from the client's steps
+    return hr;
+}
+
+} // namespace lanvex

@@ -1,0 +1,445 @@
+// The "FTP File Operation" dialog in Qt Widgets, and where it can be shown: in the host's running
+// application, in one of its own for a console program with a display, or not at all.
+#include "lanvex/ftp/shell_file_dialog.h"
+
+#include "platform/ui/dialog_units.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace lanvex
+{
+
+namespace
+{
+
+enum class Kind
+{
+    DefaultButton,
+    Button,
+    Radio,
+    Check,
+    Group,
+    Edit,
+    Static
+};
+
+struct TemplateControl
+{
+    int Id; // 0: the control has none
+    Kind What;
+    const char* Text;
+    int X, Y, Width, Height; // dialog units
+    bool TabStop;
+};
+
+// The dialog template, in template order: creation order, z-order and Tab order follow it.
+constexpr TemplateControl kTemplate[] = {
+    {1, Kind::DefaultButton, "OK", 111, 224, 50, 14, true},
+    {2, Kind::Button, "Cancel", 163, 224, 50, 14, true},
+    {203, Kind::Radio, "Copy", 20, 169, 41, 10, false},
+    {204, Kind::Radio, "Move", 20, 184, 34, 10, false},
+    {205, Kind::Radio, "Delete", 20, 199, 37, 10, false},
+    {206, Kind::Check, "Show dialog", 100, 169, 57, 10, true},
+    {207, Kind::Check, "Files only", 100, 184, 50, 10, true},
+    {208, Kind::Check, "Create destination directories", 100, 199, 110, 10, true},
+    {0, Kind::Group, "Operation", 7, 155, 73, 62, false},
+    {0, Kind::Group, "Options", 88, 155, 125, 63, false},
+    {0, Kind::Group, "", 7, 3, 206, 72, false},
+    {201, Kind::Edit, "", 75, 15, 80, 14, true},
+    {202, Kind::Edit, "", 75, 35, 80, 14, true},
+    {209, Kind::Edit, "", 75, 55, 80, 14, true},
+    {210, Kind::Edit, "", 20, 99, 165, 14, true},
+    {211, Kind::Edit, "", 20, 129, 165, 14, true},
+    {0, Kind::Group, "", 7, 77, 206, 75, false},
+    {0, Kind::Static, "From (may use wildcards , *.*, ?.* etc.) :", 20, 89, 160, 8, false},
+    {0, Kind::Static, "To (destination directory or file name) :", 20, 119, 120, 8, false},
+    {0, Kind::Static, "Username", 35, 39, 33, 8, false},
+    {0, Kind::Static, "Password", 36, 57, 32, 8, false},
+    {0, Kind::Static, "Server", 44, 19, 22, 8, false},
+};
+
+constexpr int kDialogWidth = 220;
+constexpr int kDialogHeight = 245;
+
+QString ToQt(const std::u16string& text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::u16string FromQt(const QString& text)
+{
+    return text.toStdU16String();
+}
+
+class CFileOperationDlg : public QDialog
+{
+  public:
+    CFileOperationDlg(QWidget* pOwner, FileOperationFields& fields)
+        : QDialog(pOwner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowCloseButtonHint),
+          m_fields(fields)
+    {
+        setWindowTitle(QStringLiteral("FTP File Operation"));
+        setModal(true);
+        CreateControls();
+        setFixedSize(DialogUnitsX(this, kDialogWidth), DialogUnitsY(this, kDialogHeight));
+        ShowFields();
+    }
+
+    // OK: every control read back, in this order, then the dialog ends.
+    void accept() override
+    {
+        m_fields.From = FromQt(EditText(210));
+        m_fields.To = FromQt(EditText(211));
+        m_fields.ShowDialog = Checked(206);
+        m_fields.FilesOnly = Checked(207);
+        m_fields.CreateDestDirectories = Checked(208);
+        m_fields.Function = Checked(203) ? 1 : Checked(204) ? 2 : 3;
+        m_fields.Server = FromQt(EditText(201));
+        m_fields.Username = FromQt(EditText(202));
+        m_fields.Password = FromQt(EditText(209));
+        QDialog::accept();
+    }
+
+  private:
+    void CreateControls()
+    {
+        auto* pRadios = new QButtonGroup(this);
+        QWidget* pPreviousStop = nullptr;
+        std::vector<QWidget*> frames;
+        for (const TemplateControl& c : kTemplate)
+        {
+            QWidget* pControl = MakeControl(c, pRadios);
+            if (c.Id != 0)
+            {
+                pControl->setObjectName(QString::number(c.Id));
+                m_controls[c.Id] = pControl;
+            }
+            PlaceInDialogUnits(pControl, this, c.X, c.Y, c.Width, c.Height);
+            // A text wider than its template box (another font than the template's) stays whole.
+            if (c.What != Kind::Edit && c.What != Kind::Group)
+                pControl->resize(std::max(pControl->width(), pControl->sizeHint().width()),
+                                 pControl->height());
+            if (c.What == Kind::Group || c.What == Kind::Static)
+                frames.push_back(pControl);
+            if (c.TabStop)
+            {
+                if (pPreviousStop != nullptr)
+                    setTabOrder(pPreviousStop, pControl);
+                pPreviousStop = pControl;
+            }
+        }
+        // Frames come late in the template but must not cover the controls inside them.
+        for (QWidget* pFrame : frames)
+            pFrame->lower();
+    }
+
+    QWidget* MakeControl(const TemplateControl& c, QButtonGroup* pRadios)
+    {
+        const QString text = QString::fromLatin1(c.Text);
+        switch (c.What)
+        {
+        case Kind::DefaultButton:
+        case Kind::Button:
+        {
+            auto* pButton = new QPushButton(text, this);
+            pButton->setDefault(c.What == Kind::DefaultButton);
+            pButton->setAutoDefault(true);
+            connect(pButton, &QPushButton::clicked, this,
+                    c.Id == 1 ? &QDialog::accept : &QDialog::reject);
+            return pButton;
+        }
+        case Kind::Radio:
+        {
+            auto* pRadio = new QRadioButton(text, this);
+            pRadio->setFocusPolicy(Qt::ClickFocus); // the group is no Tab stop
+            pRadios->addButton(pRadio, c.Id);
+            return pRadio;
+        }
+        case Kind::Check:
+            return new QCheckBox(text, this);
+        case Kind::Group:
+            return new QGroupBox(text, this);
+        case Kind::Edit:
+        {
+            auto* pEdit = new QLineEdit(this);
+            pEdit->setFocusPolicy(Qt::StrongFocus);
+            return pEdit;
+        }
+        case Kind::Static:
+        {
+            auto* pLabel = new QLabel(text, this);
+            pLabel->setTextFormat(Qt::PlainText);
+            return pLabel;
+        }
+        }
+        return nullptr;
+    }
+
+    void ShowFields()
+    {
+        SetEditText(210, m_fields.From);
+        SetEditText(211, m_fields.To);
+        SetChecked(206, m_fields.ShowDialog != 0);
+        SetChecked(207, m_fields.FilesOnly != 0);
+        SetChecked(208, m_fields.CreateDestDirectories != 0);
+        const int radio = m_fields.Function == 1 ? 203 : m_fields.Function == 2 ? 204 : 205;
+        SetChecked(radio, true); // auto-exclusive: the other two are cleared
+        SetEditText(201, m_fields.Server);
+        SetEditText(202, m_fields.Username);
+        SetEditText(209, m_fields.Password);
+    }
+
+    QString EditText(int id) const { return static_cast<QLineEdit*>(m_controls.at(id))->text(); }
+    void SetEditText(int id, const std::u16string& text)
+    {
+        static_cast<QLineEdit*>(m_controls.at(id))->setText(ToQt(text));
+    }
+    LONG Checked(int id) const
+    {
+        return static_cast<QAbstractButton*>(m_controls.at(id))->isChecked() ? 1 : 0;
+    }
+    void SetChecked(int id, bool bChecked)
+    {
+        static_cast<QAbstractButton*>(m_controls.at(id))->setChecked(bChecked);
+    }
+
+    FileOperationFields& m_fields;
+    std::map<int, QWidget*> m_controls;
+};
+
+HRESULT RunModally(QWidget* pOwner, FileOperationFields& fields)
+{
+    FileOperationFields edited = fields;
+    CFileOperationDlg dialog(pOwner, edited);
+    if (dialog.exec() != QDialog::Accepted)
+        return S_FALSE;
+    fields = edited;
+    return S_OK;
+}
+
+// Whether a stream socket at this address takes a connection within a short while.
+bool Connects(int family, const sockaddr* pAddress, socklen_t nLength)
+{
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool bConnected = ::connect(fd, pAddress, nLength) == 0;
+    if (!bConnected && errno == EINPROGRESS)
+    {
+        pollfd pfd = {fd, POLLOUT, 0};
+        int nError = 0;
+        socklen_t nErrorLength = sizeof nError;
+        bConnected = ::poll(&pfd, 1, 500) == 1 &&
+                     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nErrorLength) == 0 &&
+                     nError == 0;
+    }
+    ::close(fd);
+    return bConnected;
+}
+
+bool UnixSocketConnects(const std::string& path, bool bAbstract)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const size_t nOffset = bAbstract ? 1 : 0; // an abstract name starts with a zero byte
+    if (path.size() + nOffset >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path + nOffset, path.data(), path.size());
+    const socklen_t nLength =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + nOffset + path.size());
+    return Connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), nLength);
+}
+
+bool PluginInstalled(const std::string& platform)
+{
+    if (platform.find_first_of("/.") != std::string::npos)
+        return false;
+    return QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                             QStringLiteral("/platforms/libq") + QString::fromStdString(platform) +
+                             QStringLiteral(".so"));
+}
+
+// Platforms that draw for nobody: a modal dialog there would wait for ever.
+bool IsHeadlessPlatform(const std::string& platform)
+{
+    return platform == "offscreen" || platform == "minimal" || platform == "minimalegl";
+}
+
+// The platform QT_QPA_PLATFORM names first ("xcb:option", "wayland;xcb" name more).
+std::string FirstPlatform(const char* pszSetting)
+{
+    const std::string setting = pszSetting != nullptr ? pszSetting : "";
+    return setting.substr(0, setting.find_first_of(":;"));
+}
+
+// Qt is not made to be unloaded and keeps state past its application's end: once this module
+// has brought it into a process it stays there, while the module itself can still be unloaded.
+void KeepLibraryOf(const void* pSymbol)
+{
+    Dl_info info = {};
+    if (::dladdr(pSymbol, &info) != 0 && info.dli_fname != nullptr)
+        ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+struct CKeepQtLoaded
+{
+    CKeepQtLoaded()
+    {
+        KeepLibraryOf(reinterpret_cast<const void*>(&qVersion));
+        KeepLibraryOf(reinterpret_cast<const void*>(&QGuiApplication::platformName));
+        KeepLibraryOf(reinterpret_cast<const void*>(&QApplication::activeWindow));
+    }
+} g_keepQtLoaded;
+
+} // namespace
+
+bool LocalXDisplayReachable(const std::string& display)
+{
+    // ":N", ":N.S", "unix:N": the server's local socket; a display on another host (ssh's
+    // "localhost:10.0" included) is taken on trust, as Qt would reach it over TCP.
+    const size_t nColon = display.rfind(':');
+    if (nColon == std::string::npos)
+        return false;
+    const std::string host = display.substr(0, nColon);
+    if (!host.empty() && host != "unix")
+        return true;
+    std::string number = display.substr(nColon + 1);
+    number = number.substr(0, number.find('.'));
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const std::string path = "/tmp/.X11-unix/X" + number;
+    return UnixSocketConnects(path, false) || UnixSocketConnects(path, true);
+}
+
+DialogHost ChooseDialogHost(const DialogHostFacts& facts)
+{
+    if (facts.ApplicationExists)
+        return facts.ApplicationHasWidgets && facts.OnApplicationThread ? DialogHost::Running
+                                                                        : DialogHost::None;
+    if (!facts.OnMainThread)
+        return DialogHost::None;
+    if (facts.PlatformChosen)
+        return DialogHost::OwnChosen;
+    if (facts.XDisplayReachable)
+        return DialogHost::OwnX;
+    return DialogHost::None;
+}
+
+// Widgets on the calling thread for as long as this lives: the host's running application, or
+// one of our own in a console program that has a display.
+class CWidgetHost
+{
+  public:
+    CWidgetHost()
+    {
+        QCoreApplication* pApp = QCoreApplication::instance();
+        DialogHostFacts facts;
+        facts.ApplicationExists = pApp != nullptr;
+        facts.ApplicationHasWidgets = qobject_cast<QApplication*>(pApp) != nullptr;
+        facts.OnApplicationThread = pApp != nullptr && QThread::currentThread() == pApp->thread();
+        facts.OnMainThread = ::syscall(SYS_gettid) == ::getpid();
+        // Qt ends the process when its platform can't start, so that is made sure of first.
+        if (!facts.ApplicationExists)
+        {
+            const std::string platform = FirstPlatform(std::getenv("QT_QPA_PLATFORM"));
+            facts.PlatformChosen = !platform.empty() && platform != "xcb" &&
+                                   !IsHeadlessPlatform(platform) && PluginInstalled(platform);
+            const char* pszDisplay = std::getenv("DISPLAY");
+            facts.XDisplayReachable = !facts.PlatformChosen && pszDisplay != nullptr &&
+                                      PluginInstalled("xcb") && LocalXDisplayReachable(pszDisplay);
+        }
+        m_host = ChooseDialogHost(facts);
+        if (m_host == DialogHost::OwnChosen || m_host == DialogHost::OwnX)
+        {
+            // The platform is named so that Qt never picks one that can't start here.
+            if (m_host == DialogHost::OwnX)
+                m_argc = 3;
+            m_pOwnApp = std::make_unique<QApplication>(m_argc, m_argv);
+        }
+    }
+
+    bool CanShow() const { return m_host != DialogHost::None; }
+    QWidget* Owner() const
+    {
+        return m_host == DialogHost::Running ? QApplication::activeWindow() : nullptr;
+    }
+
+  private:
+    DialogHost m_host = DialogHost::None;
+    // QApplication keeps references to its arguments: they live as long as it does.
+    char m_szName[7] = "lanvex";
+    char m_szOption[10] = "-platform";
+    char m_szXcb[4] = "xcb";
+    char* m_argv[4] = {m_szName, m_szOption, m_szXcb, nullptr};
+    int m_argc = 1;
+    std::unique_ptr<QApplication> m_pOwnApp;
+};
+
+HRESULT RunFileOperationDialog(FileOperationFields& fields)
+{
+    CWidgetHost host;
+    return host.CanShow() ? RunModally(host.Owner(), fields) : S_FALSE;
+}
+
+struct CFileOperationProgress::Impl
+{
+    CWidgetHost Host;
+    std::unique_ptr<QProgressDialog> Dialog;
+};
+
+CFileOperationProgress::CFileOperationProgress(bool bShow)
+{
+    if (!bShow)
+        return;
+    m_pImpl = std::make_unique<Impl>();
+    if (!m_pImpl->Host.CanShow())
+        return;
+    m_pImpl->Dialog = std::make_unique<QProgressDialog>(m_pImpl->Host.Owner());
+    QProgressDialog& dialog = *m_pImpl->Dialog;
+    dialog.setWindowTitle(QStringLiteral("FTP File Operation"));
+    dialog.setCancelButtonText(QStringLiteral("Cancel"));
+    dialog.setRange(0, 0); // the number of files is known only as the listings come
+    dialog.setMinimumDuration(0);
+    dialog.setAutoReset(false);
+    dialog.setMinimumWidth(DialogUnitsX(&dialog, 220));
+    dialog.show();
+    QCoreApplication::processEvents();
+}
+
+CFileOperationProgress::~CFileOperationProgress() = default;
+
+bool CFileOperationProgress::Next(const std::string& remotePath)
+{
+    if (!m_pImpl || !m_pImpl->Dialog)
+        return true;
+    m_pImpl->Dialog->setLabelText(QString::fromStdString(remotePath));
+    QCoreApplication::processEvents();
+    return !m_pImpl->Dialog->wasCanceled();
+}
+
+} // namespace lanvex

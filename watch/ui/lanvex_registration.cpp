@@ -1,0 +1,123 @@
+// Registers the Lanvex library that came with this program when its telnet component is missing.
+#include "watch/ui/lanvex_registration.h"
+
+#include "platform/com/comrt.h"
+
+#include <climits>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+namespace
+{
+constexpr char kLanvexFile[] = "libLanvex.so";
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string Joined(const std::vector<std::string>& paths)
+{
+    std::string text;
+    for (const std::string& path : paths)
+        text += (text.empty() ? "" : ", ") + path;
+    return text.empty() ? "(nowhere)" : text;
+}
+} // namespace
+
+std::vector<std::string> LanvexLibraryCandidates(const std::string& programDir)
+{
+    std::vector<std::string> candidates;
+    if (!programDir.empty())
+        candidates.push_back(programDir + "/../lib/" + kLanvexFile);
+#ifdef VIGIL_BUILD_LIB_DIR
+    candidates.push_back(std::string(VIGIL_BUILD_LIB_DIR) + "/" + kLanvexFile);
+#endif
+    return candidates;
+}
+
+HRESULT RegisterServerModule(const std::string& path, std::string* reason)
+{
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr)
+    {
+        const char* why = ::dlerror();
+        if (reason)
+            *reason = "cannot load " + path + ": " + (why ? why : "unknown error");
+        return E_FAIL;
+    }
+    auto registerServer =
+        reinterpret_cast<LPFNREGISTERSERVER>(::dlsym(handle, "DllRegisterServer"));
+    HRESULT hr = E_FAIL;
+    if (registerServer == nullptr)
+    {
+        if (reason)
+            *reason = path + " is not a self-registering server";
+    }
+    else
+    {
+        // Counted: on a thread already in its apartment this only adds a reference.
+        const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        ComrtClearLastErrorText();
+        hr = registerServer();
+        if (FAILED(hr) && reason)
+        {
+            *reason = "registering " + path + " failed: " + HResultText(hr);
+            const std::string detail = ComrtLastErrorText();
+            if (!detail.empty())
+                *reason += " (" + detail + ")";
+        }
+        if (SUCCEEDED(apartment))
+            CoUninitialize();
+    }
+    // The runtime loads the library again by the path it now finds in the hive.
+    ::dlclose(handle);
+    return hr;
+}
+
+CWatchEngine::TelnetFactory RegisteringTelnetFactory(CWatchEngine::TelnetFactory inner,
+                                                     std::vector<std::string> candidates)
+{
+    return [inner = std::move(inner), candidates = std::move(candidates)](
+               const HostSettings* host, IlvTelnet** telnet, std::string* reason) -> HRESULT
+    {
+        const HRESULT hr = inner(host, telnet, reason);
+        if (hr != REGDB_E_CLASSNOTREG)
+            return hr;
+        const std::string notRegistered = reason != nullptr && !reason->empty()
+                                              ? *reason
+                                              : "the telnet component is not registered";
+        std::string failures;
+        for (const std::string& candidate : candidates)
+        {
+            if (!IsRegularFile(candidate))
+                continue;
+            // The hive keeps the path the library was loaded by; keep it free of "..".
+            char resolved[PATH_MAX];
+            const std::string path =
+                ::realpath(candidate.c_str(), resolved) != nullptr ? resolved : candidate;
+            std::string why;
+            if (FAILED(RegisterServerModule(path, &why)))
+            {
+                failures += "; " + why;
+                continue;
+            }
+            if (reason)
+                reason->clear();
+            const HRESULT again = inner(host, telnet, reason);
+            if (FAILED(again) && reason)
+                *reason += " (after registering " + path + ")";
+            return again;
+        }
+        if (reason && !failures.empty())
+            *reason = notRegistered + failures;
+        else if (reason)
+            *reason = notRegistered + ", and no Lanvex library was found to register (looked for " +
+                      Joined(candidates) + ")";
+        return hr;
+    };
+}

@@ -1,0 +1,22 @@
+// Registers the Lanvex library that came with this program when its telnet component is missing.
+#pragma once
+
+#include "platform/com/hresult.h"
+#include "watch/engine/watch_engine.h"
+
+#include <string>
+#include <vector>
+
+// Where the Lanvex library of this program may be, in the order they are tried: the lib
+// folder beside the program's bin folder (the installed layout), then the build tree's.
+std::vector<std::string> LanvexLibraryCandidates(const std::string& programDir);
+
+// Calls the server's DllRegisterServer, as comreg does, so its classes enter the user's hive.
+// On failure reason says why.
+HRESULT RegisterServerModule(const std::string& path, std::string* reason);
+
+// Wraps a session factory: when it answers that the class is not registered, the first
+// candidate that exists and registers is registered and the factory asked once more. Where that
+// fails, the original answer stands and reason tells what was tried.
+CWatchEngine::TelnetFactory RegisteringTelnetFactory(CWatchEngine::TelnetFactory inner,
+                                                     std::vector<std::string> candidates);
