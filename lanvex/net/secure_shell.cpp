@@ -19,6 +19,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -102,19 +103,33 @@ class CAgentWatch
                     ::close(fd);
             return;
         }
-        m_thread = std::thread(
-            [=, stopFd = m_stopFd]
-            {
-                if (!Watch(stopFd, cancelFd, limit))
+        // The session's descriptor becomes the gone agent; a call waiting on the real one is
+        // woken by its shutdown.
+        auto cutOff = [=]
+        {
+            ::dup2(gone[0], agentFd);
+            ::shutdown(watchFd, SHUT_RDWR);
+        };
+        auto release = [=]
+        {
+            ::close(watchFd);
+            ::close(gone[0]);
+        };
+        try
+        {
+            m_thread = std::thread(
+                [=, stopFd = m_stopFd]
                 {
-                    // The session's descriptor becomes the gone agent; the call waiting on the
-                    // real one is woken by its shutdown.
-                    ::dup2(gone[0], agentFd);
-                    ::shutdown(watchFd, SHUT_RDWR);
-                }
-                ::close(watchFd);
-                ::close(gone[0]);
-            });
+                    if (!Watch(stopFd, cancelFd, limit))
+                        cutOff();
+                    release();
+                });
+        }
+        catch (const std::system_error&)
+        {
+            cutOff(); // no watcher, no agent: the login must stay bounded
+            release();
+        }
     }
 
     ~CAgentWatch()
