@@ -2,6 +2,8 @@
 // away with RollBack, and read back in chunks with an end-of-data flag.
 #include "lanvex/ftp/cache.h"
 
+#include "lanvex/net/component_property.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -94,16 +96,12 @@ HRESULT lvCache::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags
 
 HRESULT lvCache::get_Type(SHORT* pVal)
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_nType;
-    return S_OK;
+    return GetValueProperty(m_nType, pVal);
 }
 
 HRESULT lvCache::put_Type(SHORT newVal)
 {
-    m_nType = newVal;
-    return S_OK;
+    return PutValueProperty(m_nType, newVal);
 }
 
 HRESULT lvCache::get_CacheName(BSTR* pVal)
@@ -118,10 +116,7 @@ HRESULT lvCache::put_CacheName(BSTR newVal)
 
 HRESULT lvCache::GetEOF(LONG* bEOF)
 {
-    if (bEOF == nullptr)
-        return E_POINTER;
-    *bEOF = m_bEOF;
-    return S_OK;
+    return GetValueProperty(m_bEOF, bEOF);
 }
 
 // Rounds.
