@@ -4,6 +4,7 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
 #include "platform/com/conversion.h"
 
 #include <cstdlib>
@@ -28,28 +29,7 @@ std::string ReadAll(const fs::path& path)
     return text.str();
 }
 
-// Runs a program; its exit status and what it printed.
-int RunProgram(const std::vector<std::string>& args, std::string* pOutput)
-{
-    std::string command;
-    for (const std::string& arg : args)
-    {
-        command += "'";
-        for (char c : arg)
-            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += "' ";
-    }
-    command += "2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        pOutput->append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using lanvex::test::RunProgram;
 
 std::string Description()
 {

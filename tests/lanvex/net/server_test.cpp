@@ -3,6 +3,7 @@
 #include "lanvex/net/lanvex.h"
 
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
@@ -112,28 +113,7 @@ size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
-// Runs a program with arguments; returns its exit status and what it printed.
-[[maybe_unused]] int RunProgram(const std::vector<std::string>& args, std::string* pOutput)
-{
-    std::string command;
-    for (const std::string& arg : args)
-    {
-        command += "'";
-        for (char c : arg)
-            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += "' ";
-    }
-    command += "2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        pOutput->append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using lanvex::test::RunProgram;
 
 // Releases at scope end, so that a failed assertion leaves nothing behind.
 template <class T> struct CReleasing
