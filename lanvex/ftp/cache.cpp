@@ -49,6 +49,26 @@ HRESULT CheckChunk(const BYTE* pData, const LONG* pSize)
     return *pSize < 0 ? E_INVALIDARG : S_OK;
 }
 
+// A chunk's arguments checked, then the step of the cache's storage; no storage moves nothing.
+template <class FileStep, class MemoryStep>
+HRESULT MoveChunk(SHORT nType, const BYTE* pData, LONG* pSize, FileStep fileStep,
+                  MemoryStep memoryStep)
+{
+    const HRESULT hr = CheckChunk(pData, pSize);
+    if (FAILED(hr))
+        return hr;
+    switch (nType)
+    {
+    case lvCache::kFileStorage:
+        return fileStep();
+    case lvCache::kMemoryStorage:
+        return memoryStep();
+    default:
+        *pSize = 0;
+        return S_OK;
+    }
+}
+
 } // namespace
 
 lvCache::lvCache() : IDispatchImpl<IlvCache>(g_cacheTypeInfo) {}
@@ -165,36 +185,14 @@ HRESULT lvCache::RollBack()
 
 HRESULT lvCache::Write(BYTE* lpszData, LONG* nSize)
 {
-    HRESULT hr = CheckChunk(lpszData, nSize);
-    if (FAILED(hr))
-        return hr;
-    switch (m_nType)
-    {
-    case kFileStorage:
-        return WriteFile(lpszData, nSize);
-    case kMemoryStorage:
-        return WriteMemory(lpszData, *nSize);
-    default:
-        *nSize = 0; // no storage: nothing was written
-        return S_OK;
-    }
+    return MoveChunk(m_nType, lpszData, nSize, [&] { return WriteFile(lpszData, nSize); },
+                     [&] { return WriteMemory(lpszData, *nSize); });
 }
 
 HRESULT lvCache::Read(BYTE* lpszData, LONG* nSize)
 {
-    HRESULT hr = CheckChunk(lpszData, nSize);
-    if (FAILED(hr))
-        return hr;
-    switch (m_nType)
-    {
-    case kFileStorage:
-        return ReadFile(lpszData, nSize);
-    case kMemoryStorage:
-        return ReadMemory(lpszData, nSize);
-    default:
-        *nSize = 0;
-        return S_OK;
-    }
+    return MoveChunk(m_nType, lpszData, nSize, [&] { return ReadFile(lpszData, nSize); },
+                     [&] { return ReadMemory(lpszData, nSize); });
 }
 
 HRESULT lvCache::EnsureFile(const char* pszMode)
