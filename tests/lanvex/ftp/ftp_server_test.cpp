@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace

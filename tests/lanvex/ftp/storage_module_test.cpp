@@ -6,12 +6,10 @@
 #include "tests/lanvex/net/test_program.h"
 #include "tests/platform/com/test_hive.h"
 
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace

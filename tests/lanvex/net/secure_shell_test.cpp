@@ -14,14 +14,12 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
