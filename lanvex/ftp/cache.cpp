@@ -185,14 +185,16 @@ HRESULT lvCache::RollBack()
 
 HRESULT lvCache::Write(BYTE* lpszData, LONG* nSize)
 {
-    return MoveChunk(m_nType, lpszData, nSize, [&] { return WriteFile(lpszData, nSize); },
-                     [&] { return WriteMemory(lpszData, *nSize); });
+    return MoveChunk(
+        m_nType, lpszData, nSize, [&] { return WriteFile(lpszData, nSize); },
+        [&] { return WriteMemory(lpszData, *nSize); });
 }
 
 HRESULT lvCache::Read(BYTE* lpszData, LONG* nSize)
 {
-    return MoveChunk(m_nType, lpszData, nSize, [&] { return ReadFile(lpszData, nSize); },
-                     [&] { return ReadMemory(lpszData, nSize); });
+    return MoveChunk(
+        m_nType, lpszData, nSize, [&] { return ReadFile(lpszData, nSize); },
+        [&] { return ReadMemory(lpszData, nSize); });
 }
 
 HRESULT lvCache::EnsureFile(const char* pszMode)

@@ -10,7 +10,7 @@ namespace lanvex
 
 template <class Extended> class CExtendedDispatchImpl : public IDispatchImpl<Extended>
 {
-public:
+  public:
     // DISPIDs from nFirstExtensionDispid on belong to the extension.
     CExtendedDispatchImpl(CDispatchTypeInfo& baseInfo, CDispatchTypeInfo& extensionInfo,
                           DISPID nFirstExtensionDispid)
@@ -22,7 +22,8 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                DISPID* rgDispId) override
     {
-        HRESULT hr = IDispatchImpl<Extended>::GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId);
+        HRESULT hr =
+            IDispatchImpl<Extended>::GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId);
         if (hr != DISP_E_UNKNOWNNAME)
             return hr;
         ITypeInfo* pInfo = nullptr;
@@ -54,7 +55,7 @@ public:
         return hr;
     }
 
-private:
+  private:
     CDispatchTypeInfo& m_extensionInfo;
     DISPID m_nFirstExtensionDispid;
 };
