@@ -6,13 +6,14 @@
 #include "lanvex/net/session_cancel.h"
 
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
+#include "tests/platform/com/test_hive.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -119,18 +120,7 @@ std::string ReadText(const fs::path& path)
     return text.str();
 }
 
-// Runs a shell command line; its exit status and what it printed on both streams.
-int RunShell(const std::string& command, std::string* output)
-{
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output->append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using lanvex::test::RunShell;
 
 // The real thing: a private HOME (known_hosts, keys) and a private hive per test, so nothing of
 // the account running the tests is read or written; no agent.
@@ -161,13 +151,7 @@ class RealSshServer : public testing::Test
         ::setenv("HOME", (m_dir / "home").c_str(), 1);
         ::unsetenv("SSH_AUTH_SOCK");
         ::setenv("COMRT_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
-        void* module = ::dlopen(LANVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << ::dlerror();
-        auto registerServer =
-            reinterpret_cast<LPFNREGISTERSERVER>(::dlsym(module, "DllRegisterServer"));
-        ASSERT_NE(registerServer, nullptr);
-        ASSERT_EQ(registerServer(), S_OK);
-        ::dlclose(module);
+        ASSERT_EQ(RegisterServerModule(LANVEX_MODULE_PATH), S_OK);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         m_apartment = true;
     }
