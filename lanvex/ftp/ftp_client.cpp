@@ -695,6 +695,19 @@ HRESULT lvFTPClient::get_LastReplyText(BSTR* pText)
     return CopyOut(m_lastText, pText);
 }
 
+HRESULT lvFTPClient::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                            DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                            UINT* puArgErr)
+{
+    constexpr DISPID kGetFileName = 32;
+    if (dispIdMember == kGetFileName)
+        return Fail(E_INVALIDARG, "GetFileName needs a 43-byte buffer that a dispatch call cannot "
+                                  "pass; use GetEntryName");
+    return CExtendedDispatchImpl<IlvFTPClient2>::Invoke(dispIdMember, riid, lcid, wFlags,
+                                                        pDispParams, pVarResult, pExcepInfo,
+                                                        puArgErr);
+}
+
 HRESULT lvFTPClient::InterfaceSupportsErrorInfo(REFIID riid)
 {
     return IsEqualIID(riid, IID_IlvFTPClient) || IsEqualIID(riid, IID_IlvFTPClient2) ? S_OK

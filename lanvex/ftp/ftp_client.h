@@ -77,6 +77,12 @@ public:
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
+    // Through dispatch GetFileName's name buffer is a variant's few bytes, not the 43 the member
+    // fills: that call is refused (scripts read names with GetEntryName).
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                        UINT* puArgErr) override;
+
     // How long one reply (or a silent data connection) may take; the transport's default.
     void SetTimeout(int nMilliseconds) { m_nTimeout = nMilliseconds; }
 

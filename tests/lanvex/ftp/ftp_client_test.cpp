@@ -326,6 +326,17 @@ TEST_F(FtpTransfer, DownloadsListsAndUploads)
         EXPECT_EQ(ftp->GetEntryName(1, &full), S_OK);
         EXPECT_EQ(NarrowFromBstr(full), "b c");
         EXPECT_EQ(ftp->GetFileName(name, 3), E_INVALIDARG);
+        // Through dispatch the name would land in a variant's few bytes: refused, not overrun.
+        VARIANT args[2]; // last argument first
+        VariantInit(&args[0]);
+        args[0].vt = VT_I2;
+        args[0].iVal = 0;
+        VariantInit(&args[1]);
+        args[1].vt = VT_I1;
+        DISPPARAMS params{args, nullptr, 2, 0};
+        EXPECT_EQ(ftp->Invoke(32, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+                  E_INVALIDARG);
+        EXPECT_EQ(args[1].vt, VT_I1);
 
         ftp->put_FileList(0);
         EXPECT_EQ(ftp->ReadCurrDir(), S_OK);
