@@ -2,6 +2,8 @@
 // away with RollBack, and read back in chunks with an end-of-data flag.
 #include "lanvex/ftp/cache.h"
 
+#include "lanvex/net/component_property.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -45,6 +47,26 @@ HRESULT CheckChunk(const BYTE* pData, const LONG* pSize)
     if (pSize == nullptr || (pData == nullptr && *pSize > 0))
         return E_POINTER;
     return *pSize < 0 ? E_INVALIDARG : S_OK;
+}
+
+// A chunk's arguments checked, then the step of the cache's storage; no storage moves nothing.
+template <class FileStep, class MemoryStep>
+HRESULT MoveChunk(SHORT nType, const BYTE* pData, LONG* pSize, FileStep fileStep,
+                  MemoryStep memoryStep)
+{
+    const HRESULT hr = CheckChunk(pData, pSize);
+    if (FAILED(hr))
+        return hr;
+    switch (nType)
+    {
+    case lvCache::kFileStorage:
+        return fileStep();
+    case lvCache::kMemoryStorage:
+        return memoryStep();
+    default:
+        *pSize = 0;
+        return S_OK;
+    }
 }
 
 } // namespace
@@ -94,16 +116,12 @@ HRESULT lvCache::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags
 
 HRESULT lvCache::get_Type(SHORT* pVal)
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_nType;
-    return S_OK;
+    return GetValueProperty(m_nType, pVal);
 }
 
 HRESULT lvCache::put_Type(SHORT newVal)
 {
-    m_nType = newVal;
-    return S_OK;
+    return PutValueProperty(m_nType, newVal);
 }
 
 HRESULT lvCache::get_CacheName(BSTR* pVal)
@@ -118,10 +136,7 @@ HRESULT lvCache::put_CacheName(BSTR newVal)
 
 HRESULT lvCache::GetEOF(LONG* bEOF)
 {
-    if (bEOF == nullptr)
-        return E_POINTER;
-    *bEOF = m_bEOF;
-    return S_OK;
+    return GetValueProperty(m_bEOF, bEOF);
 }
 
 // Rounds.
@@ -170,36 +185,16 @@ HRESULT lvCache::RollBack()
 
 HRESULT lvCache::Write(BYTE* lpszData, LONG* nSize)
 {
-    HRESULT hr = CheckChunk(lpszData, nSize);
-    if (FAILED(hr))
-        return hr;
-    switch (m_nType)
-    {
-    case kFileStorage:
-        return WriteFile(lpszData, nSize);
-    case kMemoryStorage:
-        return WriteMemory(lpszData, *nSize);
-    default:
-        *nSize = 0; // no storage: nothing was written
-        return S_OK;
-    }
+    return MoveChunk(
+        m_nType, lpszData, nSize, [&] { return WriteFile(lpszData, nSize); },
+        [&] { return WriteMemory(lpszData, *nSize); });
 }
 
 HRESULT lvCache::Read(BYTE* lpszData, LONG* nSize)
 {
-    HRESULT hr = CheckChunk(lpszData, nSize);
-    if (FAILED(hr))
-        return hr;
-    switch (m_nType)
-    {
-    case kFileStorage:
-        return ReadFile(lpszData, nSize);
-    case kMemoryStorage:
-        return ReadMemory(lpszData, nSize);
-    default:
-        *nSize = 0;
-        return S_OK;
-    }
+    return MoveChunk(
+        m_nType, lpszData, nSize, [&] { return ReadFile(lpszData, nSize); },
+        [&] { return ReadMemory(lpszData, nSize); });
 }
 
 HRESULT lvCache::EnsureFile(const char* pszMode)

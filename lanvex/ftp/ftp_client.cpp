@@ -2,7 +2,7 @@
 #include "lanvex/ftp/ftp_client.h"
 
 #include "lanvex/net/component_error.h"
-#include "lanvex/net/dispatch_type_info.h"
+#include "lanvex/net/component_property.h"
 #include "lanvex/net/socket_error.h"
 
 #include "platform/com/conversion.h"
@@ -20,19 +20,9 @@ namespace lanvex
 namespace
 {
 
-CLanvexTypeInfo& ClientTypeInfo()
-{
-    static CLanvexTypeInfo s_info(IID_IlvFTPClient);
-    return s_info;
-}
-
-CLanvexTypeInfo& Client2TypeInfo()
-{
-    static CLanvexTypeInfo s_info(IID_IlvFTPClient2);
-    return s_info;
-}
-
-// The members IlvFTPClient2 adds.
+// The members of IlvFTPClient, and those IlvFTPClient2 adds, by name and DISPID.
+CDispatchTypeInfo g_clientTypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient);
+CDispatchTypeInfo g_client2TypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient2);
 constexpr DISPID kFirstClient2Dispid = 28;
 
 // Narrow form of a text; an unset text has none.
@@ -43,14 +33,6 @@ std::optional<std::string> Narrow(BSTR text)
     return WideToNarrow(std::u16string_view(text, SysStringLen(text)));
 }
 
-HRESULT CopyOut(const CComBSTR& value, BSTR* pVal)
-{
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = value.m_str != nullptr ? value.Copy() : SysAllocString(u"");
-    return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
 HRESULT CopyOut(const std::string& value, BSTR* pVal)
 {
     if (pVal == nullptr)
@@ -58,11 +40,6 @@ HRESULT CopyOut(const std::string& value, BSTR* pVal)
     const std::u16string wide = NarrowToWide(value);
     *pVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
-void StoreIn(CComBSTR& target, BSTR newVal)
-{
-    target.Attach(newVal != nullptr ? SysAllocString(newVal) : nullptr);
 }
 
 struct CFileCloser
@@ -91,6 +68,7 @@ std::string Seconds(int nMilliseconds)
 } // namespace
 
 lvFTPClient::lvFTPClient()
+    : CExtendedDispatchImpl<IlvFTPClient2>(g_clientTypeInfo, g_client2TypeInfo, kFirstClient2Dispid)
 {
     m_control.TraceAs("lvFTPClient", ETraceFormat::Lines);
 }
@@ -112,140 +90,66 @@ IUnknown* lvFTPClient::GetInterface(REFIID riid)
     return nullptr;
 }
 
-// IDispatch: the members of IlvFTPClient, and those IlvFTPClient2 adds, by name and DISPID.
-
-HRESULT lvFTPClient::GetTypeInfoCount(UINT* pctinfo)
-{
-    if (pctinfo == nullptr)
-        return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-HRESULT lvFTPClient::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo)
-{
-    if (ppTInfo == nullptr)
-        return E_POINTER;
-    *ppTInfo = nullptr;
-    if (iTInfo != 0)
-        return DISP_E_BADINDEX;
-    return ClientTypeInfo().Get(ppTInfo);
-}
-
-HRESULT lvFTPClient::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                                   DISPID* rgDispId)
-{
-    if (riid != IID_NULL)
-        return DISP_E_UNKNOWNINTERFACE;
-    HRESULT hr = S_OK;
-    for (CLanvexTypeInfo* pSource : {&ClientTypeInfo(), &Client2TypeInfo()})
-    {
-        ITypeInfo* pInfo = nullptr;
-        hr = pSource->Get(&pInfo);
-        if (FAILED(hr))
-            return hr;
-        hr = DispGetIDsOfNames(pInfo, rgszNames, cNames, rgDispId);
-        pInfo->Release();
-        if (hr != DISP_E_UNKNOWNNAME)
-            return hr;
-    }
-    return hr;
-}
-
-HRESULT lvFTPClient::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
-                            DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                            UINT* puArgErr)
-{
-    if (riid != IID_NULL)
-        return DISP_E_UNKNOWNINTERFACE;
-    CLanvexTypeInfo& source =
-        dispIdMember >= kFirstClient2Dispid ? Client2TypeInfo() : ClientTypeInfo();
-    ITypeInfo* pInfo = nullptr;
-    HRESULT hr = source.Get(&pInfo);
-    if (FAILED(hr))
-        return hr;
-    // IlvFTPClient2 extends IlvFTPClient, so one vtable pointer serves both descriptions.
-    hr = DispInvoke(static_cast<IlvFTPClient2*>(this), pInfo, dispIdMember, wFlags, pDispParams,
-                    pVarResult, pExcepInfo, puArgErr);
-    pInfo->Release();
-    return hr;
-}
-
 // Properties.
 
 HRESULT lvFTPClient::get_Username(BSTR* pVal)
 {
-    return CopyOut(m_bstrUsername, pVal);
+    return GetTextProperty(m_bstrUsername, pVal);
 }
 
 HRESULT lvFTPClient::put_Username(BSTR newVal)
 {
-    StoreIn(m_bstrUsername, newVal);
-    return S_OK;
+    return PutTextProperty(m_bstrUsername, newVal);
 }
 
 HRESULT lvFTPClient::get_Password(BSTR* pVal)
 {
-    return CopyOut(m_bstrPassword, pVal);
+    return GetTextProperty(m_bstrPassword, pVal);
 }
 
 HRESULT lvFTPClient::put_Password(BSTR newVal)
 {
-    StoreIn(m_bstrPassword, newVal);
-    return S_OK;
+    return PutTextProperty(m_bstrPassword, newVal);
 }
 
 HRESULT lvFTPClient::get_Address(BSTR* pVal)
 {
-    return CopyOut(m_bstrAddress, pVal);
+    return GetTextProperty(m_bstrAddress, pVal);
 }
 
 HRESULT lvFTPClient::put_Address(BSTR newVal)
 {
-    StoreIn(m_bstrAddress, newVal);
-    return S_OK;
+    return PutTextProperty(m_bstrAddress, newVal);
 }
 
 HRESULT lvFTPClient::get_Port(SHORT* pVal)
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_nPort;
-    return S_OK;
+    return GetValueProperty(m_nPort, pVal);
 }
 
 HRESULT lvFTPClient::put_Port(SHORT newVal)
 {
-    m_nPort = newVal;
-    return S_OK;
+    return PutValueProperty(m_nPort, newVal);
 }
 
 HRESULT lvFTPClient::get_DataPort(SHORT* pVal)
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_nDataPort;
-    return S_OK;
+    return GetValueProperty(m_nDataPort, pVal);
 }
 
 HRESULT lvFTPClient::put_DataPort(SHORT newVal)
 {
-    m_nDataPort = newVal;
-    return S_OK;
+    return PutValueProperty(m_nDataPort, newVal);
 }
 
 HRESULT lvFTPClient::get_FileList(LONG* pVal)
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_bFileList;
-    return S_OK;
+    return GetValueProperty(m_bFileList, pVal);
 }
 
 HRESULT lvFTPClient::put_FileList(LONG newVal)
 {
-    m_bFileList = newVal;
-    return S_OK;
+    return PutValueProperty(m_bFileList, newVal);
 }
 
 // The command step.

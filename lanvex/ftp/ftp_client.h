@@ -4,6 +4,7 @@
 #include "lanvex/ftp/ftp_listing.h"
 #include "lanvex/ftp/ftp_protocol.h"
 #include "lanvex/net/component_object.h"
+#include "lanvex/net/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/tcp_connection.h"
 
@@ -16,7 +17,9 @@
 namespace lanvex
 {
 
-class lvFTPClient : public IlvFTPClient2, public ISupportErrorInfo, public CComponentObject
+class lvFTPClient : public CExtendedDispatchImpl<IlvFTPClient2>,
+                    public ISupportErrorInfo,
+                    public CComponentObject
 {
 public:
     // Transfers move data in blocks of this size.
@@ -30,15 +33,6 @@ public:
     ~lvFTPClient() override;
 
     LANVEX_IUNKNOWN_IMPL
-
-    // IDispatch, answered from the type library.
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                               DISPID* rgDispId) override;
-    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                        UINT* puArgErr) override;
 
     // IlvFTPClient
     STDMETHODIMP get_Username(BSTR* pVal) override;

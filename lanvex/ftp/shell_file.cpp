@@ -5,6 +5,7 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/shell_file_execute.h"
 #include "lanvex/net/component_error.h"
+#include "lanvex/net/component_property.h"
 
 #include "platform/com/error_info.h"
 
@@ -15,14 +16,6 @@ namespace
 {
 
 CDispatchTypeInfo g_shellFileTypeInfo(LIBID_LANVEXLib, IID_IlvFTPShellFile);
-
-template <class T> HRESULT GetNumber(T value, T* pVal)
-{
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = value;
-    return S_OK;
-}
 
 } // namespace
 
@@ -41,46 +34,42 @@ IUnknown* lvFTPShellFile::GetInterface(REFIID riid)
 
 HRESULT lvFTPShellFile::get_CreateDestDirectories(LONG* pVal)
 {
-    return GetNumber(m_bCreateDestDirectories, pVal);
+    return GetValueProperty(m_bCreateDestDirectories, pVal);
 }
 
 HRESULT lvFTPShellFile::put_CreateDestDirectories(LONG newVal)
 {
-    m_bCreateDestDirectories = newVal;
-    return S_OK;
+    return PutValueProperty(m_bCreateDestDirectories, newVal);
 }
 
 HRESULT lvFTPShellFile::get_FilesOnly(LONG* pVal)
 {
-    return GetNumber(m_bFilesOnly, pVal);
+    return GetValueProperty(m_bFilesOnly, pVal);
 }
 
 HRESULT lvFTPShellFile::put_FilesOnly(LONG newVal)
 {
-    m_bFilesOnly = newVal;
-    return S_OK;
+    return PutValueProperty(m_bFilesOnly, newVal);
 }
 
 HRESULT lvFTPShellFile::get_Function(SHORT* pVal)
 {
-    return GetNumber(m_nFunction, pVal);
+    return GetValueProperty(m_nFunction, pVal);
 }
 
 HRESULT lvFTPShellFile::put_Function(SHORT newVal)
 {
-    m_nFunction = newVal;
-    return S_OK;
+    return PutValueProperty(m_nFunction, newVal);
 }
 
 HRESULT lvFTPShellFile::get_ShowDialog(LONG* pVal)
 {
-    return GetNumber(m_bShowDialog, pVal);
+    return GetValueProperty(m_bShowDialog, pVal);
 }
 
 HRESULT lvFTPShellFile::put_ShowDialog(LONG newVal)
 {
-    m_bShowDialog = newVal;
-    return S_OK;
+    return PutValueProperty(m_bShowDialog, newVal);
 }
 
 // Text properties.

@@ -9,10 +9,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <new>
 #include <poll.h>
 #include <pwd.h>
 #include <strings.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace lanvex
@@ -55,6 +63,137 @@ int NoPassphrase(const char*, char*, size_t, int, int, void*)
 {
     return -1;
 }
+
+// libssh waits on the SSH agent without any bound, so an agent that stops answering (a stale
+// forwarded socket, a stopped process, a full queue) would hold the login forever, past the
+// deadline and the client's cancel. The session therefore gets an agent connection of our own,
+// and while this object lives a watcher cuts it off when the limit passes or the client
+// cancels: libssh then finds the agent gone and goes on with the key files and the password.
+class CAgentWatch
+{
+  public:
+    CAgentWatch(ssh_session session, int cancelFd, std::chrono::steady_clock::time_point limit)
+    {
+        const char* pszPath = std::getenv("SSH_AUTH_SOCK");
+        if (pszPath == nullptr || *pszPath == '\0')
+            return; // no agent
+        // What an agent that is gone looks like: reads end at once, writes are taken (and not
+        // answered with SIGPIPE, which would end the whole program).
+        int gone[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gone) != 0)
+            return;
+        ::shutdown(gone[1], SHUT_WR);
+        m_goneSink = gone[1];
+        const int agentFd = ConnectAgent(pszPath);
+        // Unreachable: libssh must not try again itself, with a connect that would wait.
+        // From here the session owns the descriptor it is given and closes it when it is
+        // freed, which happens only after this object has stopped watching.
+        if (agentFd < 0)
+        {
+            if (ssh_set_agent_socket(session, gone[0]) != SSH_OK)
+                ::close(gone[0]);
+            return;
+        }
+        m_stopFd = ::eventfd(0, EFD_CLOEXEC);
+        const int watchFd = ::dup(agentFd);
+        if (m_stopFd < 0 || watchFd < 0 || ssh_set_agent_socket(session, agentFd) != SSH_OK)
+        {
+            for (const int fd : {agentFd, watchFd, gone[0]})
+                if (fd >= 0)
+                    ::close(fd);
+            return;
+        }
+        // The session's descriptor becomes the gone agent; a call waiting on the real one is
+        // woken by its shutdown.
+        auto cutOff = [=]
+        {
+            ::dup2(gone[0], agentFd);
+            ::shutdown(watchFd, SHUT_RDWR);
+        };
+        auto release = [=]
+        {
+            ::close(watchFd);
+            ::close(gone[0]);
+        };
+        try
+        {
+            m_thread = std::thread(
+                [=, stopFd = m_stopFd]
+                {
+                    if (!Watch(stopFd, cancelFd, limit))
+                        cutOff();
+                    release();
+                });
+        }
+        catch (const std::system_error&)
+        {
+            cutOff(); // no watcher, no agent: the login must stay bounded
+            release();
+        }
+    }
+
+    ~CAgentWatch()
+    {
+        if (m_thread.joinable())
+        {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(m_stopFd, &one, sizeof one);
+            m_thread.join();
+        }
+        for (const int fd : {m_stopFd, m_goneSink})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    CAgentWatch(const CAgentWatch&) = delete;
+    CAgentWatch& operator=(const CAgentWatch&) = delete;
+
+  private:
+    static int ConnectAgent(const char* pszPath)
+    {
+        sockaddr_un address{};
+        if (std::strlen(pszPath) >= sizeof address.sun_path)
+            return -1;
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, pszPath, std::strlen(pszPath) + 1);
+        // Without blocking: a listener whose queue is full would otherwise hold the connect.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return -1;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        {
+            ::close(fd);
+            return -1;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK); // as libssh's own would be
+        return fd;
+    }
+
+    // True when the login finished with the agent in time; false when the limit passed or the
+    // client cancelled.
+    static bool Watch(int stopFd, int cancelFd, std::chrono::steady_clock::time_point limit)
+    {
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        for (;;)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  limit - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0)
+                return false;
+            const int nReady = ::poll(fds, cancelFd >= 0 ? 2 : 1,
+                                      static_cast<int>(std::min<long long>(left, 1000)));
+            if (nReady > 0 && fds[0].revents != 0)
+                return true;
+            if (nReady > 0 && fds[1].revents != 0)
+                return false;
+        }
+    }
+
+    int m_stopFd = -1;
+    int m_goneSink = -1; // the gone agent's other end, kept open so that writes are taken
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -240,7 +379,13 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
     const int methods = ssh_userauth_list(m_session, nullptr);
     auto refused = [&] { return rc == SSH_AUTH_DENIED || rc == SSH_AUTH_PARTIAL; };
     if (refused() && (methods & SSH_AUTH_METHOD_PUBLICKEY))
+    {
+        // A working agent answers at once (or after a confirmation); the rest of the login
+        // time is left for the keys and the password.
+        const CAgentWatch agent(m_session, m_cancelFd,
+                                std::min(deadline, Clock::now() + kAgentLimit));
         rc = pump([&] { return ssh_userauth_publickey_auto(m_session, nullptr, nullptr); });
+    }
     if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD))
     {
         TraceWireSecret("lvSecureShell", ETraceDirection::Send, "userauth password");
@@ -347,7 +492,11 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         const std::string command = NarrowText(bstrCommand);
         TraceWireBytes("lvSecureShell", ETraceDirection::Send, ETraceFormat::Text, command.data(),
                        command.size());
-        ssh_channel channel = ssh_channel_new(m_session);
+        // Freed on every way out, a failed allocation of the output included; before a failure
+        // is reported, since that frees the session and with it what is left of its channels.
+        std::unique_ptr<ssh_channel_struct, void (*)(ssh_channel)> owner(ssh_channel_new(m_session),
+                                                                         &ssh_channel_free);
+        const ssh_channel channel = owner.get();
         if (channel == nullptr)
             return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
         const Clock::time_point deadline = Clock::now() + kExecuteLimit;
@@ -363,7 +512,7 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
             ssh_channel_send_eof(channel);
             ssh_channel_close(channel);
         }
-        ssh_channel_free(channel);
+        owner.reset();
         if (!bRan)
             return Fail(E_FAIL,
                         "The command did not run: " +

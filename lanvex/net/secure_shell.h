@@ -29,6 +29,8 @@ class lvSecureShell : public lvTelnet
   public:
     // Bounds a connect with its login (shorter than telnet's: no login dialogue to wait out).
     static constexpr std::chrono::seconds kConnectLimit{10};
+    // Bounds the talk with the SSH agent within it.
+    static constexpr std::chrono::seconds kAgentLimit{5};
     // Bounds one command: past it the channel is closed and Execute answers S_FALSE.
     static constexpr std::chrono::seconds kExecuteLimit{60};
     // Bounds one reply; the rest of a longer one is read and dropped.

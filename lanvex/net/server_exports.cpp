@@ -77,7 +77,7 @@ void UnregisterOwnTypeLib()
 }
 
 // Unload: the class objects go with the module. The cached type information is released by its
-// own holders' destructors, which run before this one (they are made on first use, after it).
+// holders' destructors (each component's CDispatchTypeInfo), which need nothing of this one.
 struct CModuleTeardown
 {
     ~CModuleTeardown() { ReleaseClassObjects(); }

@@ -114,17 +114,32 @@ int CTcpConnection::Send(const void* pData, int nLength)
 {
     if (nLength < 0)
         nLength = 0;
-    ssize_t nSent;
+    // A peer that stops reading fills its window; the send then waits for room no longer than
+    // a read waits for data (and ends on the caller's cancel or deadline), never for ever.
+    const char* pNext = static_cast<const char*>(pData);
+    size_t nLeft = static_cast<size_t>(nLength);
+    size_t nTotal = 0;
     do
     {
+        if (nLength > 0 && !WaitFor(POLLOUT, m_nTimeout))
+            throw CExpSocket(kWsaETimedOut);
         // MSG_NOSIGNAL: a peer that went away must become an error, not a SIGPIPE.
-        nSent = ::send(m_socket, pData, static_cast<size_t>(nLength), MSG_NOSIGNAL);
-    } while (nSent < 0 && errno == EINTR);
-    if (nSent < 0)
-        ThrowLastError();
-    Trace(ETraceDirection::Send, pData, nSent);
-    m_bEnd = (nSent == 0);
-    return static_cast<int>(nSent);
+        const ssize_t nSent = ::send(m_socket, pNext, nLeft, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (nSent < 0)
+        {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            ThrowLastError();
+        }
+        pNext += nSent;
+        nLeft -= static_cast<size_t>(nSent);
+        nTotal += static_cast<size_t>(nSent);
+        if (nSent == 0)
+            break;
+    } while (nLeft > 0);
+    Trace(ETraceDirection::Send, pData, static_cast<ssize_t>(nTotal));
+    m_bEnd = (nTotal == 0);
+    return static_cast<int>(nTotal);
 }
 
 void CTcpConnection::Trace(ETraceDirection direction, const void* pData, ssize_t nLength)

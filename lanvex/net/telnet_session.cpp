@@ -2,7 +2,7 @@
 #include "lanvex/net/telnet_session.h"
 
 #include "lanvex/net/component_error.h"
-#include "lanvex/net/dispatch_type_info.h"
+#include "lanvex/net/component_property.h"
 #include "lanvex/net/login_answer.h"
 #include "lanvex/net/socket_error.h"
 #include "lanvex/net/telnet_negotiation.h"
@@ -20,17 +20,10 @@ namespace lanvex
 namespace
 {
 
-CLanvexTypeInfo& TelnetTypeInfo()
-{
-    static CLanvexTypeInfo s_info(IID_IlvTelnet);
-    return s_info;
-}
-
-CLanvexTypeInfo& Telnet2TypeInfo()
-{
-    static CLanvexTypeInfo s_info(IID_IlvTelnet2);
-    return s_info;
-}
+// The members of IlvTelnet, and GetOutputSize from IlvTelnet2, by name and DISPID.
+CDispatchTypeInfo g_telnetTypeInfo(LIBID_LANVEXLib, IID_IlvTelnet);
+CDispatchTypeInfo g_telnet2TypeInfo(LIBID_LANVEXLib, IID_IlvTelnet2);
+constexpr DISPID kFirstTelnet2Dispid = 10;
 
 // Narrow form of a text property, byte for byte what a narrow client meant (wire_text.h); an
 // unset text has none.
@@ -44,20 +37,6 @@ std::optional<std::string> Narrow(BSTR text)
 const char* CStr(const std::optional<std::string>& text)
 {
     return text ? text->c_str() : nullptr;
-}
-
-HRESULT CopyOut(const CComBSTR& value, BSTR* pVal)
-{
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = value.m_str != nullptr ? value.Copy() : SysAllocString(u"");
-    return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
-void StoreIn(CComBSTR& target, BSTR newVal)
-{
-    // A copy up to the first zero character; null leaves the property unset.
-    target.Attach(newVal != nullptr ? SysAllocString(newVal) : nullptr);
 }
 
 bool EndsInPrompt(const char* pPass, int nLength)
@@ -93,6 +72,7 @@ private:
 } // namespace
 
 lvTelnet::lvTelnet()
+    : CExtendedDispatchImpl<IlvTelnet2>(g_telnetTypeInfo, g_telnet2TypeInfo, kFirstTelnet2Dispid)
 {
     m_connection.TraceAs("lvTelnet", ETraceFormat::Telnet);
 }
@@ -100,12 +80,6 @@ lvTelnet::lvTelnet()
 lvTelnet::~lvTelnet()
 {
     lvTelnet::Disconnect();
-}
-
-void lvTelnet::ReleaseTypeInfo()
-{
-    TelnetTypeInfo().Reset();
-    Telnet2TypeInfo().Reset();
 }
 
 IUnknown* lvTelnet::GetInterface(REFIID riid)
@@ -121,111 +95,46 @@ IUnknown* lvTelnet::GetInterface(REFIID riid)
     return nullptr;
 }
 
-// IDispatch: the members of IlvTelnet, and GetOutputSize from IlvTelnet2, by name and DISPID.
-
-HRESULT lvTelnet::GetTypeInfoCount(UINT* pctinfo)
-{
-    if (pctinfo == nullptr)
-        return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-HRESULT lvTelnet::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo)
-{
-    if (ppTInfo == nullptr)
-        return E_POINTER;
-    *ppTInfo = nullptr;
-    if (iTInfo != 0)
-        return DISP_E_BADINDEX;
-    return TelnetTypeInfo().Get(ppTInfo);
-}
-
-HRESULT lvTelnet::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                                DISPID* rgDispId)
-{
-    if (riid != IID_NULL)
-        return DISP_E_UNKNOWNINTERFACE;
-    HRESULT hr = S_OK;
-    for (CLanvexTypeInfo* pSource : {&TelnetTypeInfo(), &Telnet2TypeInfo()})
-    {
-        ITypeInfo* pInfo = nullptr;
-        hr = pSource->Get(&pInfo);
-        if (FAILED(hr))
-            return hr;
-        hr = DispGetIDsOfNames(pInfo, rgszNames, cNames, rgDispId);
-        pInfo->Release();
-        if (hr != DISP_E_UNKNOWNNAME)
-            return hr;
-    }
-    return hr;
-}
-
-HRESULT lvTelnet::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
-                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                         UINT* puArgErr)
-{
-    if (riid != IID_NULL)
-        return DISP_E_UNKNOWNINTERFACE;
-    CLanvexTypeInfo& source = dispIdMember == 10 ? Telnet2TypeInfo() : TelnetTypeInfo();
-    ITypeInfo* pInfo = nullptr;
-    HRESULT hr = source.Get(&pInfo);
-    if (FAILED(hr))
-        return hr;
-    // IlvTelnet2 extends IlvTelnet, so one vtable pointer serves both descriptions.
-    hr = DispInvoke(static_cast<IlvTelnet2*>(this), pInfo, dispIdMember, wFlags, pDispParams,
-                    pVarResult, pExcepInfo, puArgErr);
-    pInfo->Release();
-    return hr;
-}
-
 // Properties.
 
 HRESULT lvTelnet::get_Address(BSTR* pVal)
 {
-    return CopyOut(m_bstrAddress, pVal);
+    return GetTextProperty(m_bstrAddress, pVal);
 }
 
 HRESULT lvTelnet::put_Address(BSTR newVal)
 {
-    StoreIn(m_bstrAddress, newVal);
-    return S_OK;
+    return PutTextProperty(m_bstrAddress, newVal);
 }
 
 HRESULT lvTelnet::get_Username(BSTR* pVal)
 {
-    return CopyOut(m_bstrUsername, pVal);
+    return GetTextProperty(m_bstrUsername, pVal);
 }
 
 HRESULT lvTelnet::put_Username(BSTR newVal)
 {
-    StoreIn(m_bstrUsername, newVal);
-    return S_OK;
+    return PutTextProperty(m_bstrUsername, newVal);
 }
 
 HRESULT lvTelnet::get_Password(BSTR* pVal)
 {
-    return CopyOut(m_bstrPassword, pVal);
+    return GetTextProperty(m_bstrPassword, pVal);
 }
 
 HRESULT lvTelnet::put_Password(BSTR newVal)
 {
-    StoreIn(m_bstrPassword, newVal);
-    return S_OK;
+    return PutTextProperty(m_bstrPassword, newVal);
 }
 
 HRESULT lvTelnet::get_Port(SHORT* pVal)
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_nPort;
-    return S_OK;
+    return GetValueProperty(m_nPort, pVal);
 }
 
 HRESULT lvTelnet::put_Port(SHORT newVal)
 {
-    m_nPort = newVal;
-    return S_OK;
+    return PutValueProperty(m_nPort, newVal);
 }
 
 // Session.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "lanvex/net/component_object.h"
+#include "lanvex/net/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
 #include "lanvex/net/session_cancel.h"
 #include "lanvex/net/tcp_connection.h"
@@ -16,7 +17,10 @@
 namespace lanvex
 {
 
-class lvTelnet : public IlvTelnet2, public ISupportErrorInfo, public IlvCancel, public CComponentObject
+class lvTelnet : public CExtendedDispatchImpl<IlvTelnet2>,
+                 public ISupportErrorInfo,
+                 public IlvCancel,
+                 public CComponentObject
 {
 public:
     // Seconds of silence are the protocol here: every quiet read lasts at least this long.
@@ -33,15 +37,6 @@ public:
     ~lvTelnet() override;
 
     LANVEX_IUNKNOWN_IMPL
-
-    // IDispatch, answered from the type library.
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                               DISPID* rgDispId) override;
-    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                        UINT* puArgErr) override;
 
     // IlvTelnet
     STDMETHODIMP get_Address(BSTR* pVal) override;
@@ -66,9 +61,6 @@ public:
 
     // IlvCancel
     STDMETHODIMP SetCancelDescriptor(LONG fd) override;
-
-    // Drops the cached type information (module unload).
-    static void ReleaseTypeInfo();
 
 protected:
     IUnknown* GetInterface(REFIID riid) override;

@@ -18,8 +18,9 @@ endif()
 
 # The module as the runtime loads it, against vsftpd from scripts/peers (skipped without it).
 if(TARGET lanvex AND TARGET comreg AND TARGET comcall)
-  add_executable(lanvex_ftp_server_tests ${CMAKE_CURRENT_LIST_DIR}/ftp_server_test.cpp)
-  target_link_libraries(lanvex_ftp_server_tests PRIVATE comrt GTest::gtest_main)
+  add_executable(lanvex_ftp_server_tests ${CMAKE_CURRENT_LIST_DIR}/ftp_server_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/platform/com/test_hive.cpp)
+  target_link_libraries(lanvex_ftp_server_tests PRIVATE comrt lanvex_test_peer GTest::gtest_main)
   target_compile_definitions(lanvex_ftp_server_tests PRIVATE
     LANVEX_MODULE_PATH="$<TARGET_FILE:lanvex>" COMREG_PATH="$<TARGET_FILE:comreg>"
     COMCALL_PATH="$<TARGET_FILE:comcall>")

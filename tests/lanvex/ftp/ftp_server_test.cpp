@@ -4,6 +4,8 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
+#include "tests/platform/com/test_hive.h"
 #include "platform/com/conversion.h"
 
 #include <cstdlib>
@@ -12,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -28,28 +29,7 @@ std::string ReadAll(const fs::path& path)
     return text.str();
 }
 
-// Runs a program; its exit status and what it printed.
-int RunProgram(const std::vector<std::string>& args, std::string* pOutput)
-{
-    std::string command;
-    for (const std::string& arg : args)
-    {
-        command += "'";
-        for (char c : arg)
-            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += "' ";
-    }
-    command += "2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        pOutput->append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using lanvex::test::RunProgram;
 
 std::string Description()
 {
@@ -82,10 +62,6 @@ protected:
         m_nPort = std::atoi(pszPort);
         m_user = pszUser;
         m_password = pszPassword;
-        m_dir = fs::temp_directory_path() / ("lanvex-ftp-e2e-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-        m_hive = (m_dir / "registry.reg").string();
-        ::setenv("COMRT_REGISTRY", m_hive.c_str(), 1);
         std::string output;
         ASSERT_EQ(RunProgram({COMREG_PATH, LANVEX_MODULE_PATH}, &output), 0) << output;
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
@@ -98,9 +74,6 @@ protected:
             CoFreeUnusedLibraries();
             CoUninitialize();
         }
-        ::unsetenv("COMRT_REGISTRY");
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
     }
     IlvFTPClient2* Create(const std::string& password)
     {
@@ -120,8 +93,9 @@ protected:
     CComBSTR Local(const char* pszName) const { return Text((m_dir / pszName).string()); }
 
     int m_nPort = 0;
-    std::string m_user, m_password, m_hive;
-    fs::path m_dir;
+    std::string m_user, m_password;
+    CTestHive m_hive; // the hive and a folder for the test's files, both removed afterwards
+    fs::path m_dir = m_hive.Dir();
     bool m_bApartment = false;
 };
 

@@ -23,9 +23,10 @@ endif()
 
 # The module as clients load it: registration, creation by ProgID, dispatch.
 if(TARGET lanvex)
-  add_executable(lanvex_storage_module_tests ${CMAKE_CURRENT_LIST_DIR}/storage_module_test.cpp)
-  target_link_libraries(lanvex_storage_module_tests PRIVATE comrt ${CMAKE_DL_LIBS}
-                        GTest::gtest_main)
+  add_executable(lanvex_storage_module_tests ${CMAKE_CURRENT_LIST_DIR}/storage_module_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/platform/com/test_hive.cpp)
+  target_link_libraries(lanvex_storage_module_tests PRIVATE comrt lanvex_test_peer
+                        ${CMAKE_DL_LIBS} GTest::gtest_main)
   target_compile_definitions(lanvex_storage_module_tests PRIVATE
     LANVEX_MODULE_PATH="$<TARGET_FILE:lanvex>")
   add_dependencies(lanvex_storage_module_tests lanvex)

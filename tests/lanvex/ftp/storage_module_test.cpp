@@ -3,13 +3,13 @@
 #include "lanvex/net/lanvex.h"
 
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
+#include "tests/platform/com/test_hive.h"
 
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -22,35 +22,18 @@ class StorageModule : public testing::Test
   protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() / ("lanvex-storage-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-        ::setenv("COMRT_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
-        void* pModule = ::dlopen(LANVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(pModule, nullptr) << ::dlerror();
-        auto* pRegister =
-            reinterpret_cast<LPFNREGISTERSERVER>(::dlsym(pModule, "DllRegisterServer"));
-        ASSERT_EQ(pRegister(), S_OK);
-        ::dlclose(pModule);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("COMRT_REGISTRY");
-        fs::remove_all(m_dir);
+        ASSERT_EQ(RegisterServerModule(LANVEX_MODULE_PATH), S_OK);
     }
 
     // comcall with these steps: its exit status, and what it printed in *pOutput.
     static int Comcall(const std::string& steps, std::string* pOutput = nullptr)
     {
 #ifdef COMCALL_PATH
-        FILE* pipe = ::popen((COMCALL_PATH " " + steps + " 2>&1").c_str(), "r");
-        char buffer[512];
         std::string output;
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, n);
-        const int status = ::pclose(pipe);
+        const int status = lanvex::test::RunShell(COMCALL_PATH " " + steps, &output);
         if (pOutput != nullptr)
             *pOutput = output;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
 #else
         (void)steps;
         (void)pOutput;
@@ -58,7 +41,8 @@ class StorageModule : public testing::Test
 #endif
     }
 
-    fs::path m_dir;
+    CTestHive m_hive; // the hive and a folder for the test's files, both removed afterwards
+    fs::path m_dir = m_hive.Dir();
 };
 
 TEST_F(StorageModule, CreatedThroughTheRuntime)

@@ -10,26 +10,10 @@
 #include <dlfcn.h>
 #include <utility>
 
-namespace
-{
-
-HRESULT RegisterModule()
-{
-    void* module = dlopen(LANVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        return E_FAIL;
-    auto registerServer = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(module, "DllRegisterServer"));
-    HRESULT hr = registerServer ? registerServer() : E_FAIL;
-    dlclose(module);
-    return hr;
-}
-
-} // namespace
-
 TEST(LanvexModule, LoadsUsesAndUnloadsSeveralTimes)
 {
     CTestHive hive;
-    ASSERT_EQ(RegisterModule(), S_OK) << ComrtLastErrorText();
+    ASSERT_EQ(RegisterServerModule(LANVEX_MODULE_PATH), S_OK) << ComrtLastErrorText();
     for (int round = 1; round <= 3; ++round)
     {
         SCOPED_TRACE(round);

@@ -6,19 +6,21 @@
 #include "lanvex/net/session_cancel.h"
 
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
+#include "tests/platform/com/test_hive.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,18 +120,7 @@ std::string ReadText(const fs::path& path)
     return text.str();
 }
 
-// Runs a shell command line; its exit status and what it printed on both streams.
-int RunShell(const std::string& command, std::string* output)
-{
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output->append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using lanvex::test::RunShell;
 
 // The real thing: a private HOME (known_hosts, keys) and a private hive per test, so nothing of
 // the account running the tests is read or written; no agent.
@@ -160,13 +151,7 @@ class RealSshServer : public testing::Test
         ::setenv("HOME", (m_dir / "home").c_str(), 1);
         ::unsetenv("SSH_AUTH_SOCK");
         ::setenv("COMRT_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
-        void* module = ::dlopen(LANVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << ::dlerror();
-        auto registerServer =
-            reinterpret_cast<LPFNREGISTERSERVER>(::dlsym(module, "DllRegisterServer"));
-        ASSERT_NE(registerServer, nullptr);
-        ASSERT_EQ(registerServer(), S_OK);
-        ::dlclose(module);
+        ASSERT_EQ(RegisterServerModule(LANVEX_MODULE_PATH), S_OK);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         m_apartment = true;
     }
@@ -299,6 +284,36 @@ TEST_F(RealSshServer, NewHostIsRecordedAndAChangedKeyRefused)
 
 TEST_F(RealSshServer, AgentHoldsTheOnlyKey)
 {
+    // Agents that never answer: one whose connection nobody accepts, and one whose queue is
+    // full. Each costs at most its bounded time, and the password still logs in.
+    for (const bool bQueueFull : {false, true})
+    {
+        SCOPED_TRACE(bQueueFull ? "queue full" : "never answers");
+        const std::string hung = (m_dir / "hung-agent").string();
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        hung.copy(address.sun_path, sizeof address.sun_path - 1);
+        const auto pAddress = reinterpret_cast<const sockaddr*>(&address);
+        ASSERT_EQ(::bind(listener, pAddress, sizeof address), 0);
+        ASSERT_EQ(::listen(listener, 0), 0);
+        std::vector<int> waiting;
+        while (bQueueFull && waiting.size() < 64)
+        {
+            waiting.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            if (::connect(waiting.back(), pAddress, sizeof address) != 0)
+                break;
+        }
+        ::setenv("SSH_AUTH_SOCK", hung.c_str(), 1);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Connect("127.0.0.1", m_port, m_password), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, lanvex::lvSecureShell::kConnectLimit);
+        ::unsetenv("SSH_AUTH_SOCK");
+        for (const int fd : waiting)
+            ::close(fd);
+        ::close(listener);
+        ::unlink(hung.c_str());
+    }
     const std::string socket = (m_dir / "agent").string();
     struct CAgentStop // the agent goes whatever the outcome
     {

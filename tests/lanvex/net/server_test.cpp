@@ -3,14 +3,13 @@
 #include "lanvex/net/lanvex.h"
 
 #include "platform/com/comrt.h"
+#include "tests/lanvex/net/test_program.h"
+#include "tests/platform/com/test_hive.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -19,40 +18,6 @@ namespace
 namespace fs = std::filesystem;
 
 const CLSID kShellFileDlgClsid = MakeGuid("{7D41B216-4E2C-11D3-8A37-02C4D18E5B90}");
-
-// A hive of its own per test, removed afterwards.
-class CTempHive
-{
-public:
-    CTempHive()
-    {
-        m_dir = fs::temp_directory_path() /
-                ("lanvex-hive-" + std::to_string(::getpid()) + "-" + std::to_string(++s_nCount));
-        fs::create_directories(m_dir);
-        m_path = (m_dir / "registry.reg").string();
-        ::setenv("COMRT_REGISTRY", m_path.c_str(), 1);
-    }
-    ~CTempHive()
-    {
-        ::unsetenv("COMRT_REGISTRY");
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-    const fs::path& Dir() const { return m_dir; }
-    std::string Text() const
-    {
-        std::ifstream in(m_path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-private:
-    static inline int s_nCount = 0;
-    fs::path m_dir;
-    std::string m_path;
-};
 
 // The module's exports, from a private dlopen of the library.
 struct CModule
@@ -112,28 +77,7 @@ size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
-// Runs a program with arguments; returns its exit status and what it printed.
-[[maybe_unused]] int RunProgram(const std::vector<std::string>& args, std::string* pOutput)
-{
-    std::string command;
-    for (const std::string& arg : args)
-    {
-        command += "'";
-        for (char c : arg)
-            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += "' ";
-    }
-    command += "2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        pOutput->append(buffer, n);
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using lanvex::test::RunProgram;
 
 // Releases at scope end, so that a failed assertion leaves nothing behind.
 template <class T> struct CReleasing
@@ -215,7 +159,7 @@ TEST(LanvexServer, ClassObjectsAndLockCounting)
 
 TEST(LanvexServer, RegistrationWritesTheKeysOnceAndUnregistrationRemovesThem)
 {
-    CTempHive hive;
+    CTestHive hive;
 #ifdef COMREG_PATH
     std::string output;
     ASSERT_EQ(RunProgram({COMREG_PATH, LANVEX_MODULE_PATH}, &output), 0) << output;
@@ -252,8 +196,8 @@ TEST(LanvexServer, RegistrationWritesTheKeysOnceAndUnregistrationRemovesThem)
         ASSERT_TRUE(again.Loaded());
         ASSERT_EQ(again.Register(), S_OK);
         EXPECT_FALSE(KeyExists(kClassKey + "\\Stale"));
-        EXPECT_EQ(Count(hive.Text(), "[HKEY_CLASSES_ROOT\\" + kClassKey + "]"), 1u);
-        EXPECT_EQ(Count(hive.Text(), "[HKEY_CLASSES_ROOT\\Lanvex.lvTelnet]"), 1u);
+        EXPECT_EQ(Count(hive.Read(), "[HKEY_CLASSES_ROOT\\" + kClassKey + "]"), 1u);
+        EXPECT_EQ(Count(hive.Read(), "[HKEY_CLASSES_ROOT\\Lanvex.lvTelnet]"), 1u);
 
         EXPECT_EQ(again.Unregister(), S_OK);
     }
@@ -266,8 +210,8 @@ TEST(LanvexServer, RegistrationWritesTheKeysOnceAndUnregistrationRemovesThem)
 
 TEST(LanvexServer, ModulePathWithAQuoteIsWrittenIntact)
 {
-    CTempHive hive;
-    const fs::path dir = hive.Dir() / "it's here";
+    CTestHive hive;
+    const fs::path dir = fs::path(hive.Dir()) / "it's here";
     fs::create_directories(dir);
     const fs::path copy = dir / "libLanvex.so";
     fs::copy_file(LANVEX_MODULE_PATH, copy);
@@ -283,7 +227,7 @@ TEST(LanvexServer, ModulePathWithAQuoteIsWrittenIntact)
 // Activation by CLSID and ProgID through the runtime, then the generic dispatch.
 TEST(LanvexServer, CreatedByClsidAndDrivenThroughDispatch)
 {
-    CTempHive hive;
+    CTestHive hive;
     {
         CModule module;
         ASSERT_TRUE(module.Loaded());
@@ -365,7 +309,7 @@ protected:
 
 TEST_F(RealTelnetServer, LogsInAndFindsItsOwnProcessInPs)
 {
-    CTempHive hive;
+    CTestHive hive;
     {
         CModule module;
         ASSERT_TRUE(module.Loaded());
@@ -406,7 +350,7 @@ TEST_F(RealTelnetServer, LogsInAndFindsItsOwnProcessInPs)
 TEST_F(RealTelnetServer, ComcallDrivesLvTelnet)
 {
 #if defined(COMREG_PATH) && defined(COMCALL_PATH)
-    CTempHive hive;
+    CTestHive hive;
     std::string output;
     ASSERT_EQ(RunProgram({COMREG_PATH, LANVEX_MODULE_PATH}, &output), 0) << output;
     output.clear();

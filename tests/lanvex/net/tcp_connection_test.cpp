@@ -332,6 +332,46 @@ TEST(TcpConnection, CallerLimitsEndReadsWithTheirOwnErrors)
     }
 }
 
+// A peer that accepts but never reads: sending ends after the connection's wait, or at once
+// when cancelled, instead of blocking in a full send buffer.
+TEST(TcpConnection, SendToAPeerThatStopsReadingEnds)
+{
+    // The kernel completes the connection in the listen queue; nobody ever accepts or reads.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nSize = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), nSize), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &nSize), 0);
+    for (const int nCancelMs : {300, 0})
+    {
+        SCOPED_TRACE(nCancelMs);
+        CTcpConnection connection;
+        ASSERT_EQ(connection.Open("127.0.0.1", ntohs(address.sin_port)), 1);
+        connection.SetTimeout(500);
+        std::optional<CCancelLater> cancel;
+        if (nCancelMs > 0)
+            connection.SetCancelDescriptor(cancel.emplace(nCancelMs).Fd());
+        const std::string block(1 << 20, 'u');
+        const auto start = Clock::now();
+        try
+        {
+            for (int i = 0; i < 256; ++i)
+                connection.Send(block.data(), static_cast<int>(block.size()));
+            ADD_FAILURE() << "256 MB went to a peer that reads nothing";
+        }
+        catch (const CExpSocket& e)
+        {
+            EXPECT_EQ(e.ErrorCode(), nCancelMs > 0 ? kWsaEIntr : kWsaETimedOut);
+        }
+        EXPECT_LT(MsSince(start), 3000);
+        connection.Close();
+    }
+    ::close(listener);
+}
+
 // A listener whose accept queue is full drops new connection requests, so a connect there
 // waits; it must end after the transport's 10 s, or at once when cancelled.
 TEST(TcpConnection, ConnectToAFullAcceptQueueTimesOutOrIsCancelled)

@@ -69,8 +69,15 @@ TEST_P(WireTracePeerTest, ShowsTheConversationWithoutThePassword)
     const std::string text = ReadFile(trace);
     for (const std::string& expected : c.Present)
         EXPECT_NE(text.find(expected), std::string::npos) << expected << " missing in\n" << text;
-    EXPECT_EQ(text.find(password), std::string::npos) << text;
-    EXPECT_EQ(text.find("WrongPassword9"), std::string::npos) << text;
+    // What a host sends back is its own business (a ps of this machine lists other tests'
+    // command lines); what we send and note must never carry the password.
+    std::istringstream lines(text);
+    std::string line, ours;
+    while (std::getline(lines, line))
+        if (line.find(" < ") == std::string::npos)
+            ours += line + '\n';
+    EXPECT_EQ(ours.find(password), std::string::npos) << ours;
+    EXPECT_EQ(ours.find("WrongPassword9"), std::string::npos) << ours;
 }
 
 // clang-format off

@@ -2,6 +2,7 @@
 #include "tests/platform/com/test_hive.h"
 
 #include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,4 +37,15 @@ void CTestHive::Write(const std::string& text)
 {
     std::ofstream file(m_path, std::ios::binary | std::ios::trunc);
     file << text;
+}
+
+HRESULT RegisterServerModule(const std::string& path)
+{
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module)
+        return E_FAIL;
+    auto registerServer = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(module, "DllRegisterServer"));
+    const HRESULT hr = registerServer ? registerServer() : E_FAIL;
+    dlclose(module);
+    return hr;
 }
