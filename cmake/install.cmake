@@ -1,4 +1,4 @@
-# Install rules: the programs, the runtime and Lanvex, the public headers, the CMake package
+# Install rules: the programs, the runtime and Lanvex, their headers, the CMake package
 # (find_package(Lanvex) gives Lanvex::comrt) and the desktop integration. Included last from
 # the top CMakeLists.txt, so every target below already exists when it is built at all.
 include(CMakePackageConfigHelpers)
