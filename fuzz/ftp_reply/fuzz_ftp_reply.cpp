@@ -11,18 +11,18 @@ namespace
 
 constexpr size_t kBound = 512;
 
-// Feeds the bytes in pieces whose lengths come from the seed; collects the complete replies.
-std::vector<std::string> Replies(const char* pData, size_t nSize, uint8_t seed, bool* pOverflow)
+// Feeds the bytes in pieces whose lengths come from the first byte; collects the complete replies.
+std::vector<std::string> Replies(const char* pData, size_t nSize, uint8_t cutKey, bool* pOverflow)
 {
     lanvex::CFtpReplyReader reader(kBound);
     std::vector<std::string> replies;
     size_t nPos = 0;
-    uint32_t state = seed * 2654435761u + 1;
+    uint32_t state = cutKey * 2654435761u + 1;
     *pOverflow = false;
     while (nPos < nSize)
     {
         state = state * 1103515245u + 12345u;
-        const size_t nPiece = seed == 0 ? nSize : 1 + (state >> 16) % 17;
+        const size_t nPiece = cutKey == 0 ? nSize : 1 + (state >> 16) % 17;
         const size_t nTake = nPiece < nSize - nPos ? nPiece : nSize - nPos;
         reader.Append(pData + nPos, nTake);
         nPos += nTake;
