@@ -699,7 +699,7 @@ HRESULT lvFTPClient::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wF
                             DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                             UINT* puArgErr)
 {
-    constexpr DISPID kGetFileName = 32;
+    constexpr DISPID kGetFileName = 24;
     if (dispIdMember == kGetFileName)
         return Fail(E_INVALIDARG, "GetFileName needs a 43-byte buffer that a dispatch call cannot "
                                   "pass; use GetEntryName");

@@ -334,7 +334,7 @@ TEST_F(FtpTransfer, DownloadsListsAndUploads)
         VariantInit(&args[1]);
         args[1].vt = VT_I1;
         DISPPARAMS params{args, nullptr, 2, 0};
-        EXPECT_EQ(ftp->Invoke(32, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+        EXPECT_EQ(ftp->Invoke(24, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
                   E_INVALIDARG);
         EXPECT_EQ(args[1].vt, VT_I1);
 
