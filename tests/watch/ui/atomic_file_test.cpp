@@ -93,9 +93,9 @@ TEST(AtomicSave, FolderWithoutRoomForATemporaryIsWrittenInPlace)
         mode_t ModeAfter;
         rlim_t SizeLimit; // 0: none
     } cases[] = {
-        {0644, kModeFromUmask, true, 0644, 0}, // a watch log keeps the file's mode
-        {0644, 0600, true, 0600, 0},           // the host list narrows it: a password inside
-        {0444, 0600, false, 0444, 0},          // a read-only file stays as it was
+        {0644, kModeFromUmask, true, 0644, 0},     // a watch log keeps the file's mode
+        {0644, 0600, true, 0600, 0},               // the host list narrows it: a password inside
+        {0444, 0600, false, 0444, 0},              // a read-only file stays as it was
         {0644, kModeFromUmask, false, 0644, 1024}, // no room for the new bytes: the old stay
     };
     ::signal(SIGXFSZ, SIG_IGN);
