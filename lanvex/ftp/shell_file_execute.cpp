@@ -28,6 +28,9 @@ namespace fs = std::filesystem;
 constexpr SHORT kCopy = 1;
 constexpr SHORT kMove = 2;
 constexpr SHORT kDelete = 3;
+// Directories are followed no deeper than this: a server that answers every CWD with one more
+// directory inside would otherwise keep the run going until the stack runs out.
+constexpr int kMaxTreeDepth = 100;
 
 // The length of the UTF-8 sequence that starts with byte c (1 for a stray byte).
 size_t SequenceLength(unsigned char c)
@@ -428,15 +431,24 @@ HRESULT CFileOperationRun::DeleteTree(const std::string& name, const std::string
 
 HRESULT CFileOperationRun::EnterDirectory(const std::string& name, const std::string& remotePath)
 {
+    if (m_nDepth >= kMaxTreeDepth)
+        return Fail(E_FAIL, remotePath + ": more than " + std::to_string(kMaxTreeDepth) +
+                                " directories deep");
     CComBSTR dir{std::string_view(name)};
     const HRESULT hr = m_pClient->ChangeDir(dir);
-    return FAILED(hr) ? FailClient(hr, remotePath) : S_OK;
+    if (FAILED(hr))
+        return FailClient(hr, remotePath);
+    ++m_nDepth;
+    return S_OK;
 }
 
 HRESULT CFileOperationRun::LeaveDirectory(const std::string& remotePath)
 {
     const HRESULT hr = m_pClient->ChangeDirUp();
-    return FAILED(hr) ? FailClient(hr, "Leaving " + remotePath) : S_OK;
+    if (FAILED(hr))
+        return FailClient(hr, "Leaving " + remotePath);
+    --m_nDepth;
+    return S_OK;
 }
 
 } // namespace lanvex

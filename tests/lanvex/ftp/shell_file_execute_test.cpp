@@ -288,5 +288,28 @@ INSTANTIATE_TEST_SUITE_P(FileOperation, ExecuteOperations, testing::ValuesIn(kEx
                          [](const testing::TestParamInfo<ExecuteCase>& info)
                          { return std::string(info.param.Label); });
 
+// Directories are followed to a bound, not for as long as a server offers one more inside.
+TEST_F(RealFtpServer, TreeDeeperThanTheBoundIsRefusedThere)
+{
+    std::string deep = m_remote;
+    ASSERT_TRUE(Client(
+        [&](IlvFTPClient2* c)
+        {
+            bool bDone = Call(c->ChangeDir(Bstr(m_remote)));
+            for (int i = 0; bDone && i < 101; ++i)
+                bDone = Call(c->CreateDir(Bstr("d"))) && Call(c->ChangeDir(Bstr("d")));
+            return bDone;
+        }));
+    ShellFilePtr file;
+    Describe(file, 3, m_remote + "/d", "");
+    EXPECT_EQ(file->Execute(), E_FAIL);
+    EXPECT_NE(TakeErrorDescription().find("100 directories deep"), std::string::npos);
+    // The lower half goes first, so that the cleanup stays within the bound.
+    for (int i = 0; i < 50; ++i)
+        deep += "/d";
+    Describe(file, 3, deep, "");
+    EXPECT_EQ(file->Execute(), S_OK);
+}
+
 } // namespace
 } // namespace lanvex
