@@ -199,6 +199,9 @@ HRESULT CFileOperationRun::Run()
         return Fail(E_INVALIDARG, "From \"" + m_request.From + "\" names no file");
     if (m_request.Function != kDelete && m_request.To.empty())
         return Fail(E_INVALIDARG, "To names no destination");
+    // A zero inside would make the system see a shorter path than the one given.
+    if (m_request.To.find('\0') != std::string::npos)
+        return Fail(E_INVALIDARG, "To holds a zero character");
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;

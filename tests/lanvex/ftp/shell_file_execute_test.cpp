@@ -66,6 +66,12 @@ TEST(FileOperationPieces, ServerFromPatternAndNames)
     // A fresh description names no server: nothing is done, and that is no success.
     ShellFilePtr file;
     EXPECT_EQ(file->Execute(), E_INVALIDARG);
+    // A To with a zero inside is refused before any connection, not cut short at the zero.
+    const CComBSTR to{std::u16string_view(u"out\0/elsewhere", 15)};
+    file->put_Server(CComBSTR{std::string_view("127.0.0.1:1")});
+    file->put_From(CComBSTR{std::string_view("a.txt")});
+    file->put_To(to);
+    EXPECT_EQ(file->Execute(), E_INVALIDARG);
 }
 
 // The real server: each case gets a fresh remote directory holding a.txt, b.txt, c.log and
