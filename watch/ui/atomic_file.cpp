@@ -157,17 +157,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
 bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file ends: a FIFO would hold the open or the read for ever, a device such
+    // as /dev/zero would fill memory. O_NONBLOCK keeps the open itself from waiting.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st
     {
     };
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     char buffer[65536];
     bool ok = true;
     for (;;)

@@ -127,4 +127,20 @@ TEST(AtomicSave, FolderWithoutRoomForATemporaryIsWrittenInPlace)
         fs::remove_all(dir);
     }
 }
+
+// A FIFO or a device in a file's place is no file to read: refused at once, never waited on.
+TEST(ReadWholeFile, OnlyRegularFilesAreRead)
+{
+    char pattern[] = "/tmp/atomictestXXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::ofstream(dir / "file") << "bytes";
+    std::string bytes;
+    EXPECT_FALSE(ReadWholeFile(dir / "fifo", bytes));
+    EXPECT_FALSE(ReadWholeFile("/dev/zero", bytes));
+    EXPECT_FALSE(ReadWholeFile(dir, bytes));
+    EXPECT_TRUE(ReadWholeFile(dir / "file", bytes));
+    EXPECT_EQ(bytes, "bytes");
+    fs::remove_all(dir);
+}
 } // namespace
