@@ -22,13 +22,13 @@ CDispatchTypeInfo g_cacheTypeInfo(LIBID_LANVEXLib, IID_IlvCache);
 
 // Opens path as a buffered stream in mode "wb" or "rb", only when it is a regular file: a FIFO
 // or a device would block or never end. O_NONBLOCK keeps the open itself from waiting on a FIFO.
-std::FILE* OpenRegularFile(const std::string& path, bool bWrite)
+std::FILE* OpenRegularFile(const std::string& path, bool bWrite, struct stat* pStat)
 {
     const int flags = bWrite ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY;
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
-    struct stat st = {};
+    struct stat& st = *pStat;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
         ::close(fd);
@@ -175,7 +175,9 @@ HRESULT lvCache::RollBack()
     if (m_nType != kFileStorage || m_fileState != FileState::Open)
         return S_OK;
     CloseFile();
-    if (!m_writtenPath.empty())
+    struct stat st = {};
+    if (!m_writtenPath.empty() && ::lstat(m_writtenPath.c_str(), &st) == 0 &&
+        st.st_dev == m_writtenDevice && st.st_ino == m_writtenInode)
         ::unlink(m_writtenPath.c_str()); // a failed deletion is not reported
     m_fileState = FileState::Finished;
     return S_OK;
@@ -214,10 +216,13 @@ HRESULT lvCache::EnsureFile(const char* pszMode)
         return E_HANDLE;
     const bool bWrite = pszMode[0] == 'w';
     const std::string path = m_cacheName.Narrow();
-    m_pFile = OpenRegularFile(path, bWrite);
+    struct stat st = {};
+    m_pFile = OpenRegularFile(path, bWrite, &st);
     if (m_pFile == nullptr)
         return E_HANDLE;
     m_writtenPath = bWrite ? path : std::string();
+    m_writtenDevice = st.st_dev;
+    m_writtenInode = st.st_ino;
     m_fileState = FileState::Open;
     return S_OK;
 }

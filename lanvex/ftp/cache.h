@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace lanvex
@@ -80,6 +81,9 @@ class lvCache : public IDispatchImpl<IlvCache>, public ISupportErrorInfo, public
     // The file as it was named when this cache created it for writing; RollBack deletes this one
     // and no other. Empty when the stream was opened for reading.
     std::string m_writtenPath;
+    // That file's identity: whatever took its name since is not this cache's to delete.
+    dev_t m_writtenDevice = 0;
+    ino_t m_writtenInode = 0;
 
     std::vector<BYTE> m_held;
     size_t m_nReadPos = 0;

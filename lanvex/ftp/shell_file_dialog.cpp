@@ -23,6 +23,7 @@
 #include <dlfcn.h>
 #include <map>
 #include <memory>
+#include <netdb.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -320,18 +321,35 @@ struct CKeepQtLoaded
 
 bool LocalXDisplayReachable(const std::string& display)
 {
-    // ":N", ":N.S", "unix:N": the server's local socket; a display on another host (ssh's
-    // "localhost:10.0" included) is taken on trust, as Qt would reach it over TCP.
+    // ":N", ":N.S", "unix:N": the server's local socket; "host:N" (ssh's "localhost:10.0"
+    // included): TCP port 6000 + N there, as Qt would reach it. Qt ends the process when the
+    // display it was given does not answer, so an unanswered one is no display.
     const size_t nColon = display.rfind(':');
     if (nColon == std::string::npos)
         return false;
     const std::string host = display.substr(0, nColon);
-    if (!host.empty() && host != "unix")
-        return true;
     std::string number = display.substr(nColon + 1);
     number = number.substr(0, number.find('.'));
-    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+    if (number.empty() || number.size() > 5 ||
+        number.find_first_not_of("0123456789") != std::string::npos)
         return false;
+    if (!host.empty() && host != "unix")
+    {
+        const int nPort = 6000 + std::stoi(number);
+        if (nPort > 65535)
+            return false;
+        addrinfo hints = {};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV;
+        addrinfo* pResults = nullptr;
+        if (::getaddrinfo(host.c_str(), std::to_string(nPort).c_str(), &hints, &pResults) != 0)
+            return false;
+        bool bConnects = false;
+        for (addrinfo* p = pResults; p != nullptr && !bConnects; p = p->ai_next)
+            bConnects = Connects(p->ai_family, p->ai_addr, p->ai_addrlen);
+        ::freeaddrinfo(pResults);
+        return bConnects;
+    }
     const std::string path = "/tmp/.X11-unix/X" + number;
     return UnixSocketConnects(path, false) || UnixSocketConnects(path, true);
 }

@@ -71,7 +71,7 @@ struct DialogHostFacts
 DialogHost ChooseDialogHost(const DialogHostFacts& facts);
 
 // Whether the X display named like DISPLAY (":0", "unix:1.0", "host:10.0") can be reached;
-// a local one is tried on its socket, one on another host is taken on trust.
+// a local one is tried on its socket, one on another host on its TCP port.
 bool LocalXDisplayReachable(const std::string& display);
 
 } // namespace lanvex

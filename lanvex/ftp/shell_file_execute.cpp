@@ -28,6 +28,9 @@ namespace fs = std::filesystem;
 constexpr SHORT kCopy = 1;
 constexpr SHORT kMove = 2;
 constexpr SHORT kDelete = 3;
+// Directories are followed no deeper than this: a server that answers every CWD with one more
+// directory inside would otherwise keep the run going until the stack runs out.
+constexpr int kMaxTreeDepth = 100;
 
 // The length of the UTF-8 sequence that starts with byte c (1 for a stray byte).
 size_t SequenceLength(unsigned char c)
@@ -196,6 +199,9 @@ HRESULT CFileOperationRun::Run()
         return Fail(E_INVALIDARG, "From \"" + m_request.From + "\" names no file");
     if (m_request.Function != kDelete && m_request.To.empty())
         return Fail(E_INVALIDARG, "To names no destination");
+    // A zero inside would make the system see a shorter path than the one given.
+    if (m_request.To.find('\0') != std::string::npos)
+        return Fail(E_INVALIDARG, "To holds a zero character");
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;
@@ -428,15 +434,24 @@ HRESULT CFileOperationRun::DeleteTree(const std::string& name, const std::string
 
 HRESULT CFileOperationRun::EnterDirectory(const std::string& name, const std::string& remotePath)
 {
+    if (m_nDepth >= kMaxTreeDepth)
+        return Fail(E_FAIL, remotePath + ": more than " + std::to_string(kMaxTreeDepth) +
+                                " directories deep");
     CComBSTR dir{std::string_view(name)};
     const HRESULT hr = m_pClient->ChangeDir(dir);
-    return FAILED(hr) ? FailClient(hr, remotePath) : S_OK;
+    if (FAILED(hr))
+        return FailClient(hr, remotePath);
+    ++m_nDepth;
+    return S_OK;
 }
 
 HRESULT CFileOperationRun::LeaveDirectory(const std::string& remotePath)
 {
     const HRESULT hr = m_pClient->ChangeDirUp();
-    return FAILED(hr) ? FailClient(hr, "Leaving " + remotePath) : S_OK;
+    if (FAILED(hr))
+        return FailClient(hr, "Leaving " + remotePath);
+    --m_nDepth;
+    return S_OK;
 }
 
 } // namespace lanvex

@@ -102,6 +102,7 @@ class CFileOperationRun
     FileOperationRequest m_request;
     ProgressFn m_progress;
     std::string m_failure;
+    int m_nDepth = 0; // directories entered below From's
 };
 
 } // namespace lanvex

@@ -70,20 +70,34 @@ std::string FinalLinkTarget(const std::string& path)
 namespace
 {
 // Rewrites the file itself, for a folder that takes no temporary file. Not atomic, but the
-// only way to save a writable file there.
+// only way to save a writable file there. The room for the new bytes is taken first and the old
+// ones are written over rather than cut away first, so a full disk or a size limit leaves the
+// old file whole.
 bool WriteInPlace(const std::string& path, std::string_view bytes, mode_t mode, int* cause)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    // Without O_NONBLOCK a FIFO put in the file's place would hold the save for ever.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
     {
         *cause = errno;
         return false;
     }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        *cause = EINVAL;
+        ::close(fd);
+        return false;
+    }
     // An explicit mode (a password inside) narrows the file's; failing that, it stays as it was.
     if (mode != kModeFromUmask)
         (void)::fchmod(fd, mode);
-    bool ok = ::ftruncate(fd, 0) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    *cause = ok ? 0 : errno;
+    const int room = bytes.empty() ? 0 : ::posix_fallocate(fd, 0, static_cast<off_t>(bytes.size()));
+    bool ok = room == 0 && WriteAll(fd, bytes) &&
+              ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
+    *cause = ok ? 0 : room != 0 ? room : errno;
     if (::close(fd) != 0 && ok)
     {
         ok = false;
@@ -143,17 +157,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
 bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file ends: a FIFO would hold the open or the read for ever, a device such
+    // as /dev/zero would fill memory. O_NONBLOCK keeps the open itself from waiting.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st
     {
     };
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     char buffer[65536];
     bool ok = true;
     for (;;)

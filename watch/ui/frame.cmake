@@ -38,9 +38,6 @@ if(TARGET watchui_doc)
   )
   set_target_properties(watchui_app PROPERTIES AUTOMOC ON AUTORCC ON AUTOUIC OFF)
   target_link_libraries(watchui_app PUBLIC watchui_frame watchui_doc ${CMAKE_DL_LIBS})
-  # The registration fallback also looks for the Lanvex this build made.
-  target_compile_definitions(watchui_app PRIVATE
-    VIGIL_BUILD_LIB_DIR="${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
   vigil_warnings(watchui_app)
 
   add_executable(psvigil ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

@@ -31,12 +31,13 @@ std::string Joined(const std::vector<std::string>& paths)
 
 std::vector<std::string> LanvexLibraryCandidates(const std::string& programDir)
 {
+    // Only the library beside the program: a build tree's path compiled in would follow an
+    // installed or copied program to places whose files anyone may have put there since, and
+    // whatever is found is loaded and kept in the user's hive. A program run from the build
+    // tree finds the build's library here too (bin/../lib).
     std::vector<std::string> candidates;
     if (!programDir.empty())
         candidates.push_back(programDir + "/../lib/" + kLanvexFile);
-#ifdef VIGIL_BUILD_LIB_DIR
-    candidates.push_back(std::string(VIGIL_BUILD_LIB_DIR) + "/" + kLanvexFile);
-#endif
     return candidates;
 }
 

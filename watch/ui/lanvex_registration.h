@@ -8,7 +8,7 @@
 #include <vector>
 
 // Where the Lanvex library of this program may be, in the order they are tried: the lib
-// folder beside the program's bin folder (the installed layout), then the build tree's.
+// folder beside the program's bin folder (the installed layout and the build tree's alike).
 std::vector<std::string> LanvexLibraryCandidates(const std::string& programDir);
 
 // Calls the server's DllRegisterServer, as comreg does, so its classes enter the user's hive.

@@ -268,5 +268,18 @@ TEST_F(CacheSteps, FifoIsRefusedWithoutWaiting)
     EXPECT_EQ(m_pCache->Write(buffer, &n), E_HANDLE);
 }
 
+// RollBack deletes the file this cache wrote; a file that took its name since is another's.
+TEST_F(CacheSteps, RollBackLeavesAFileThatTookTheNameSince)
+{
+    PutName("c");
+    BYTE data[] = {'a', 'b', 'c'};
+    LONG n = sizeof data;
+    ASSERT_EQ(m_pCache->Write(data, &n), S_OK);
+    fs::rename(m_dir / "c", m_dir / "c.old");
+    std::ofstream(m_dir / "c") << "another's";
+    EXPECT_EQ(m_pCache->RollBack(), S_OK);
+    EXPECT_EQ(Content("c"), "another's");
+}
+
 } // namespace
 } // namespace lanvex

@@ -66,6 +66,12 @@ TEST(FileOperationPieces, ServerFromPatternAndNames)
     // A fresh description names no server: nothing is done, and that is no success.
     ShellFilePtr file;
     EXPECT_EQ(file->Execute(), E_INVALIDARG);
+    // A To with a zero inside is refused before any connection, not cut short at the zero.
+    const CComBSTR to{std::u16string_view(u"out\0/elsewhere", 15)};
+    file->put_Server(CComBSTR{std::string_view("127.0.0.1:1")});
+    file->put_From(CComBSTR{std::string_view("a.txt")});
+    file->put_To(to);
+    EXPECT_EQ(file->Execute(), E_INVALIDARG);
 }
 
 // The real server: each case gets a fresh remote directory holding a.txt, b.txt, c.log and
@@ -287,6 +293,29 @@ TEST_P(ExecuteOperations, Run)
 INSTANTIATE_TEST_SUITE_P(FileOperation, ExecuteOperations, testing::ValuesIn(kExecuteCases),
                          [](const testing::TestParamInfo<ExecuteCase>& info)
                          { return std::string(info.param.Label); });
+
+// Directories are followed to a bound, not for as long as a server offers one more inside.
+TEST_F(RealFtpServer, TreeDeeperThanTheBoundIsRefusedThere)
+{
+    std::string deep = m_remote;
+    ASSERT_TRUE(Client(
+        [&](IlvFTPClient2* c)
+        {
+            bool bDone = Call(c->ChangeDir(Bstr(m_remote)));
+            for (int i = 0; bDone && i < 101; ++i)
+                bDone = Call(c->CreateDir(Bstr("d"))) && Call(c->ChangeDir(Bstr("d")));
+            return bDone;
+        }));
+    ShellFilePtr file;
+    Describe(file, 3, m_remote + "/d", "");
+    EXPECT_EQ(file->Execute(), E_FAIL);
+    EXPECT_NE(TakeErrorDescription().find("100 directories deep"), std::string::npos);
+    // The lower half goes first, so that the cleanup stays within the bound.
+    for (int i = 0; i < 50; ++i)
+        deep += "/d";
+    Describe(file, 3, deep, "");
+    EXPECT_EQ(file->Execute(), S_OK);
+}
 
 } // namespace
 } // namespace lanvex

@@ -283,6 +283,7 @@ TEST(FileOperationDialog, NoDialogWhereNobodySees)
     const std::vector<std::pair<const char*, const char*>> settings[] = {
         {},
         {{"DISPLAY", ":65000"}},
+        {{"DISPLAY", "127.0.0.1:59"}}, // a display on a host where nobody answers
         {{"QT_QPA_PLATFORM", "offscreen"}},
         {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":65000"}}};
     for (const auto& environment : settings)

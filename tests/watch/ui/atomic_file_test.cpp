@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,16 +85,20 @@ TEST(AtomicSave, FolderWithoutRoomForATemporaryIsWrittenInPlace)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root adds files to any folder";
+    const std::string big(4096, 'x');
     const struct
     {
         mode_t FileMode, Asked;
         bool Written;
         mode_t ModeAfter;
+        rlim_t SizeLimit; // 0: none
     } cases[] = {
-        {0644, kModeFromUmask, true, 0644}, // a watch log keeps the file's mode
-        {0644, 0600, true, 0600},           // the host list narrows it: a password inside
-        {0444, 0600, false, 0444},          // a read-only file stays as it was
+        {0644, kModeFromUmask, true, 0644, 0},     // a watch log keeps the file's mode
+        {0644, 0600, true, 0600, 0},               // the host list narrows it: a password inside
+        {0444, 0600, false, 0444, 0},              // a read-only file stays as it was
+        {0644, kModeFromUmask, false, 0644, 1024}, // no room for the new bytes: the old stay
     };
+    ::signal(SIGXFSZ, SIG_IGN);
     for (const auto& c : cases)
     {
         char pattern[] = "/tmp/atomictestXXXXXX";
@@ -101,15 +107,40 @@ TEST(AtomicSave, FolderWithoutRoomForATemporaryIsWrittenInPlace)
         std::ofstream(path) << "old";
         ::chmod(path.c_str(), c.FileMode);
         ::chmod(dir.c_str(), 0500);
-        EXPECT_EQ(WriteFileAtomically(path, "new", c.Asked), c.Written);
+        const std::string saved = c.SizeLimit != 0 ? big : "new";
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        if (c.SizeLimit != 0)
+        {
+            const rlimit limit{c.SizeLimit, before.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        EXPECT_EQ(WriteFileAtomically(path, saved, c.Asked), c.Written);
+        ::setrlimit(RLIMIT_FSIZE, &before);
         struct stat st
         {
         };
         EXPECT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, c.ModeAfter);
-        EXPECT_EQ(Content(path), c.Written ? "new" : "old");
+        EXPECT_EQ(Content(path), c.Written ? saved : "old");
         ::chmod(dir.c_str(), 0700);
         fs::remove_all(dir);
     }
+}
+
+// A FIFO or a device in a file's place is no file to read: refused at once, never waited on.
+TEST(ReadWholeFile, OnlyRegularFilesAreRead)
+{
+    char pattern[] = "/tmp/atomictestXXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::ofstream(dir / "file") << "bytes";
+    std::string bytes;
+    EXPECT_FALSE(ReadWholeFile(dir / "fifo", bytes));
+    EXPECT_FALSE(ReadWholeFile("/dev/zero", bytes));
+    EXPECT_FALSE(ReadWholeFile(dir, bytes));
+    EXPECT_TRUE(ReadWholeFile(dir / "file", bytes));
+    EXPECT_EQ(bytes, "bytes");
+    fs::remove_all(dir);
 }
 } // namespace

@@ -106,4 +106,12 @@ TEST(LanvexFallbackPassThrough, OtherFailuresAreNotAnsweredByRegistering)
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(reason, "refused");
 }
+
+TEST(LanvexCandidates, OnlyTheLibraryBesideTheProgram)
+{
+    // An installed or copied program never reaches back into the tree it was built in.
+    EXPECT_EQ(LanvexLibraryCandidates("/opt/vigilor/bin"),
+              std::vector<std::string>{"/opt/vigilor/bin/../lib/libLanvex.so"});
+    EXPECT_TRUE(LanvexLibraryCandidates("").empty());
+}
 } // namespace
