@@ -182,13 +182,23 @@ std::string lvTelnet::AwaitLoginAnswer()
 {
     const auto settled = CTcpConnection::Clock::now() + kLoginSettleLimit;
     std::string answer;
+    size_t nCollected = 0;
     LoginVerdict verdict;
     for (;;)
     {
-        m_connection.SetReadLimit(kCollectLimit - answer.size());
+        m_connection.SetReadLimit(kCollectLimit - nCollected);
         char* pData = nullptr;
         const int nCount = m_connection.ReadUntilQuiet(&pData);
-        answer.append(pData != nullptr ? pData : "", static_cast<size_t>(nCount));
+        nCollected += static_cast<size_t>(nCount);
+        const std::string_view pass(pData != nullptr ? pData : "", static_cast<size_t>(nCount));
+        if (pass.size() >= kLoginAnswerKept)
+            answer.assign(pass.substr(pass.size() - kLoginAnswerKept));
+        else
+        {
+            if (answer.size() + pass.size() > kLoginAnswerKept)
+                answer.erase(0, answer.size() + pass.size() - kLoginAnswerKept);
+            answer.append(pass);
+        }
         verdict = JudgeLoginAnswer(answer);
         if (verdict.What == LoginVerdict::Accepted)
             return {};

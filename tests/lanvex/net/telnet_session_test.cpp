@@ -432,6 +432,11 @@ TEST(TelnetSession, AnswerToThePasswordDecidesTheLogin)
          {SendBytes("\r\nLast login: today\r\nSee the wiki on 'Access denied' errors\r\n"
                     "\x1b]0;alice@box: ~\a" "alice@box% \x1b[K\x1b[?2004h")},
          S_OK, "", 2000},
+        // Only the end of a long answer is kept and judged; the refusal text scrolled away.
+        {"LongGreetingThenPrompt",
+         {SendBytes("\r\nAccess denied to /srv\r\n" + std::string(300000, '=') +
+                    "\r\nalice@box:~$ ")},
+         S_OK, "", 2000},
         {"RefusalFollowedByMoreText",
          {SendBytes("\r\n"), Silence(1500), SendBytes("\r\nLogin incorrect\r\nTry later.\r\n")},
          E_FAIL, "Login incorrect", 12500},
