@@ -46,7 +46,8 @@ std::string WithoutCommands(std::string_view answer)
 
 // The text without terminal control sequences: a shell may colour its prompt, set the window
 // title or switch on bracketed paste after it ("host% \e[?2004h"), which ends no line a person
-// sees. CSI runs to its final byte, OSC to BEL or ESC \, any other escape takes one byte.
+// sees. CSI runs to its final byte, OSC to BEL or ESC \, any other escape to the byte after its
+// intermediate bytes.
 std::string WithoutEscapes(std::string_view text)
 {
     constexpr char kEsc = '\x1b';
@@ -74,6 +75,12 @@ std::string WithoutEscapes(std::string_view text)
                    !(text[i + 1] == kEsc && i + 2 < text.size() && text[i + 2] == '\\'))
                 ++i;
             i += (i + 1 < text.size() && text[i + 1] == kEsc) ? 2 : 1;
+        }
+        else
+        {
+            // ESC, intermediate bytes, one final byte ("\e(B" of a colour reset).
+            while (i < text.size() && text[i] >= 0x20 && text[i] <= 0x2F)
+                ++i;
         }
     }
     return plain;

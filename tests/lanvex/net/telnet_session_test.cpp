@@ -430,7 +430,7 @@ TEST(TelnetSession, AnswerToThePasswordDecidesTheLogin)
         // the shell sets the title and terminal modes around it.
         {"GreetingQuotingARefusal",
          {SendBytes("\r\nLast login: today\r\nSee the wiki on 'Access denied' errors\r\n"
-                    "\x1b]0;alice@box: ~\a" "alice@box% \x1b[K\x1b[?2004h")},
+                    "\x1b]0;alice@box: ~\a" "alice@box% \x1b(B\x1b[m\x1b[K\x1b[?2004h")},
          S_OK, "", 2000},
         // Only the end of a long answer is kept and judged; the refusal text scrolled away.
         {"LongGreetingThenPrompt",
