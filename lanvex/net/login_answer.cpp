@@ -44,6 +44,48 @@ std::string WithoutCommands(std::string_view answer)
     return text;
 }
 
+// The text without terminal control sequences: a shell may colour its prompt, set the window
+// title or switch on bracketed paste after it ("host% \e[?2004h"), which ends no line a person
+// sees. CSI runs to its final byte, OSC to BEL or ESC \, any other escape to the byte after its
+// intermediate bytes.
+std::string WithoutEscapes(std::string_view text)
+{
+    constexpr char kEsc = '\x1b';
+    std::string plain;
+    plain.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] != kEsc)
+        {
+            plain.push_back(text[i]);
+            continue;
+        }
+        if (i + 1 >= text.size())
+            break;
+        const char kind = text[++i];
+        if (kind == '[')
+        {
+            while (i + 1 < text.size() && !(text[i + 1] >= 0x40 && text[i + 1] <= 0x7E))
+                ++i;
+            ++i;
+        }
+        else if (kind == ']')
+        {
+            while (i + 1 < text.size() && text[i + 1] != '\a' &&
+                   !(text[i + 1] == kEsc && i + 2 < text.size() && text[i + 2] == '\\'))
+                ++i;
+            i += (i + 1 < text.size() && text[i + 1] == kEsc) ? 2 : 1;
+        }
+        else
+        {
+            // ESC, intermediate bytes, one final byte ("\e(B" of a colour reset).
+            while (i < text.size() && text[i] >= 0x20 && text[i] <= 0x2F)
+                ++i;
+        }
+    }
+    return plain;
+}
+
 std::string Lower(std::string_view text)
 {
     std::string lower(text);
@@ -89,16 +131,22 @@ bool HasVisibleText(std::string_view answer)
 
 LoginVerdict JudgeLoginAnswer(std::string_view answer)
 {
-    const std::string text = WithoutCommands(answer);
+    const std::string text = WithoutEscapes(WithoutCommands(answer));
     const std::string lower = Lower(text);
     static constexpr std::array<std::string_view, 6> kRefusals = {
         "login incorrect",        "incorrect login", "login failed", "authentication failure",
         "authentication failed", "access denied"};
-    for (std::string_view refusal : kRefusals)
+    std::string refusal;
+    size_t refusalEnd = std::string::npos;
+    for (std::string_view word : kRefusals)
     {
-        const size_t at = lower.find(refusal);
+        const size_t at = lower.find(word);
         if (at != std::string::npos)
-            return {LoginVerdict::Refused, std::string(LineAt(text, at))};
+        {
+            refusal = LineAt(text, at);
+            refusalEnd = lower.find_first_of("\r\n", at);
+            break;
+        }
     }
 
     // The last line: the prompt the host waits at. Trailing blanks belong to the prompt.
@@ -108,17 +156,26 @@ LoginVerdict JudgeLoginAnswer(std::string_view answer)
         last.remove_prefix(lineStart + 1);
     while (!last.empty() && (last.back() == ' ' || last.back() == '\t'))
         last.remove_suffix(1);
-    if (last.empty())
-        return {};
-    for (std::string_view prompt : {"login:", "username:", "password:"})
+    if (!last.empty())
     {
-        if (EndsWith(last, prompt))
-            return {LoginVerdict::Refused, "the host asked for the login again"};
+        // "Last login:" opens a greeting line; it asks for nothing.
+        const bool bGreeting = EndsWith(last, "last login:");
+        for (std::string_view prompt : {"login:", "username:", "password:"})
+        {
+            if (!bGreeting && EndsWith(last, prompt))
+                return {LoginVerdict::Refused,
+                        refusal.empty() ? "the host asked for the login again" : refusal};
+        }
+        // A shell prompt wins over a refusal text above it: a greeting may quote one.
+        const char c = last.back();
+        if (c == '$' || c == '#' || c == '>' || c == '%')
+            return {LoginVerdict::Accepted, {}};
     }
-    const char c = last.back();
-    if (c == '$' || c == '#' || c == '>' || c == '%')
-        return {LoginVerdict::Accepted, {}};
-    return {};
+    // A refusal with nothing visible after it is the host's last word so far.
+    if (!refusal.empty() &&
+        (refusalEnd == std::string::npos || Trimmed(std::string_view(text).substr(refusalEnd)).empty()))
+        return {LoginVerdict::Refused, refusal};
+    return {LoginVerdict::Pending, refusal};
 }
 
 } // namespace lanvex

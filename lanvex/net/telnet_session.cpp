@@ -182,24 +182,38 @@ std::string lvTelnet::AwaitLoginAnswer()
 {
     const auto settled = CTcpConnection::Clock::now() + kLoginSettleLimit;
     std::string answer;
+    size_t nCollected = 0;
+    LoginVerdict verdict;
     for (;;)
     {
-        m_connection.SetReadLimit(kCollectLimit - answer.size());
+        m_connection.SetReadLimit(kCollectLimit - nCollected);
         char* pData = nullptr;
         const int nCount = m_connection.ReadUntilQuiet(&pData);
-        answer.append(pData != nullptr ? pData : "", static_cast<size_t>(nCount));
-        const LoginVerdict verdict = JudgeLoginAnswer(answer);
+        nCollected += static_cast<size_t>(nCount);
+        const std::string_view pass(pData != nullptr ? pData : "", static_cast<size_t>(nCount));
+        if (pass.size() >= kLoginAnswerKept)
+            answer.assign(pass.substr(pass.size() - kLoginAnswerKept));
+        else
+        {
+            if (answer.size() + pass.size() > kLoginAnswerKept)
+                answer.erase(0, answer.size() + pass.size() - kLoginAnswerKept);
+            answer.append(pass);
+        }
+        verdict = JudgeLoginAnswer(answer);
         if (verdict.What == LoginVerdict::Accepted)
             return {};
         if (verdict.What == LoginVerdict::Refused)
             return verdict.Reason;
         if (m_connection.PeerClosed())
-            return "the host closed the connection after the password";
+            return verdict.Reason.empty() ? "the host closed the connection after the password"
+                                          : verdict.Reason;
         if (CTcpConnection::Clock::now() >= settled)
             break;
     }
     // A host that answered with text but no prompt we know is taken at its word, as it always
-    // was; one that said nothing at all has not let us in.
+    // was, unless that text held a refusal; one that said nothing at all has not let us in.
+    if (!verdict.Reason.empty())
+        return verdict.Reason;
     if (!HasVisibleText(answer))
         return "the host did not answer the password";
     return {};

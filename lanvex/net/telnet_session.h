@@ -32,6 +32,9 @@ public:
     // After the password, the host's answer may take this long to show a shell or a refusal
     // (a refused login is typically announced after a delay of a few seconds).
     static constexpr std::chrono::seconds kLoginSettleLimit{10};
+    // Only the end of that answer can decide (its last line, a refusal just above it); a host
+    // that pours out more keeps only this much in memory, however many passes it takes.
+    static constexpr size_t kLoginAnswerKept = 64u << 10;
 
     lvTelnet();
     ~lvTelnet() override;

@@ -5,12 +5,15 @@
 #include "lanvex/net/telnet_negotiation.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -220,18 +223,72 @@ TraceSink& Sink()
 
 int OpenTraceFile(const std::string& path)
 {
-    // The trace may show user names and commands: readable by the owner only.
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // The trace may show user names and commands: readable by the owner only. O_NONBLOCK: a
+    // FIFO nobody reads fails to open instead of holding the session's thread for ever, and
+    // a reader that stops reading cannot block a send or a receive.
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
 }
+
+// A reader of a pipe that falls this far behind loses the trace rather than slowing sessions.
+constexpr int kTraceWriteWaitMs = 1000;
+
+// Writing to a pipe whose reader has gone raises SIGPIPE, which would end the client program;
+// while a record is written the signal is held for this thread, and one it raised is taken.
+class CHeldBrokenPipe
+{
+public:
+    CHeldBrokenPipe()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
+        sigset_t pending;
+        sigemptyset(&pending);
+        m_bWasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~CHeldBrokenPipe()
+    {
+        if (m_bRaised && !m_bWasPending)
+        {
+            const timespec now{};
+            sigtimedwait(&m_pipe, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    CHeldBrokenPipe(const CHeldBrokenPipe&) = delete;
+    CHeldBrokenPipe& operator=(const CHeldBrokenPipe&) = delete;
+    void Raised() { m_bRaised = true; }
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_previous;
+    bool m_bWasPending = false;
+    bool m_bRaised = false;
+};
 
 bool WriteAll(int fd, const std::string& bytes)
 {
+    CHeldBrokenPipe held;
+    int nWaitLeft = kTraceWriteWaitMs;
     std::size_t done = 0;
     while (done < bytes.size())
     {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && nWaitLeft > 0)
+        {
+            pollfd pfd{fd, POLLOUT, 0};
+            const auto before = std::chrono::steady_clock::now();
+            ::poll(&pfd, 1, nWaitLeft);
+            nWaitLeft -= static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - before)
+                                              .count()) +
+                         1;
+            continue;
+        }
+        if (n < 0 && errno == EPIPE)
+            held.Raised();
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
@@ -261,6 +318,12 @@ void Append(TraceSink& sink, const std::string& block)
     }
     if (WriteAll(sink.Fd, block))
         sink.Size += block.size();
+    else if (!sink.Rotates && sink.OwnsFd)
+    {
+        // A pipe whose reader went away or stopped reading: the trace ends there.
+        sink.Close();
+        detail::g_wireTraceState.store(1, std::memory_order_relaxed);
+    }
 }
 
 std::string Prefix(const char* component, char direction)

@@ -8,10 +8,21 @@ std::string EscapeField(std::string_view text)
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
-    for (const char c : text)
+    for (std::size_t i = 0; i < text.size(); ++i)
     {
+        const char c = text[i];
         const auto b = static_cast<unsigned char>(c);
-        if (c == '\t')
+        // U+0080..U+009F are the C1 controls (U+009B is a CSI a terminal obeys like ESC [);
+        // their two bytes are written escaped.
+        if (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+        {
+            const auto next = static_cast<unsigned char>(text[++i]);
+            out += "\\xc2\\x";
+            out += kHex[next >> 4];
+            out += kHex[next & 0xF];
+        }
+        else if (c == '\t')
             out += "\\t";
         else if (c == '\n')
             out += "\\n";

@@ -426,6 +426,20 @@ TEST(TelnetSession, AnswerToThePasswordDecidesTheLogin)
         {"RootPromptAfterASlowStart",
          {SendBytes("\r\n"), Silence(2500), SendBytes("Welcome\r\n\xff\xfb\x01root@box:~# ")},
          S_OK, "", 6000},
+        // A greeting may quote a refusal; the shell prompt below it is what counts, also when
+        // the shell sets the title and terminal modes around it.
+        {"GreetingQuotingARefusal",
+         {SendBytes("\r\nLast login: today\r\nSee the wiki on 'Access denied' errors\r\n"
+                    "\x1b]0;alice@box: ~\a" "alice@box% \x1b(B\x1b[m\x1b[K\x1b[?2004h")},
+         S_OK, "", 2000},
+        // Only the end of a long answer is kept and judged; the refusal text scrolled away.
+        {"LongGreetingThenPrompt",
+         {SendBytes("\r\nAccess denied to /srv\r\n" + std::string(300000, '=') +
+                    "\r\nalice@box:~$ ")},
+         S_OK, "", 2000},
+        {"RefusalFollowedByMoreText",
+         {SendBytes("\r\n"), Silence(1500), SendBytes("\r\nLogin incorrect\r\nTry later.\r\n")},
+         E_FAIL, "Login incorrect", 12500},
         // Text without a prompt we know is taken at its word once the answer has settled.
         {"UnknownPromptAfterTheSettlingTime", {SendBytes("\r\nready")}, S_OK, "", 12500},
     };

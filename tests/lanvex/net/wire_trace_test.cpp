@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +181,34 @@ TEST_F(WireTraceFileTest, APipeIsWrittenButNeverMovedAside)
     ::close(reader);
     EXPECT_TRUE(fs::is_fifo(m_file));
     EXPECT_FALSE(fs::exists(m_dir / "trace.log.1"));
+}
+
+TEST_F(WireTraceFileTest, APipeNobodyReadsNeverHoldsTheCaller)
+{
+    ASSERT_EQ(::mkfifo(m_file.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(lanvex::ConfigureWireTrace(m_file.c_str())); // no reader: not waited for
+    testing::internal::GetCapturedStderr();
+
+    // A reader that stops reading, and one that has gone: the trace ends, the caller goes on
+    // (and is not killed by SIGPIPE).
+    for (const bool bReaderGone : {false, true})
+    {
+        const int reader = ::open(m_file.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        ASSERT_TRUE(lanvex::ConfigureWireTrace(m_file.c_str()));
+        if (bReaderGone)
+            ::close(reader);
+        const std::string chunk(4096, 'x');
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 200 && lanvex::WireTraceOn(); ++i)
+            lanvex::TraceWireBytes("lvTelnet", kReceive, ETraceFormat::Text, chunk.data(),
+                                   chunk.size());
+        EXPECT_FALSE(lanvex::WireTraceOn()) << bReaderGone;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << bReaderGone;
+        if (!bReaderGone)
+            ::close(reader);
+    }
 }
 
 TEST_F(WireTraceFileTest, OffOrUnopenableWritesNothing)

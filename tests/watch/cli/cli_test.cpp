@@ -117,9 +117,9 @@ TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
 
     // A control character in a text field cannot forge a line or reach the terminal.
     std::string forged = record;
-    forged.replace(12, 9, std::string("a\nb\tc\x1b\0\0\0", 9));
+    forged.replace(12, 11, "a\nb\tc\x1b\xc2\x9b" "\xc3\xa9\0", 11); // ESC, CSI (C1), e acute
     r = RunShell(Cli() + " hosts " + Write("forged.cfg", Int32(1) + forged));
-    EXPECT_EQ(r.Out, "a\\nb\\tc\\x1b\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
+    EXPECT_EQ(r.Out, "a\\nb\\tc\\x1b\\xc2\\x9b\xc3\xa9\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
 
     EXPECT_EQ(RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
 }
