@@ -27,26 +27,94 @@ namespace
     throw CExpSocket(WinsockErrorFromErrno(errno));
 }
 
-// Resolves a host name or dotted address to its first IPv4 address. A null or empty name is
-// the local machine.
-bool ResolveHost(const std::optional<std::string>& host, in_addr* pAddress)
+// The local machine's address: a lookup without a name needs a service to answer at all, and
+// answers from the system's own tables without asking a name server.
+bool ResolveLocalMachine(in_addr* pAddress)
 {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
-    const char* pszNode = (host && !host->empty()) ? host->c_str() : nullptr;
-    // Without a name the lookup needs a service to answer at all; it then gives the loopback
-    // address.
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* pResult = nullptr;
-    if (getaddrinfo(pszNode, pszNode ? nullptr : "0", &hints, &pResult) != 0 || pResult == nullptr)
+    if (getaddrinfo(nullptr, "0", &hints, &pResult) != 0 || pResult == nullptr)
         return false;
     *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
     freeaddrinfo(pResult);
     return true;
 }
 
+// One asynchronous lookup. glibc answers it on threads of its own that run only its own code
+// and write only into this record, so a lookup the caller gives up on can be left to finish
+// (the record is then never freed: a few hundred bytes, against a caller held for as long as a
+// dead name server takes).
+struct CPendingLookup
+{
+    std::string Name;
+    addrinfo Hints{};
+    gaicb Request{};
+
+    explicit CPendingLookup(std::string name) : Name(std::move(name))
+    {
+        Hints.ai_family = AF_INET;
+        Hints.ai_socktype = SOCK_STREAM;
+        Request.ar_name = Name.c_str();
+        Request.ar_request = &Hints;
+    }
+    ~CPendingLookup()
+    {
+        if (Request.ar_result != nullptr)
+            freeaddrinfo(Request.ar_result);
+    }
+};
+
 } // namespace
+
+// Resolves a host name or dotted address to its first IPv4 address; a null or empty name is the
+// local machine. A name server that does not answer holds the caller no longer than a connect
+// may take, and the caller's cancel ends the wait at once.
+bool CTcpConnection::ResolveHost(in_addr* pAddress)
+{
+    if (!m_host || m_host->empty())
+        return ResolveLocalMachine(pAddress);
+    if (::inet_pton(AF_INET, m_host->c_str(), pAddress) == 1)
+        return true;
+    auto* pLookup = new CPendingLookup(*m_host);
+    gaicb* list[1] = {&pLookup->Request};
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0)
+    {
+        delete pLookup;
+        return false;
+    }
+    auto limit = Clock::now() + std::chrono::milliseconds(kDefaultTimeout);
+    if (m_deadline && *m_deadline < limit)
+        limit = *m_deadline;
+    for (;;)
+    {
+        // The caller's stop comes first: a lookup that has just ended does not outweigh it.
+        pollfd cancel{m_cancelFd, POLLIN, 0};
+        const bool bCancelled = m_cancelFd >= 0 && ::poll(&cancel, 1, 0) > 0;
+        if (bCancelled || Clock::now() >= limit)
+        {
+            // A lookup glibc has not started can be withdrawn; one under way must be left to end.
+            if (gai_cancel(&pLookup->Request) != EAI_NOTCANCELED)
+                delete pLookup;
+            throw CExpSocket(bCancelled ? kWsaEIntr : kWsaETimedOut);
+        }
+        const int nState = gai_error(&pLookup->Request);
+        if (nState != EAI_INPROGRESS)
+        {
+            const bool bFound = nState == 0 && pLookup->Request.ar_result != nullptr;
+            if (bFound)
+                *pAddress =
+                    reinterpret_cast<const sockaddr_in*>(pLookup->Request.ar_result->ai_addr)
+                        ->sin_addr;
+            delete pLookup;
+            return bFound;
+        }
+        const timespec slice{0, 50 * 1000 * 1000};
+        gai_suspend(list, 1, &slice);
+    }
+}
 
 CTcpConnection::CTcpConnection() = default;
 
@@ -73,7 +141,7 @@ int CTcpConnection::Open(const char* pszHost, int nPort)
 int CTcpConnection::Connect()
 {
     in_addr address{};
-    if (!ResolveHost(m_host, &address))
+    if (!ResolveHost(&address))
         return 0;
     // A handle still held from an earlier connect would otherwise be lost, and with it a
     // descriptor per reconnect.

@@ -11,6 +11,8 @@
 #include <sys/types.h>
 #include <vector>
 
+struct in_addr;
+
 namespace lanvex
 {
 
@@ -75,6 +77,7 @@ public:
 
 private:
     void ReleaseReply();
+    bool ResolveHost(::in_addr* pAddress);
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
     // out. Throws when the caller cancels or its deadline passes.
     int WaitFor(short nEvents, uint32_t nMilliseconds);

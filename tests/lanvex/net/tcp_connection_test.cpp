@@ -332,6 +332,39 @@ TEST(TcpConnection, CallerLimitsEndReadsWithTheirOwnErrors)
     }
 }
 
+// A name lookup holds the caller no longer than its limits: a stop or a passed deadline ends it
+// (a name server that never answers cannot be had here; these reach the same wait).
+TEST(TcpConnection, NameLookupEndsOnCancelOrDeadline)
+{
+    CScriptedServer server({{Silence(200)}});
+    {
+        CTcpConnection connection;
+        ASSERT_EQ(connection.Open("localhost", server.Port()), 1); // a name, not an address
+        connection.Close();
+    }
+    {
+        CTcpConnection connection;
+        CCancelLater cancel(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        connection.SetCancelDescriptor(cancel.Fd());
+        EXPECT_THROW(connection.Open("localhost", server.Port()), CExpSocket);
+    }
+    {
+        CTcpConnection connection;
+        connection.SetDeadline(Clock::now() - std::chrono::seconds(1));
+        try
+        {
+            connection.Open("localhost", server.Port());
+            ADD_FAILURE() << "a lookup past its deadline went on";
+        }
+        catch (const CExpSocket& e)
+        {
+            EXPECT_EQ(e.ErrorCode(), kWsaETimedOut);
+        }
+    }
+    server.Finish();
+}
+
 // A peer that accepts but never reads: sending ends after the connection's wait, or at once
 // when cancelled, instead of blocking in a full send buffer.
 TEST(TcpConnection, SendToAPeerThatStopsReadingEnds)
