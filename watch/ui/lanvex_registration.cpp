@@ -1,6 +1,7 @@
 // Registers the Lanvex library that came with this program when its telnet component is missing.
 #include "watch/ui/lanvex_registration.h"
 
+#include "lanvex/net/lanvex.h"
 #include "platform/com/comrt.h"
 
 #include <climits>
@@ -78,6 +79,36 @@ HRESULT RegisterServerModule(const std::string& path, std::string* reason)
     // The runtime loads the library again by the path it now finds in the hive.
     ::dlclose(handle);
     return hr;
+}
+
+namespace
+{
+// The library the hive names for lvTelnet, when it names one that is there.
+bool TelnetComponentRegistered()
+{
+    const std::string key = "CLSID\\" + GuidToString(CLSID_lvTelnet) + "\\InprocServer32";
+    char module[PATH_MAX] = {};
+    LONG cb = sizeof module;
+    return RegQueryValue(HKEY_CLASSES_ROOT, key.c_str(), module, &cb) == ERROR_SUCCESS &&
+           IsRegularFile(module);
+}
+} // namespace
+
+bool RegisterLanvexIfMissing(const std::vector<std::string>& candidates)
+{
+    if (TelnetComponentRegistered())
+        return true;
+    for (const std::string& candidate : candidates)
+    {
+        if (!IsRegularFile(candidate))
+            continue;
+        char resolved[PATH_MAX];
+        const std::string path =
+            ::realpath(candidate.c_str(), resolved) != nullptr ? resolved : candidate;
+        if (SUCCEEDED(RegisterServerModule(path, nullptr)))
+            return TelnetComponentRegistered();
+    }
+    return false;
 }
 
 CWatchEngine::TelnetFactory RegisteringTelnetFactory(CWatchEngine::TelnetFactory inner,

@@ -15,6 +15,11 @@ std::vector<std::string> LanvexLibraryCandidates(const std::string& programDir);
 // On failure reason says why.
 HRESULT RegisterServerModule(const std::string& path, std::string* reason);
 
+// At start: when the user's hive has no usable telnet component (no entry, or one naming a
+// library that is gone), registers the first candidate that exists. True when the component is
+// registered afterwards. Cheap when it is: one look into the hive.
+bool RegisterLanvexIfMissing(const std::vector<std::string>& candidates);
+
 // Wraps a session factory: when it answers that the class is not registered, the first
 // candidate that exists and registers is registered and the factory asked once more. Where that
 // fails, the original answer stands and reason tells what was tried.

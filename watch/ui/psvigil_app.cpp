@@ -56,8 +56,10 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     m_sink = std::make_unique<CQtNotifySink>();
     m_doc = std::make_unique<CPsvigilDoc>();
     m_doc->SetNotifySink(m_sink.get());
-    // Started straight from the build or an unpacked install, the telnet component may not be
-    // registered yet: register the Lanvex that came with this program, as scripts/run would.
+    // Started straight from the build or a fresh install, the telnet component may not be
+    // registered yet: register the Lanvex that came with this program, as scripts/run would,
+    // at start, and again at a watch should the entry vanish meanwhile (that one says why).
+    RegisterLanvexIfMissing(m_lanvexCandidates);
     m_doc->Engine().SetTelnetFactory(
         RegisteringTelnetFactory(CWatchEngine::CreateTelnetThroughRuntime, m_lanvexCandidates));
     m_binding = std::make_unique<CDocumentBinding>(m_doc.get());

@@ -89,6 +89,24 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// At start: an empty hive gets the built Lanvex; a hive naming a library that is gone, too.
+TEST(LanvexAtStart, RegistersWhenTheHiveHasNoUsableEntry)
+{
+#ifndef VIGIL_TEST_LANVEX
+    GTEST_SKIP() << "Lanvex is not built";
+#else
+    QTemporaryDir dir;
+    qputenv("COMRT_REGISTRY", dir.filePath("registry.reg").toLocal8Bit());
+    EXPECT_FALSE(RegisterLanvexIfMissing({"/nonexistent/libLanvex.so"}));
+    const std::string copy = dir.filePath("libLanvex.so").toStdString();
+    ASSERT_TRUE(QFile::copy(VIGIL_TEST_LANVEX, QString::fromStdString(copy)));
+    EXPECT_TRUE(RegisterLanvexIfMissing({copy}));
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(copy))); // the entry now names nothing
+    EXPECT_TRUE(RegisterLanvexIfMissing({"/nonexistent/libLanvex.so", VIGIL_TEST_LANVEX}));
+    qunsetenv("COMRT_REGISTRY");
+#endif
+}
+
 TEST(LanvexFallbackPassThrough, OtherFailuresAreNotAnsweredByRegistering)
 {
     int calls = 0;

@@ -39,6 +39,8 @@ class PsvigilAppTest : public ::testing::Test
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
+        // Starting registers Lanvex where the hive lacks it: never in the user's own hive.
+        qputenv("COMRT_REGISTRY", m_dir.filePath("start.reg").toLocal8Bit());
         m_previous = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
 
@@ -57,7 +59,11 @@ class PsvigilAppTest : public ::testing::Test
         std::string error;
         ASSERT_TRUE(SaveWatchLogFile("saved.pvg", rows, &error)) << error;
     }
-    void TearDown() override { QDir::setCurrent(m_previous); }
+    void TearDown() override
+    {
+        QDir::setCurrent(m_previous);
+        qunsetenv("COMRT_REGISTRY");
+    }
 
     QTemporaryDir m_dir;
     QString m_previous;
