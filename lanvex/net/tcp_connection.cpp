@@ -78,6 +78,24 @@ bool CTcpConnection::ResolveHost(in_addr* pAddress)
         return ResolveLocalMachine(pAddress);
     if (::inet_pton(AF_INET, m_host->c_str(), pAddress) == 1)
         return true;
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer cannot follow the threads glibc starts for a lookup (they crash under it):
+    // its builds look names up in place.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pResult = nullptr;
+    if (getaddrinfo(m_host->c_str(), nullptr, &hints, &pResult) != 0 || pResult == nullptr)
+        return false;
+    *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
+    freeaddrinfo(pResult);
+    pollfd cancel{m_cancelFd, POLLIN, 0};
+    if (m_cancelFd >= 0 && ::poll(&cancel, 1, 0) > 0)
+        throw CExpSocket(kWsaEIntr);
+    if (m_deadline && Clock::now() >= *m_deadline)
+        throw CExpSocket(kWsaETimedOut);
+    return true;
+#else
     auto* pLookup = new CPendingLookup(*m_host);
     gaicb* list[1] = {&pLookup->Request};
     if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0)
@@ -114,6 +132,7 @@ bool CTcpConnection::ResolveHost(in_addr* pAddress)
         const timespec slice{0, 50 * 1000 * 1000};
         gai_suspend(list, 1, &slice);
     }
+#endif
 }
 
 CTcpConnection::CTcpConnection() = default;
@@ -170,7 +189,9 @@ int CTcpConnection::Connect()
         int nError = 0;
         socklen_t nSize = sizeof nError;
         ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &nError, &nSize);
-        if (nError != 0)
+        // A reset means the peer accepted and then dropped the connection before we looked:
+        // connected, as a blocking connect would say; the next send or read reports the reset.
+        if (nError != 0 && nError != ECONNRESET && nError != EPIPE)
             throw CExpSocket(WinsockErrorFromErrno(nError));
     }
     ::fcntl(m_socket, F_SETFL, nFlags);
