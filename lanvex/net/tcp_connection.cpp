@@ -10,11 +10,13 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lanvex
 {
@@ -43,10 +45,10 @@ bool ResolveLocalMachine(in_addr* pAddress)
     return true;
 }
 
+#if !defined(__SANITIZE_THREAD__)
 // One asynchronous lookup. glibc answers it on threads of its own that run only its own code
 // and write only into this record, so a lookup the caller gives up on can be left to finish
-// (the record is then never freed: a few hundred bytes, against a caller held for as long as a
-// dead name server takes).
+// while the caller goes on.
 struct CPendingLookup
 {
     std::string Name;
@@ -66,6 +68,38 @@ struct CPendingLookup
             freeaddrinfo(Request.ar_result);
     }
 };
+
+// Lookups given up on while glibc still works on them. They stay reachable here and are freed
+// by a later lookup once glibc is done with them.
+std::mutex g_parkedMutex;
+std::vector<CPendingLookup*>* g_pParked = new std::vector<CPendingLookup*>;
+
+void ReapParkedLookups()
+{
+    std::lock_guard<std::mutex> lock(g_parkedMutex);
+    std::erase_if(*g_pParked,
+                  [](CPendingLookup* pLookup)
+                  {
+                      if (gai_error(&pLookup->Request) == EAI_INPROGRESS)
+                          return false;
+                      delete pLookup;
+                      return true;
+                  });
+}
+
+void GiveUpLookup(CPendingLookup* pLookup)
+{
+    // A lookup glibc has not started can be withdrawn; one under way must be left to end.
+    if (gai_cancel(&pLookup->Request) != EAI_NOTCANCELED)
+    {
+        delete pLookup;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_parkedMutex);
+    g_pParked->push_back(pLookup);
+}
+
+#endif
 
 } // namespace
 
@@ -96,6 +130,7 @@ bool CTcpConnection::ResolveHost(in_addr* pAddress)
         throw CExpSocket(kWsaETimedOut);
     return true;
 #else
+    ReapParkedLookups();
     auto* pLookup = new CPendingLookup(*m_host);
     gaicb* list[1] = {&pLookup->Request};
     if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0)
@@ -113,9 +148,7 @@ bool CTcpConnection::ResolveHost(in_addr* pAddress)
         const bool bCancelled = m_cancelFd >= 0 && ::poll(&cancel, 1, 0) > 0;
         if (bCancelled || Clock::now() >= limit)
         {
-            // A lookup glibc has not started can be withdrawn; one under way must be left to end.
-            if (gai_cancel(&pLookup->Request) != EAI_NOTCANCELED)
-                delete pLookup;
+            GiveUpLookup(pLookup);
             throw CExpSocket(bCancelled ? kWsaEIntr : kWsaETimedOut);
         }
         const int nState = gai_error(&pLookup->Request);
