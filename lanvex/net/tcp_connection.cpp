@@ -11,6 +11,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -72,12 +75,12 @@ struct CPendingLookup
 // Lookups given up on while glibc still works on them. They stay reachable here and are freed
 // by a later lookup once glibc is done with them.
 std::mutex g_parkedMutex;
-std::vector<CPendingLookup*>* g_pParked = new std::vector<CPendingLookup*>;
+std::vector<CPendingLookup*> g_parked;
 
 void ReapParkedLookups()
 {
     std::lock_guard<std::mutex> lock(g_parkedMutex);
-    std::erase_if(*g_pParked,
+    std::erase_if(g_parked,
                   [](CPendingLookup* pLookup)
                   {
                       if (gai_error(&pLookup->Request) == EAI_INPROGRESS)
@@ -95,8 +98,12 @@ void GiveUpLookup(CPendingLookup* pLookup)
         delete pLookup;
         return;
     }
+#if defined(__SANITIZE_ADDRESS__)
+    // A lookup still running when the process ends or the module unloads stays on purpose.
+    __lsan_ignore_object(pLookup);
+#endif
     std::lock_guard<std::mutex> lock(g_parkedMutex);
-    g_pParked->push_back(pLookup);
+    g_parked.push_back(pLookup);
 }
 
 #endif
