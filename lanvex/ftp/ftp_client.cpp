@@ -612,24 +612,21 @@ HRESULT lvFTPClient::GetFileCount(SHORT* pCount)
 
 HRESULT lvFTPClient::GetFileName(char* lpFileName, SHORT nId)
 {
-    if (lpFileName == nullptr)
-        return E_POINTER;
-    const FtpFileEntry* pEntry = Entry(nId);
-    if (pEntry == nullptr)
-        return E_INVALIDARG;
-    std::memcpy(lpFileName, pEntry->Name, std::strlen(pEntry->Name) + 1);
-    return S_OK;
+    return ReadEntry(nId, lpFileName, [](const FtpFileEntry& entry, char* pName)
+                     {
+                         std::memcpy(pName, entry.Name, std::strlen(entry.Name) + 1);
+                         return S_OK;
+                     });
 }
 
 HRESULT lvFTPClient::GetFileSize(SHORT* pSize, SHORT nId)
 {
-    if (pSize == nullptr)
-        return E_POINTER;
-    const FtpFileEntry* pEntry = Entry(nId);
-    if (pEntry == nullptr)
-        return E_INVALIDARG;
-    *pSize = static_cast<SHORT>(static_cast<uint16_t>(static_cast<uint32_t>(pEntry->Size) & 0xFFFF));
-    return S_OK;
+    return ReadEntry(nId, pSize, [](const FtpFileEntry& entry, SHORT* pOut)
+                     {
+                         *pOut = static_cast<SHORT>(
+                             static_cast<uint16_t>(static_cast<uint32_t>(entry.Size) & 0xFFFF));
+                         return S_OK;
+                     });
 }
 
 HRESULT lvFTPClient::GetFileCount32(LONG* pCount)
@@ -643,35 +640,28 @@ HRESULT lvFTPClient::GetFileCount32(LONG* pCount)
 
 HRESULT lvFTPClient::GetEntryName(LONG nId, BSTR* pName)
 {
-    if (pName == nullptr)
-        return E_POINTER;
-    *pName = nullptr;
-    const FtpFileEntry* pEntry = Entry(nId);
-    if (pEntry == nullptr)
-        return E_INVALIDARG;
-    return CopyOut(pEntry->FullName, pName);
+    if (pName != nullptr)
+        *pName = nullptr;
+    return ReadEntry(nId, pName, [](const FtpFileEntry& entry, BSTR* pOut)
+                     { return CopyOut(entry.FullName, pOut); });
 }
 
 HRESULT lvFTPClient::GetEntrySize(LONG nId, LONGLONG* pSize)
 {
-    if (pSize == nullptr)
-        return E_POINTER;
-    const FtpFileEntry* pEntry = Entry(nId);
-    if (pEntry == nullptr)
-        return E_INVALIDARG;
-    *pSize = pEntry->FullSize;
-    return S_OK;
+    return ReadEntry(nId, pSize, [](const FtpFileEntry& entry, LONGLONG* pOut)
+                     {
+                         *pOut = entry.FullSize;
+                         return S_OK;
+                     });
 }
 
 HRESULT lvFTPClient::GetEntryIsDirectory(LONG nId, LONG* pIsDir)
 {
-    if (pIsDir == nullptr)
-        return E_POINTER;
-    const FtpFileEntry* pEntry = Entry(nId);
-    if (pEntry == nullptr)
-        return E_INVALIDARG;
-    *pIsDir = pEntry->IsDirectory ? 1 : 0;
-    return S_OK;
+    return ReadEntry(nId, pIsDir, [](const FtpFileEntry& entry, LONG* pOut)
+                     {
+                         *pOut = entry.IsDirectory ? 1 : 0;
+                         return S_OK;
+                     });
 }
 
 HRESULT lvFTPClient::get_LastReplyCode(LONG* pCode)

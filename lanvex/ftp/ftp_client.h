@@ -111,6 +111,16 @@ private:
     HRESULT ReceiveData(CTcpConnection& data, FILE* pLocal, std::string* pListing);
     HRESULT SendData(CTcpConnection& data, FILE* pLocal);
     const FtpFileEntry* Entry(long nId) const;
+    // The shared steps of every per-entry getter: a null out pointer, then an unknown entry.
+    template <class Out, class Read> HRESULT ReadEntry(long nId, Out* pOut, Read read) const
+    {
+        if (pOut == nullptr)
+            return E_POINTER;
+        const FtpFileEntry* pEntry = Entry(nId);
+        if (pEntry == nullptr)
+            return E_INVALIDARG;
+        return read(*pEntry, pOut);
+    }
 
     CComBSTR m_bstrUsername;
     CComBSTR m_bstrPassword;
