@@ -1,7 +1,7 @@
 // Renders the application icon to psvigil.png files for the hicolor theme, one per size, so the
 // installed icon is the one the program draws for itself.
 // Usage: render_icon OUT_DIR SIZE... (writes OUT_DIR/SIZExSIZE/apps/psvigil.png)
-#include "watch/ui/resources/artwork.h"
+#include "watch/ui/frame/resources/artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
 // Merge of a 10,000-process snapshot into a 10,000-row table with 5% churn, plus the grid's
 // update and sort; and opening a watch log: every row read, then one merge and one view update.
 #include "watch/engine/text_field.h"
-#include "watch/ui/psvigil_doc.h"
-#include "watch/ui/psvigil_view.h"
-#include "watch/ui/watch_log.h"
+#include "watch/ui/document/psvigil_doc.h"
+#include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/files/watch_log.h"
 
 #include <QApplication>
 

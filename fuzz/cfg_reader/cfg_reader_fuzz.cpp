@@ -1,5 +1,5 @@
 // Any psvigil.cfg bytes: the list stays bounded and the records written back read the same.
-#include "watch/ui/config_file.h"
+#include "watch/ui/files/config_file.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Any watch log bytes: rows keep their texts inside their fields and survive a round trip.
-#include "watch/ui/watch_log.h"
+#include "watch/ui/files/watch_log.h"
 
 #include <cstdlib>
 #include <cstring>

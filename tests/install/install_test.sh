@@ -33,7 +33,7 @@ for program in psvigil psvigil-cli comreg comcall; do
 done
 
 # The desktop files name the type psvigil registers for itself at start.
-mime=$(sed -n 's/.*kWatchLogMimeType\[\] = "\(.*\)";/\1/p' "$source/watch/ui/desktop_registration.h")
+mime=$(sed -n 's/.*kWatchLogMimeType\[\] = "\(.*\)";/\1/p' "$source/watch/ui/frame/desktop_registration.h")
 grep -q "type=\"$mime\"" "$prefix/share/mime/packages/psvigil.xml" || fail "MIME XML lacks $mime"
 grep -qx "MimeType=$mime;" "$prefix/share/applications/psvigil.desktop" || fail "entry lacks $mime"
 grep -qx "Exec=psvigil --desktop %f" "$prefix/share/applications/psvigil.desktop" || fail "Exec line"

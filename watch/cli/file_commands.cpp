@@ -2,8 +2,8 @@
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
 #include "watch/cli/row_printer.h"
-#include "watch/ui/config_file.h"
-#include "watch/ui/watch_log.h"
+#include "watch/ui/files/config_file.h"
+#include "watch/ui/files/watch_log.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,0 +1,97 @@
+// The application object: settings, recent files, document, view and frame, start-up steps.
+#include "watch/ui/app/psvigil_app.h"
+
+#include "watch/ui/frame/desktop_registration.h"
+#include "watch/ui/app/document_binding.h"
+#include "watch/ui/app/lanvex_registration.h"
+#include "watch/ui/frame/main_frame.h"
+#include "watch/ui/document/psvigil_doc.h"
+#include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/frame/qt_notify_sink.h"
+#include "watch/ui/frame/recent_file_list.h"
+#include "watch/ui/frame/splash_window.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+CommandLineInfo ParseCommandLine(const QStringList& arguments)
+{
+    CommandLineInfo info;
+    info.ShowSplash = CommandLineAllowsSplash(arguments);
+    for (int i = 1; i < arguments.size(); ++i)
+    {
+        const QString& argument = arguments.at(i);
+        if (argument.startsWith('-'))
+            continue;
+        if (info.FileName.isEmpty())
+            info.FileName = argument;
+    }
+    return info;
+}
+
+CPsvigilApp::CPsvigilApp(QObject* parent)
+    : QObject(parent), m_lanvexCandidates(LanvexLibraryCandidates(
+                           QCoreApplication::applicationDirPath().toStdString()))
+{
+}
+
+CPsvigilApp::~CPsvigilApp()
+{
+    // The frame's destruction detaches the sink; the document then joins the worker.
+    m_frame.reset();
+    m_binding.reset();
+    m_doc.reset();
+    m_sink.reset();
+}
+
+bool CPsvigilApp::InitInstance(const QStringList& arguments)
+{
+    const CommandLineInfo command = ParseCommandLine(arguments);
+    CStartupSplash::EnableSplash(command.ShowSplash);
+
+    m_settings = std::make_unique<QSettings>(QStringLiteral("Korvane"), QStringLiteral("psvigil"));
+    m_recentFiles = std::make_unique<CRecentFileList>(m_settings.get());
+    m_recentFiles->ReadList();
+
+    m_sink = std::make_unique<CQtNotifySink>();
+    m_doc = std::make_unique<CPsvigilDoc>();
+    m_doc->SetNotifySink(m_sink.get());
+    // Started straight from the build or a fresh install, the telnet component may not be
+    // registered yet: register the Lanvex that came with this program, as scripts/run would,
+    // at start, and again at a watch should the entry vanish meanwhile (that one says why).
+    RegisterLanvexIfMissing(m_lanvexCandidates);
+    m_doc->Engine().SetTelnetFactory(
+        RegisteringTelnetFactory(CWatchEngine::CreateTelnetThroughRuntime, m_lanvexCandidates));
+    m_binding = std::make_unique<CDocumentBinding>(m_doc.get());
+    m_frame = std::make_unique<CMainFrame>(m_binding.get(), m_recentFiles.get());
+    m_frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_frame->AttachNotifySink(m_sink.get());
+    if (!m_frame->Create())
+        return false;
+    m_view = new CPsvigilView(m_doc.get());
+    connect(m_view, &CPsvigilView::TotalChanged, m_frame.get(), &CMainFrame::SetTotal);
+    m_frame->SetView(m_view);
+
+    // Repeated at every start so a moved program is found again; a failure is not reported.
+    RegisterDocumentType();
+
+    if (!command.FileName.isEmpty())
+    {
+        // The host list comes from psvigil.cfg even when the run starts with a watch log, so
+        // a later OK in the Watch dialog writes the stored hosts back rather than none.
+        m_doc->EnsureHostListLoaded();
+        if (!m_frame->OpenDocumentFile(command.FileName))
+            return false;
+    }
+    else
+    {
+        if (!m_doc->NewDocument())
+            return false;
+        m_frame->ResetDocumentTitle();
+    }
+
+    m_frame->show();
+    m_frame->update();
+    m_frame->setAcceptDrops(true);
+    return true;
+}
