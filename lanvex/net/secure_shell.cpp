@@ -489,10 +489,14 @@ lvSecureShell::ReadEnd lvSecureShell::ReadChannel(ssh_channel channel, Clock::ti
         if (run.Output.size() > kMaxReplyBytes)
             return ReadEnd::Overflow;
         // Once the output has ended, reads take in nothing more: what follows (the exit status,
-        // the close) is taken in here, at once, instead of after a wait on a quiet socket.
-        if (ssh_channel_is_eof(channel) && !run.Ended() && !ssh_channel_is_closed(channel) &&
-            ssh_channel_get_exit_status(channel) == SSH_ERROR)
-            return ReadEnd::Broken;
+        // the close) is taken in here, at once, instead of after a wait on a quiet socket. Its
+        // answer cannot tell a failure from a status still to come (-1 both), the session can.
+        if (ssh_channel_is_eof(channel) && !run.Ended() && !ssh_channel_is_closed(channel))
+        {
+            ssh_channel_get_exit_status(channel);
+            if (ssh_is_connected(m_session) == 0)
+                return ReadEnd::Broken;
+        }
         if (ssh_channel_is_closed(channel) || (ssh_channel_is_eof(channel) && run.Ended()))
             return drain() ? ReadEnd::Finished : ReadEnd::Broken;
         switch (Wait(deadline))
