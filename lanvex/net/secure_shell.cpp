@@ -459,26 +459,36 @@ lvSecureShell::ReadEnd lvSecureShell::ReadChannel(ssh_channel channel, Clock::ti
 {
     char buffer[16384];
     std::string& error = run.Outcome.Error;
-    // False when the connection broke. Standard error never enters the reply.
+    // Takes in everything libssh holds or can read now; false when the connection broke.
+    // Reading one stream can bring data of the other, so the passes go on until one brings
+    // nothing. Standard error never enters the reply.
     auto drain = [&]
     {
-        for (const int bError : {0, 1})
+        for (bool bMore = true; bMore;)
         {
-            int nRead = 0;
-            while ((nRead = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, bError)) >
-                   0)
+            bMore = false;
+            for (const int bError : {0, 1})
             {
-                const auto n = static_cast<size_t>(nRead);
-                TraceWireBytes("lvSecureShell", ETraceDirection::Receive, ETraceFormat::Text,
-                               buffer, n);
-                if (bError)
-                    error.append(buffer,
-                                 std::min(n, kErrorKept - std::min(kErrorKept, error.size())));
-                else if (run.Output.size() <= kMaxReplyBytes)
-                    run.Output.append(buffer, std::min(n, kMaxReplyBytes + 1 - run.Output.size()));
+                int nRead = 0;
+                while ((nRead = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer,
+                                                             bError)) > 0)
+                {
+                    bMore = true;
+                    const auto n = static_cast<size_t>(nRead);
+                    TraceWireBytes("lvSecureShell", ETraceDirection::Receive, ETraceFormat::Text,
+                                   buffer, n);
+                    if (bError)
+                        error.append(buffer,
+                                     std::min(n, kErrorKept - std::min(kErrorKept, error.size())));
+                    else if (run.Output.size() <= kMaxReplyBytes)
+                        run.Output.append(buffer,
+                                          std::min(n, kMaxReplyBytes + 1 - run.Output.size()));
+                }
+                if (nRead == SSH_ERROR)
+                    return false;
             }
-            if (nRead == SSH_ERROR)
-                return false;
+            if (run.Output.size() > kMaxReplyBytes)
+                break;
         }
         return true;
     };
@@ -540,8 +550,10 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         const ReadEnd end = bStarted ? ReadChannel(channel, deadline, run) : ReadEnd::Broken;
         if (!bStarted || end == ReadEnd::Cancelled || end == ReadEnd::Broken)
         {
-            const std::string why =
+            std::string why =
                 m_lastWait != WaitEnd::Ready ? WaitFailure(limit) : ssh_get_error(m_session);
+            if (why.empty())
+                why = "the server closed the connection";
             run.Release(owner);
             return Fail(E_FAIL, (bStarted ? "The connection broke during the command: "
                                           : "The command did not run: ") +
@@ -549,8 +561,9 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         }
         if (end != ReadEnd::Finished)
         {
-            // Nothing is left running: the command is told to end, where the server takes
-            // signals, and its channel is closed, which ends it where the server does not.
+            // Nothing should be left running: the command is told to end (a server may refuse:
+            // OpenSSH does for a forced command) and its channel is closed, so a command that
+            // goes on writing finds its output gone.
             ssh_channel_request_send_signal(channel, "TERM");
             run.Outcome.How = end == ReadEnd::TimedOut ? CommandOutcome::End::TimedOut
                                                        : CommandOutcome::End::Overflow;
