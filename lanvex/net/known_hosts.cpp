@@ -2,16 +2,23 @@
 // closed.
 #include "lanvex/net/known_hosts.h"
 
+#include "lanvex/net/module_state.h"
+
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <poll.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace lanvex
@@ -239,60 +246,134 @@ KnownHostsScan ScanKnownHosts(std::string_view text, std::string_view name)
     return scan;
 }
 
-CKnownHostsCheck::CKnownHostsCheck(std::string path, std::string_view host, unsigned int port)
-    : m_path(std::move(path)), m_host(host), m_name(KnownHostsName(host, port))
+namespace
 {
-    // Without blocking: a FIFO opens at once (and is refused below), so does a terminal.
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+
+struct CFileRead
+{
+    bool Missing = false;
+    std::string Error; // empty when read whole
+    std::string Text;
+};
+
+// Never waits on the file's kind: a FIFO opens at once without a writer (and is refused), so
+// does a terminal.
+CFileRead ReadKnownHostsFile(const std::string& path)
+{
+    CFileRead read;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
     {
         if (errno == ENOENT)
-            m_bMissing = true;
+            read.Missing = true;
         else
-            m_readError = "cannot open " + m_path + ": " + std::strerror(errno);
-        return;
+            read.Error = "cannot open " + path + ": " + std::strerror(errno);
+        return read;
     }
-    std::string text;
+    const std::string tooLarge =
+        path + " is larger than " + std::to_string(kKnownHostsMaxBytes >> 20) + " MiB";
     struct stat info
     {
     };
     if (::fstat(fd, &info) != 0)
-        m_readError = "cannot examine " + m_path + ": " + std::strerror(errno);
+        read.Error = "cannot examine " + path + ": " + std::strerror(errno);
     else if (!S_ISREG(info.st_mode))
-        m_readError = m_path + " is not a regular file";
+        read.Error = path + " is not a regular file";
     else if (static_cast<unsigned long long>(info.st_size) > kKnownHostsMaxBytes)
-        m_readError =
-            m_path + " is larger than " + std::to_string(kKnownHostsMaxBytes >> 20) + " MiB";
+        read.Error = tooLarge;
     else
     {
-        // One byte more than allowed tells a file that grew past the bound while read.
-        text.resize(kKnownHostsMaxBytes + 1);
+        // One byte more than the file holds tells a file that grew while it was read.
+        read.Text.resize(static_cast<std::size_t>(info.st_size) + 1);
         std::size_t nRead = 0;
-        while (nRead < text.size())
+        while (nRead < read.Text.size())
         {
-            const ssize_t n = ::read(fd, text.data() + nRead, text.size() - nRead);
+            const ssize_t n = ::read(fd, read.Text.data() + nRead, read.Text.size() - nRead);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
             {
-                m_readError = "cannot read " + m_path + ": " + std::strerror(errno);
+                read.Error = "cannot read " + path + ": " + std::strerror(errno);
                 break;
             }
             if (n == 0)
                 break;
             nRead += static_cast<std::size_t>(n);
         }
-        text.resize(nRead);
-        if (m_readError.empty() && nRead > kKnownHostsMaxBytes)
-            m_readError =
-                m_path + " is larger than " + std::to_string(kKnownHostsMaxBytes >> 20) + " MiB";
+        if (read.Error.empty() && nRead == read.Text.size())
+            read.Error = path + " changed while it was read";
+        read.Text.resize(nRead);
     }
     ::close(fd);
+    return read;
+}
+
+// A read handed to a thread of its own, so that a file system that does not answer (a hung
+// network home) holds that thread and not the login. The module stays loaded while it runs.
+struct CReadJob
+{
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+    CFileRead Result;
+};
+
+CFileRead ReadWithin(const std::string& path, std::chrono::steady_clock::time_point deadline,
+                     int cancelFd)
+{
+    auto job = std::make_shared<CReadJob>();
+    ModuleLock();
+    try
+    {
+        std::thread(
+            [job, path]
+            {
+                CFileRead result = ReadKnownHostsFile(path);
+                {
+                    std::lock_guard<std::mutex> lock(job->Mutex);
+                    job->Result = std::move(result);
+                    job->Finished = true;
+                }
+                job->Done.notify_all();
+                ModuleUnlock();
+            })
+            .detach();
+    }
+    catch (const std::system_error&)
+    {
+        ModuleUnlock();
+        return ReadKnownHostsFile(path); // no thread to spare: read in place
+    }
+    std::unique_lock<std::mutex> lock(job->Mutex);
+    for (;;)
+    {
+        if (job->Done.wait_for(lock, std::chrono::milliseconds(50), [&] { return job->Finished; }))
+            return std::move(job->Result);
+        pollfd cancel{cancelFd, POLLIN, 0};
+        CFileRead given;
+        if (cancelFd >= 0 && ::poll(&cancel, 1, 0) > 0)
+            given.Error = "the check of " + path + " was cancelled";
+        else if (std::chrono::steady_clock::now() >= deadline)
+            given.Error = path + " could not be read in time";
+        if (!given.Error.empty())
+            return given;
+    }
+}
+
+} // namespace
+
+CKnownHostsCheck::CKnownHostsCheck(std::string path, std::string_view host, unsigned int port,
+                                   std::chrono::steady_clock::time_point deadline, int cancelFd)
+    : m_path(std::move(path)), m_host(host), m_name(KnownHostsName(host, port))
+{
+    CFileRead read = ReadWithin(m_path, deadline, cancelFd);
+    m_bMissing = read.Missing;
+    m_readError = std::move(read.Error);
     if (!m_readError.empty())
         return;
-    m_nSize = text.size();
-    m_bEndsInLine = text.empty() || text.back() == '\n';
-    m_scan = ScanKnownHosts(text, m_name);
+    m_nSize = read.Text.size();
+    m_bEndsInLine = read.Text.empty() || read.Text.back() == '\n';
+    m_scan = ScanKnownHosts(read.Text, m_name);
 }
 
 void CKnownHostsCheck::Prepare(ssh_session session) const

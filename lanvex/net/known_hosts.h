@@ -4,6 +4,7 @@
 
 #include <libssh/libssh.h>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -46,8 +47,13 @@ class CKnownHostsCheck
 {
   public:
     // Reads the file now, without blocking on it: a FIFO, a device, a directory, an unreadable
-    // or an oversize file is noted and refused by Verify. A missing file is an empty one.
-    CKnownHostsCheck(std::string path, std::string_view host, unsigned int port);
+    // or an oversize file is noted and refused by Verify. A missing file is an empty one. A file
+    // system that does not answer by the deadline, or a cancel on cancelFd (readable when the
+    // client wants to stop), is refused as well.
+    CKnownHostsCheck(std::string path, std::string_view host, unsigned int port,
+                     std::chrono::steady_clock::time_point deadline =
+                         std::chrono::steady_clock::now() + std::chrono::seconds(10),
+                     int cancelFd = -1);
 
     // Keeps libssh away from every known_hosts file (it would open them with a blocking call)
     // and asks the server for a key of a type recorded for it, so that a recorded key is met.

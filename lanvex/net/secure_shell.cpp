@@ -316,7 +316,8 @@ HRESULT lvSecureShell::Connect()
         const auto port = static_cast<uint16_t>(nPort);
         // Read before connecting, and never by libssh: a file that cannot be read whole ends
         // the login before any password could go out.
-        CKnownHostsCheck knownHosts(UserSshDirectory() + "/known_hosts", host, port);
+        CKnownHostsCheck knownHosts(UserSshDirectory() + "/known_hosts", host, port,
+                                    m_loginDeadline, m_cancelFd);
         HRESULT hr = OpenSession(host, port, knownHosts);
         if (SUCCEEDED(hr))
         {
