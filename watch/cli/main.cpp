@@ -12,7 +12,7 @@ void PrintUsage(std::FILE* out)
     std::fprintf(out,
                  "usage: psvigil-cli COMMAND [ARGS]\n"
                  "  parse [--sysv] [--filter 0|1|2]   rows of a raw ps reply read from stdin\n"
-                 "  once HOST [options]               one refresh, then the table\n"
+                 "  once HOST [options]               one refresh, then the table (HOST local: this computer)\n"
                  "  watch HOST [options]              refresh on the countdown until Ctrl+C\n"
                  "  hosts [FILE]                      the host list of a psvigil.cfg\n"
                  "  log FILE.pvg                      the rows of a watch log\n"

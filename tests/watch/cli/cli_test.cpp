@@ -10,6 +10,7 @@
 #include <string>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -289,4 +290,43 @@ TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
     const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
+}
+
+// This computer needs no peer: our own row in every flavour, read as a host's reply would be.
+TEST_F(CliTest, OnceLocalListsThisVeryTestProcessInEveryFlavour)
+{
+    const std::string pid = std::to_string(getpid());
+    const std::string user = getpwuid(geteuid())->pw_name;
+    const struct
+    {
+        std::string Options;
+        std::string GrepLine; // the grep process's own row ends so; empty without a filter
+    } flavours[] = {{"", ""},
+                    {"--sysv", ""},
+                    {"--filter-user", "\tgrep " + user + "\n"},
+                    {"--sysv --filter cli_tests", "\tgrep cli_tests\n"}};
+    for (const auto& flavour : flavours)
+    {
+        SCOPED_TRACE(flavour.Options);
+        const Result r = RunShell(Cli() + " once local " + flavour.Options + " 2>/dev/null");
+        ASSERT_EQ(r.Status, 0);
+        const std::size_t at = r.Out.find("\t" + pid + "\t" + pid + "\t");
+        ASSERT_NE(at, std::string::npos) << r.Out;
+        const std::string line = r.Out.substr(at, r.Out.find('\n', at) - at);
+        EXPECT_NE(line.find(TEST_PROGRAM_NAME), std::string::npos) << line;
+        if (!flavour.GrepLine.empty())
+        {
+            EXPECT_NE(r.Out.find(flavour.GrepLine), std::string::npos) << r.Out;
+        }
+    }
+}
+
+// The filter reaches grep as one argument: shell characters are matched, never run.
+TEST_F(CliTest, OnceLocalMatchesAShellFilterLiterally)
+{
+    const Result r = RunShell("cd " + m_dir.string() + " && " + Cli() +
+                              " once local --filter '; touch x' 2>/dev/null");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("\tgrep ; touch x\n"), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(m_dir / "x"));
 }
