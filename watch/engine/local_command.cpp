@@ -226,21 +226,26 @@ bool RunLocalCommand(const LocalCommand& command, const LocalRunLimits& limits, 
         return false;
     }
     const std::vector<char*> envp = ChildEnvironment();
+    // grep first, so ps finds it running and lists it, as it nearly always does behind a
+    // shell; the pipeline's group is grep's then, or ps's alone.
     int error = 0;
-    const pid_t ps = Spawn(command.Ps, -1, command.Grep ? midPipe[1] : outPipe[1], outPipe[1], 0,
-                           envp.data(), error);
     pid_t grep = -1;
-    if (ps > 0 && command.Grep)
-        grep = Spawn(GrepArguments(command.Pattern), midPipe[0], outPipe[1], outPipe[1], ps,
+    if (command.Grep)
+        grep = Spawn(GrepArguments(command.Pattern), midPipe[0], outPipe[1], outPipe[1], 0,
                      envp.data(), error);
+    pid_t ps = -1;
+    if (!command.Grep || grep > 0)
+        ps = Spawn(command.Ps, -1, command.Grep ? midPipe[1] : outPipe[1], outPipe[1],
+                   command.Grep ? grep : 0, envp.data(), error);
     for (int* fd : {&outPipe[1], &midPipe[0], &midPipe[1]})
         CloseIfOpen(*fd);
-    if (ps < 0 || (command.Grep && grep < 0))
+    const pid_t group = command.Grep ? grep : ps;
+    if (ps < 0)
     {
-        why = std::string(ps < 0 ? "cannot start ps: " : "cannot start grep: ") +
+        why = std::string(command.Grep && grep < 0 ? "cannot start grep: " : "cannot start ps: ") +
               std::strerror(error);
-        if (ps > 0)
-            KillAndReap(ps, {ps});
+        if (grep > 0)
+            KillAndReap(grep, {grep});
         CloseIfOpen(outPipe[0]);
         return false;
     }
@@ -305,7 +310,7 @@ bool RunLocalCommand(const LocalCommand& command, const LocalRunLimits& limits, 
         failure = Clock::now() >= deadline ? "ps did not finish within " + seconds : "stopped";
     if (!failure.empty())
     {
-        KillAndReap(ps, pids);
+        KillAndReap(group, pids);
         output.clear();
         why = failure;
         return false;

@@ -330,3 +330,35 @@ TEST_F(CliTest, OnceLocalMatchesAShellFilterLiterally)
     EXPECT_NE(r.Out.find("\tgrep ; touch x\n"), std::string::npos) << r.Out;
     EXPECT_FALSE(fs::exists(m_dir / "x"));
 }
+
+// Every host of a list at once, one JSON line each: this computer's table with our own row,
+// and a host that cannot be reached, with the delay before it is tried again.
+TEST_F(CliTest, OnceAllAnswersForEveryHostOfTheList)
+{
+    auto record = [](const std::string& address, int32_t port, int32_t mode, const std::string& expr)
+    {
+        std::string r(252, '\0');
+        r.replace(4, 4, Int32(1));
+        r.replace(8, 4, Int32(5));
+        r.replace(12, address.size(), address);
+        r.replace(180, 4, Int32(port));
+        r.replace(228, 4, Int32(mode));
+        r.replace(232, expr.size(), expr);
+        return r;
+    };
+    const std::string cfg = Write("all.cfg", Int32(2) + record("local:", 23, 2, "cli_tests") +
+                                                 record("127.0.0.1", 1, 0, ""));
+    const Result r = RunShell("COMRT_REGISTRY=" + (m_dir / "empty.reg").string() + " " + Cli() +
+                              " once --all --hosts " + cfg + " --format json --jobs 1");
+    EXPECT_EQ(r.Status, 1); // one host failed
+    const std::size_t local = r.Out.find("{\"host\":\"local:\"");
+    const std::size_t down = r.Out.find("{\"host\":\"127.0.0.1\"");
+    ASSERT_NE(local, std::string::npos) << r.Out;
+    ASSERT_NE(down, std::string::npos) << r.Out;
+    const std::string localLine = r.Out.substr(local, r.Out.find('\n', local) - local);
+    EXPECT_NE(localLine.find("\"ok\":true"), std::string::npos) << localLine;
+    EXPECT_NE(localLine.find("\"pid\":" + std::to_string(getpid()) + ","), std::string::npos);
+    const std::string downLine = r.Out.substr(down, r.Out.find('\n', down) - down);
+    EXPECT_NE(downLine.find("\"ok\":false"), std::string::npos) << downLine;
+    EXPECT_NE(downLine.find("\"retry_seconds\":5"), std::string::npos) << downLine;
+}
