@@ -9,6 +9,7 @@
 #include "watch/engine/status_text.h"
 #include "watch/ui/files/config_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -44,14 +45,16 @@ bool TakeNumber(const std::string& text, int low, int high, int& out)
     return true;
 }
 
-// An ISO 8601 UTC time for JSON.
+// An ISO 8601 UTC time for JSON, to the millisecond.
 std::string UtcTime(double seconds)
 {
     const std::time_t whole = static_cast<std::time_t>(seconds);
     std::tm utc{};
     gmtime_r(&whole, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    const int millis = static_cast<int>((seconds - static_cast<double>(whole)) * 1000);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", std::clamp(millis, 0, 999));
     return text;
 }
 
