@@ -89,7 +89,7 @@ host_list() { # file address port n
 }
 
 printf '%-7s %5s %12s %14s %9s %12s %10s\n' transport hosts first-round 'late-max(s)' failures 'peak-RSS(MB)' 'CPU(cores)'
-for transport in ssh telnet; do
+for transport in ${TRANSPORTS:-ssh telnet}; do
   for n in "${sizes[@]}"; do
     if [ "$transport" = ssh ]; then host_list "$work/hosts.cfg" "ssh://127.0.0.1" "$ssh_port" "$n"
     else host_list "$work/hosts.cfg" 127.0.0.1 "$telnet_port" "$n"; fi
