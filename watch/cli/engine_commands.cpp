@@ -2,6 +2,7 @@
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
 #include "watch/cli/row_printer.h"
+#include "watch/engine/local_session.h"
 #include "watch/engine/session_choice.h"
 #include "watch/engine/status_text.h"
 #include "watch/engine/watch_engine.h"
@@ -66,7 +67,7 @@ struct HostOptions
 int Usage(const char* command)
 {
     std::fprintf(stderr,
-                 "usage: psvigil-cli %s HOST|ssh://HOST [--port N] [--user U] [--password-file F]\n"
+                 "usage: psvigil-cli %s HOST|ssh://HOST|local [--port N] [--user U] [--password-file F]\n"
                  "       [--sysv] [--filter-user | --filter EXPR] [--trace FILE]%s\n"
                  "The password comes from --password-file or the environment variable "
                  "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
@@ -106,7 +107,11 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
         return options;
     if (args[0].size() >= sizeof host.Address)
         return options;
-    SetAddress(host, args[0]);
+    // "local" (or "local:") is this computer, watched as the user running this program.
+    if (args[0] == "local" || args[0] == kLocalAddress)
+        host = NewLocalHost();
+    else
+        SetAddress(host, args[0]);
     if (ChooseSession(host).SecureShell)
         host.Port = 22; // until --port says otherwise
     std::string password;
@@ -170,9 +175,11 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
 // Says why a refresh cannot work when the component is not reachable at all.
 void CheckComponent(const HostSettings& host)
 {
+    const SessionChoice choice = ChooseSession(host);
+    if (choice.Clsid == nullptr)
+        return; // this computer: no component
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IlvTelnet* telnet = nullptr;
-    const SessionChoice choice = ChooseSession(host);
     const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IlvTelnet, reinterpret_cast<void**>(&telnet));
     if (SUCCEEDED(hr))

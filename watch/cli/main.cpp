@@ -1,5 +1,8 @@
 // psvigil-cli: the command-line companion of psvigil.
 #include "watch/cli/cli_commands.h"
+#include "watch/cli/multi_commands.h"
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstring>
@@ -12,8 +15,12 @@ void PrintUsage(std::FILE* out)
     std::fprintf(out,
                  "usage: psvigil-cli COMMAND [ARGS]\n"
                  "  parse [--sysv] [--filter 0|1|2]   rows of a raw ps reply read from stdin\n"
-                 "  once HOST [options]               one refresh, then the table\n"
+                 "  once HOST [options]               one refresh, then the table (HOST local: this computer)\n"
                  "  watch HOST [options]              refresh on the countdown until Ctrl+C\n"
+                 "  once|watch --all [--hosts F] [--jobs N] [--format text|json]\n"
+                 "                                    every host of a psvigil.cfg at once\n"
+                 "  serve [--listen 127.0.0.1:9256] [--hosts F] [--jobs N]\n"
+                 "                                    the hosts' latest refreshes at /metrics\n"
                  "  hosts [FILE]                      the host list of a psvigil.cfg\n"
                  "  log FILE.pvg                      the rows of a watch log\n"
                  "options of once and watch: --port N --user U --password-file F (or the\n"
@@ -45,9 +52,14 @@ int main(int argc, char** argv)
         return 0;
     }
     const CliArgs args(argv + 2, argv + argc);
+    const bool all = std::find(args.begin(), args.end(), "--all") != args.end();
     const std::map<std::string, int (*)(const CliArgs&)> commands = {
-        {"parse", RunParseCommand}, {"once", RunOnceCommand}, {"watch", RunWatchCommand},
-        {"hosts", RunHostsCommand}, {"log", RunLogCommand}};
+        {"parse", RunParseCommand},
+        {"once", all ? RunOnceAllCommand : RunOnceCommand},
+        {"watch", all ? RunWatchAllCommand : RunWatchCommand},
+        {"serve", RunServeCommand},
+        {"hosts", RunHostsCommand},
+        {"log", RunLogCommand}};
     const auto found = commands.find(argv[1]);
     if (found == commands.end())
         return Usage();

@@ -7,12 +7,14 @@
 
 #include <string_view>
 
-// Telnet for every host, except SSH for an address written "ssh://name" or for port 22. The
-// address goes to the component as it is: lvSecureShell reads past the "ssh://" itself.
+// Telnet for every host, except SSH for an address written "ssh://name" or for port 22, and
+// this computer itself (no component, no login) for the address "local:". The address goes to
+// the component as it is: lvSecureShell reads past the "ssh://" itself.
 struct SessionChoice
 {
     bool SecureShell = false;
-    const CLSID* Clsid = nullptr;
+    bool Local = false;
+    const CLSID* Clsid = nullptr; // null for this computer
     const char* Component = nullptr; // how the failure reason names it
 };
 

@@ -5,11 +5,13 @@
 #include "lanvex/net/session_cancel.h"
 #include "lanvex/net/wire_text.h"
 #include "platform/com/comrt.h"
+#include "watch/engine/local_session.h"
 #include "watch/engine/ps_parser.h"
 #include "watch/engine/session_choice.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -35,6 +37,14 @@ HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* host, IlvTe
 {
     *telnet = nullptr;
     const SessionChoice choice = ChooseSession(host != nullptr ? *host : HostSettings{});
+    // This computer needs neither the runtime nor a registered component.
+    if (choice.Local)
+    {
+        *telnet = new (std::nothrow) CLocalSession;
+        if (*telnet == nullptr && reason != nullptr)
+            *reason = std::string(choice.Component) + " cannot be started";
+        return *telnet != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
     const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IlvTelnet, reinterpret_cast<void**>(telnet));
     if (FAILED(hr) && reason != nullptr)
@@ -44,7 +54,8 @@ HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* host, IlvTe
 }
 
 CWatchEngine::CWatchEngine()
-    : m_factory(CreateTelnetThroughRuntime), m_cancelFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    : m_factory(CreateTelnetThroughRuntime), m_cancelFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_stopFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
 }
 
@@ -74,6 +85,8 @@ CWatchEngine::~CWatchEngine()
     ShutdownWorker();
     if (m_cancelFd >= 0)
         ::close(m_cancelFd);
+    if (m_stopFd >= 0)
+        ::close(m_stopFd);
 }
 
 void CWatchEngine::SetHost(HostSettings* host) { m_host = host; }
@@ -84,7 +97,16 @@ void CWatchEngine::Start()
     m_refreshEvent.Set();
 }
 
-void CWatchEngine::Stop() { m_stopEvent.Set(); }
+void CWatchEngine::Stop()
+{
+    // The descriptor first: a run that begins meanwhile clears both, or sees the event too.
+    if (m_stopFd >= 0)
+    {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_stopFd, &one, sizeof one);
+    }
+    m_stopEvent.Set();
+}
 
 void CWatchEngine::ClearTable()
 {
@@ -124,10 +146,17 @@ void CWatchEngine::Run()
         SUCCEEDED(m_telnet->QueryInterface(IID_IlvCancel, reinterpret_cast<void**>(&cancel))) &&
         cancel != nullptr)
     {
-        cancel->SetCancelDescriptor(m_cancelFd);
+        // A local ps ends at Stop already: there is no login whose refresh is worth finishing.
+        const bool local = m_host != nullptr && ChooseSession(*m_host).Local;
+        cancel->SetCancelDescriptor(local ? m_stopFd : m_cancelFd);
         cancel->Release();
     }
     m_stopEvent.Reset();
+    if (m_stopFd >= 0)
+    {
+        uint64_t stale = 0; // one read takes the whole count
+        [[maybe_unused]] const ssize_t drained = ::read(m_stopFd, &stale, sizeof stale);
+    }
 
     // Whatever ends the run, the user interface hears status 5 so its Watch command comes back.
     auto endRun = [&]

@@ -89,4 +89,7 @@ class CWatchEngine : public CWorkerThread
     // Readable once the engine is being destroyed; handed to components that can end a connect
     // or a read in flight on it.
     int m_cancelFd = -1;
+    // Readable from Stop until the next run begins; ends a local ps at once (the destructor
+    // stops too).
+    int m_stopFd = -1;
 };

@@ -10,6 +10,7 @@
 #include <string>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -289,4 +290,75 @@ TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
     const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
+}
+
+// This computer needs no peer: our own row in every flavour, read as a host's reply would be.
+TEST_F(CliTest, OnceLocalListsThisVeryTestProcessInEveryFlavour)
+{
+    const std::string pid = std::to_string(getpid());
+    const std::string user = getpwuid(geteuid())->pw_name;
+    const struct
+    {
+        std::string Options;
+        std::string GrepLine; // the grep process's own row ends so; empty without a filter
+    } flavours[] = {{"", ""},
+                    {"--sysv", ""},
+                    {"--filter-user", "\tgrep " + user + "\n"},
+                    {"--sysv --filter cli_tests", "\tgrep cli_tests\n"}};
+    for (const auto& flavour : flavours)
+    {
+        SCOPED_TRACE(flavour.Options);
+        const Result r = RunShell(Cli() + " once local " + flavour.Options + " 2>/dev/null");
+        ASSERT_EQ(r.Status, 0);
+        const std::size_t at = r.Out.find("\t" + pid + "\t" + pid + "\t");
+        ASSERT_NE(at, std::string::npos) << r.Out;
+        const std::string line = r.Out.substr(at, r.Out.find('\n', at) - at);
+        EXPECT_NE(line.find(TEST_PROGRAM_NAME), std::string::npos) << line;
+        if (!flavour.GrepLine.empty())
+        {
+            EXPECT_NE(r.Out.find(flavour.GrepLine), std::string::npos) << r.Out;
+        }
+    }
+}
+
+// The filter reaches grep as one argument: shell characters are matched, never run.
+TEST_F(CliTest, OnceLocalMatchesAShellFilterLiterally)
+{
+    const Result r = RunShell("cd " + m_dir.string() + " && " + Cli() +
+                              " once local --filter '; touch x' 2>/dev/null");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("\tgrep ; touch x\n"), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(m_dir / "x"));
+}
+
+// Every host of a list at once, one JSON line each: this computer's table with our own row,
+// and a host that cannot be reached, with the delay before it is tried again.
+TEST_F(CliTest, OnceAllAnswersForEveryHostOfTheList)
+{
+    auto record = [](const std::string& address, int32_t port, int32_t mode, const std::string& expr)
+    {
+        std::string r(252, '\0');
+        r.replace(4, 4, Int32(1));
+        r.replace(8, 4, Int32(5));
+        r.replace(12, address.size(), address);
+        r.replace(180, 4, Int32(port));
+        r.replace(228, 4, Int32(mode));
+        r.replace(232, expr.size(), expr);
+        return r;
+    };
+    const std::string cfg = Write("all.cfg", Int32(2) + record("local:", 23, 2, "cli_tests") +
+                                                 record("127.0.0.1", 1, 0, ""));
+    const Result r = RunShell("COMRT_REGISTRY=" + (m_dir / "empty.reg").string() + " " + Cli() +
+                              " once --all --hosts " + cfg + " --format json --jobs 1");
+    EXPECT_EQ(r.Status, 1); // one host failed
+    const std::size_t local = r.Out.find("{\"host\":\"local:\"");
+    const std::size_t down = r.Out.find("{\"host\":\"127.0.0.1\"");
+    ASSERT_NE(local, std::string::npos) << r.Out;
+    ASSERT_NE(down, std::string::npos) << r.Out;
+    const std::string localLine = r.Out.substr(local, r.Out.find('\n', local) - local);
+    EXPECT_NE(localLine.find("\"ok\":true"), std::string::npos) << localLine;
+    EXPECT_NE(localLine.find("\"pid\":" + std::to_string(getpid()) + ","), std::string::npos);
+    const std::string downLine = r.Out.substr(down, r.Out.find('\n', down) - down);
+    EXPECT_NE(downLine.find("\"ok\":false"), std::string::npos) << downLine;
+    EXPECT_NE(downLine.find("\"retry_seconds\":5"), std::string::npos) << downLine;
 }

@@ -43,13 +43,16 @@ EarlyOptions ParseEarlyOptions(const std::vector<std::string>& arguments)
 
 std::string HelpText()
 {
-    return "Usage: psvigil [--desktop] [FILE.pvg]\n"
+    return "Usage: psvigil [--desktop] [--watch HOST] [FILE.pvg]\n"
            "Vigilor watches the processes of a remote Unix host over telnet.\n"
            "\n"
            "  FILE.pvg    open a saved watch log instead of a new, empty one\n"
            "  --desktop   use the psvigil.cfg in the user's configuration folder\n"
            "              ($XDG_CONFIG_HOME/psvigil, by default ~/.config/psvigil), created\n"
            "              when missing; without it psvigil.cfg is the current directory's\n"
+           "  --watch HOST\n"
+           "              start watching the host with this address from the list;\n"
+           "              local: watches this computer (added to the list when missing)\n"
            "  --help      show this text and exit\n"
            "  --version   show the version and exit\n";
 }

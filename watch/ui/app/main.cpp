@@ -39,7 +39,9 @@ int main(int argc, char** argv)
     // A file named relative to where psvigil was started still means that file.
     for (int i = 1; !started.empty() && i < arguments.size(); ++i)
     {
-        if (!arguments[i].startsWith('-'))
+        if (arguments[i] == QLatin1String("--watch"))
+            ++i; // a host, not a file
+        else if (!arguments[i].startsWith('-'))
             arguments[i] =
                 QDir(QString::fromLocal8Bit(started.c_str())).absoluteFilePath(arguments[i]);
     }

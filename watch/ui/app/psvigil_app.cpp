@@ -11,8 +11,14 @@
 #include "watch/ui/frame/recent_file_list.h"
 #include "watch/ui/frame/splash_window.h"
 
+#include "watch/engine/local_host.h"
+
 #include <QCoreApplication>
 #include <QSettings>
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
 
 CommandLineInfo ParseCommandLine(const QStringList& arguments)
 {
@@ -21,6 +27,11 @@ CommandLineInfo ParseCommandLine(const QStringList& arguments)
     for (int i = 1; i < arguments.size(); ++i)
     {
         const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--watch") && i + 1 < arguments.size())
+        {
+            info.WatchHost = arguments.at(++i);
+            continue;
+        }
         if (argument.startsWith('-'))
             continue;
         if (info.FileName.isEmpty())
@@ -90,8 +101,51 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
         m_frame->ResetDocumentTitle();
     }
 
+    AddThisComputerOnFirstStart();
+    if (!command.WatchHost.isEmpty())
+        WatchOnStart(command.WatchHost);
+
     m_frame->show();
     m_frame->update();
     m_frame->setAcceptDrops(true);
     return true;
+}
+
+void CPsvigilApp::AddThisComputerOnFirstStart()
+{
+    // Only in memory: psvigil.cfg is written when the user saves the list, as ever.
+    struct stat st
+    {
+    };
+    if (m_doc->HostList().GetSize() == 0 && ::stat(m_doc->ConfigPath().c_str(), &st) != 0 &&
+        errno == ENOENT)
+        m_doc->HostList().Add(new HostSettings(NewLocalHost()));
+}
+
+void CPsvigilApp::WatchOnStart(const QString& address)
+{
+    const std::string wanted = address.toStdString();
+    const bool local = wanted == kLocalAddress || wanted == kLocalHostName;
+    COwningPtrArray<HostSettings>& hosts = m_doc->HostList();
+    HostSettings* host = nullptr;
+    for (int32_t i = 0; host == nullptr && i < hosts.GetSize(); ++i)
+    {
+        HostSettings* candidate = hosts.GetAt(i);
+        if (local ? IsLocalHost(*candidate) : FieldText(candidate->Address) == wanted)
+            host = candidate;
+    }
+    if (host == nullptr && local)
+    {
+        host = new HostSettings(NewLocalHost());
+        hosts.Add(host);
+    }
+    if (host == nullptr)
+    {
+        std::fprintf(stderr, "psvigil: no host %s in the host list; nothing is watched\n",
+                     wanted.c_str());
+        return;
+    }
+    m_doc->Engine().SetNotifySink(m_sink.get());
+    m_doc->Engine().SetHost(host);
+    m_doc->Engine().Start();
 }

@@ -22,6 +22,7 @@ struct CommandLineInfo
 {
     bool ShowSplash = true; // cleared by -Embedding / -Automation
     QString FileName;       // a watch log to open instead of a new document
+    QString WatchHost;      // --watch: the host (address, or local: for this computer) to watch
 };
 
 CommandLineInfo ParseCommandLine(const QStringList& arguments);
@@ -51,6 +52,10 @@ class CPsvigilApp : public QObject
     CQtNotifySink* GetNotifySink() const { return m_sink.get(); }
 
   private:
+    // The first start (no psvigil.cfg yet) lists this computer; --watch starts its host.
+    void AddThisComputerOnFirstStart();
+    void WatchOnStart(const QString& address);
+
     // Declared in the order they must come up; they go down in reverse, so the frame (and
     // with it the view) goes first, then the document, which stops and joins the engine's
     // worker, and the sink the worker posts to goes last.

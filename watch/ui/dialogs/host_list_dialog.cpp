@@ -2,6 +2,7 @@
 #include "watch/ui/dialogs/host_list_dialog.h"
 
 #include "platform/ui/dialog_units.h"
+#include "watch/engine/local_host.h"
 #include "watch/ui/dialogs/options_sheet.h"
 
 #include <QApplication>
@@ -101,7 +102,7 @@ void CWatchDlg::FillHosts()
 {
     m_hostCombo->clear();
     for (int32_t i = 0; i < m_hostList->GetSize(); ++i)
-        m_hostCombo->addItem(QString::fromUtf8(FieldText(m_hostList->GetAt(i)->Address)));
+        m_hostCombo->addItem(QString::fromUtf8(HostDisplayName(*m_hostList->GetAt(i))));
     m_hostCombo->setCurrentIndex(m_hostCombo->count() > 0 ? 0 : -1);
 }
 

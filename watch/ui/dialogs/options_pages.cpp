@@ -2,6 +2,7 @@
 #include "watch/ui/dialogs/options_pages.h"
 
 #include "watch/ui/dialogs/dialog_integer.h"
+#include "watch/engine/local_host.h"
 #include "platform/ui/dialog_units.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -81,6 +83,16 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     auto* hostBox = new QGroupBox(QStringLiteral("Host"), this);
     auto* addressLabel = new QLabel(QStringLiteral("Address :"), hostBox);
     m_addressEdit = MakeEdit(hostBox, "address", 75);
+    // This computer is watched without a login: its address is all it needs.
+    auto* thisComputer = new QPushButton(QString::fromLatin1(kLocalHostName), hostBox);
+    thisComputer->setObjectName(QStringLiteral("thisComputer"));
+    connect(thisComputer, &QPushButton::clicked, this,
+            [this]
+            {
+                m_addressEdit->setText(QString::fromUtf8(kLocalAddress.data(), kLocalAddress.size()));
+                if (m_usernameEdit->text().isEmpty())
+                    m_usernameEdit->setText(QString::fromStdString(LocalUserName()));
+            });
     auto* portLabel = new QLabel(QStringLiteral("Telnet port :"), hostBox);
     m_portEdit = MakeEdit(hostBox, "port", 17);
     // Five digits must show whatever the font.
@@ -103,7 +115,7 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     // The record has no transport field; the address and the port choose it.
     auto* sessionNote = new QLabel(
         QStringLiteral("ssh://address or port 22: watched over SSH (agent or keys first); "
-                       "otherwise telnet."),
+                       "local: this computer, no login; otherwise telnet."),
         hostBox);
     sessionNote->setObjectName(QStringLiteral("sessionNote"));
     sessionNote->setWordWrap(true);
@@ -117,6 +129,7 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     hostGrid->addWidget(m_addressEdit, 0, 1);
     hostGrid->addWidget(portLabel, 0, 2, Qt::AlignRight);
     hostGrid->addWidget(m_portEdit, 0, 3);
+    hostGrid->addWidget(thisComputer, 0, 4, Qt::AlignLeft);
     hostGrid->addWidget(usernameLabel, 1, 0);
     hostGrid->addWidget(m_usernameEdit, 1, 1);
     hostGrid->addWidget(passwordLabel, 2, 0);

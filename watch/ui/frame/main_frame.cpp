@@ -1,6 +1,7 @@
 // The main window: menus, toolbar with the host drop-down, status panes, engine notifications.
 #include "watch/ui/frame/main_frame.h"
 
+#include "watch/engine/local_host.h"
 #include "watch/engine/notify_sink.h"
 #include "watch/engine/status_text.h"
 #include "watch/ui/frame/about_box.h"
@@ -299,7 +300,7 @@ void CMainFrame::BuildHostMenu(QMenu* menu) const
     for (int i = 0; i < count; ++i)
     {
         const HostSettings* host = m_document->GetHostAt(i);
-        QString text = host != nullptr ? QString::fromUtf8(FieldText(host->Address)) : QString();
+        QString text = host != nullptr ? QString::fromUtf8(HostDisplayName(*host)) : QString();
         text.replace('&', "&&");
         QAction* action = menu->addAction(text);
         const int id = kCmdQuickPickFirst + i;

@@ -2,6 +2,7 @@
 #include "watch/ui/app/psvigil_app.h"
 
 #include "tests/watch/ui/frame/frame_test_support.h"
+#include "watch/engine/local_host.h"
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/frame/main_frame.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -93,6 +95,24 @@ TEST_F(PsvigilAppTest, StartedWithAWatchLogStillLoadsTheStoredHosts)
     EXPECT_EQ(frame->GetPaneText(kPaneTotal), "Total : 2");
     EXPECT_EQ(m_app.GetDocument()->ProcessTable().GetSize(), 2);
     EXPECT_EQ(m_app.GetDocument()->HostList().GetSize(), 2);
+}
+
+// Without psvigil.cfg the list holds this computer, --watch starts it, and nothing is written.
+TEST_F(PsvigilAppTest, AFreshStartWatchesThisComputer)
+{
+    ASSERT_TRUE(QFile::remove(kConfigFileName));
+    ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding", "--watch", "local:"}));
+    const COwningPtrArray<HostSettings>& hosts = m_app.GetDocument()->HostList();
+    ASSERT_EQ(hosts.GetSize(), 1);
+    EXPECT_TRUE(IsLocalHost(*hosts.GetAt(0)));
+    CMainFrame* frame = m_app.GetMainFrame();
+    QMenu menu;
+    frame->BuildHostMenu(&menu);
+    EXPECT_EQ(menu.actions().value(0)->text(), kLocalHostName);
+    EXPECT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed"); },
+                          10000));
+    EXPECT_NE(frame->GetPaneText(kPaneTotal), "Total : 0");
+    EXPECT_FALSE(QFile::exists(kConfigFileName));
 }
 
 TEST_F(PsvigilAppTest, SnapshotPostedByTheEngineReachesTheView)
