@@ -293,8 +293,10 @@ bool CTcpConnection::WaitForRoom()
 {
     if (m_nTimeout == kNoLimit)
         return WaitFor(POLLOUT, kNoLimit) != 0;
-    constexpr uint32_t kSlice = 500;
+    // The queue is looked at several times within one wait, so that movement is seen in time.
+    const uint32_t nSlice = std::clamp<uint32_t>(m_nTimeout / 5, 10, 500);
     int nQueued = -1;
+    ::ioctl(m_socket, SIOCOUTQ, &nQueued);
     auto lastMove = Clock::now();
     for (;;)
     {
@@ -303,13 +305,12 @@ bool CTcpConnection::WaitForRoom()
         if (quiet.count() >= static_cast<int64_t>(m_nTimeout))
             return false;
         const uint32_t nLeft = m_nTimeout - static_cast<uint32_t>(quiet.count());
-        if (WaitFor(POLLOUT, nLeft < kSlice ? nLeft : kSlice))
+        if (WaitFor(POLLOUT, std::min(nLeft, nSlice)))
             return true;
         int nNow = -1;
         if (::ioctl(m_socket, SIOCOUTQ, &nNow) == 0 && nNow != nQueued)
         {
-            if (nQueued >= 0)
-                lastMove = Clock::now(); // the peer took bytes: not stopped
+            lastMove = Clock::now(); // the peer took bytes: not stopped
             nQueued = nNow;
         }
     }
