@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -476,8 +477,9 @@ TEST_F(FtpTransfer, DownloadsAreConfirmedAndBounded)
         int64_t Listed;
         int64_t Limit;
         HRESULT Result;
-        std::string Local; // the local file afterwards
+        std::string Local; // the local file afterwards ("*": whatever arrived)
         std::string Description;
+        int CancelAfterMs = 0; // the user cancels this long after the start (0: never)
     };
     const std::string d1500(1500, 'd'), d4000(4000, 'e');
     const Case cases[] = {
@@ -567,6 +569,9 @@ TEST_F(FtpTransfer, DownloadsAreConfirmedAndBounded)
          E_FAIL,
          "*",
          "did not finish within"},
+        {"cancelled mid-file", {SendBytes("part"), Silence(3000)}, nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n")}, -1, 1 << 20, E_FAIL, "*",
+         "Cancelled", 300},
         {"a 227 that names no port",
          {},
          "227 Entering Passive Mode.\r\n",
@@ -602,12 +607,29 @@ TEST_F(FtpTransfer, DownloadsAreConfirmedAndBounded)
             ASSERT_EQ(ftp->Connect(), S_OK);
             auto* client = static_cast<lvFTPClient*>(ftp.p);
             client->SetDownloadLimit(c.Limit);
+            const int cancel = ::eventfd(0, EFD_CLOEXEC);
+            client->SetCancelDescriptor(cancel);
+            std::thread user;
+            if (c.CancelAfterMs > 0)
+                user = std::thread(
+                    [&]
+                    {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(c.CancelAfterMs));
+                        const uint64_t one = 1;
+                        EXPECT_EQ(::write(cancel, &one, sizeof one), 8);
+                    });
             SHORT nPort = 77;
             ftp->put_DataPort(nPort);
             const HRESULT hrGot = client->DownloadTo("f", (m_dir / "t").string(), c.Listed);
             EXPECT_EQ(hrGot, c.Result) << std::hex << hrGot;
             const std::string description = LastDescription();
             EXPECT_NE(description.find(c.Description), std::string::npos) << description;
+            if (user.joinable())
+            {
+                user.join();
+                EXPECT_EQ(ftp->IsConnected(), S_FALSE); // a cancel drops the session
+            }
+            ::close(cancel);
             if (c.Pasv != nullptr)
             {
                 ftp->get_DataPort(&nPort);
