@@ -189,7 +189,7 @@ HRESULT lvFTPClient::Connect()
             const FtpReply& userReply = m_control.Command(user);
             if (userReply.IsRefusal())
                 ThrowFtp(E_FAIL, userReply.Text());
-            const FtpReply& passReply = m_control.Command(pass, "the password");
+            const FtpReply& passReply = m_control.Command(pass, "PASS");
             // Only a completion logs in: a refusal or another question is no session.
             if (!passReply.IsCompletion())
                 ThrowFtp(E_FAIL, passReply.IsRefusal()
