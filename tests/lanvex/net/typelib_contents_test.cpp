@@ -123,6 +123,8 @@ const std::vector<InterfaceRow>& Interfaces()
                   "method GetEntryIsDirectory"),
                {{41, 32, Get, "LastReplyCode", "[out,retval] long*", "property LastReplyCode"}},
                {{42, 33, Get, "LastReplyText", "[out,retval] BSTR*", "property LastReplyText"}}})},
+        {"IlvFTPShellFile2", IID_IlvFTPShellFile2,
+         Rows({Prop(27, 12, "DownloadLimit", "int64"), Prop(29, 13, "MinimumRate", "long")})},
     };
     return rows;
 }
@@ -139,7 +141,7 @@ const std::vector<CoclassRow>& Coclasses()
     static const std::vector<CoclassRow> rows = {
         {"lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2"}},
         {"lvCache", CLSID_lvCache, {"IlvCache"}},
-        {"lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile"}},
+        {"lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile", "IlvFTPShellFile2"}},
         {"lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}},
         {"lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"}},
     };
