@@ -71,6 +71,7 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     m_view = new CPsvigilView(m_doc.get());
     connect(m_view, &CPsvigilView::TotalChanged, m_frame.get(), &CMainFrame::SetTotal);
     m_frame->SetView(m_view);
+    m_binding->SetView(m_view);
 
     // Repeated at every start so a moved program is found again; a failure is not reported.
     RegisterDocumentType();

@@ -141,6 +141,10 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     flavourRow->addWidget(AddRadio(m_flavourGroup, flavourBox, "BSD", "bsd", kFlavourBsd));
     flavourRow->addSpacing(DialogUnitsX(this, 15));
     flavourRow->addWidget(AddRadio(m_flavourGroup, flavourBox, "SysV", "sysv", kFlavourSysV));
+    flavourRow->addSpacing(DialogUnitsX(this, 15));
+    // ps -o: memory and state from hosts whose ps speaks SysV.
+    flavourRow->addWidget(
+        AddRadio(m_flavourGroup, flavourBox, "POSIX (-o)", "posix", kFlavourPosix));
     flavourRow->addStretch();
 
     auto* column = new QVBoxLayout(this);

@@ -15,15 +15,34 @@ template <auto Field> std::string_view FieldOf(const ProcessRow& row)
     return FieldText(row.*Field);
 }
 
-const std::array<ProcessColumn, 7> kColumns = {{
+QString RssDisplay(const ProcessRow& row)
+{
+    return HumanKibibytes(FieldText(row.Rss));
+}
+
+constexpr unsigned kBsdAndPosix = (1u << kFlavourBsd) | (1u << kFlavourPosix);
+constexpr unsigned kSysVAndPosix = (1u << kFlavourSysV) | (1u << kFlavourPosix);
+
+const std::array<ProcessColumn, 11> kColumns = {{
     {"User", 60, FieldOf<&ProcessRow::User>, ESortKind::Text},
     {"PID", 50, FieldOf<&ProcessRow::PidText>, ESortKind::Number},
     {"CPU Usage", 80, FieldOf<&ProcessRow::CpuUsage>, ESortKind::Number},
     {"Term", 55, FieldOf<&ProcessRow::Term>, ESortKind::Text},
     {"Start Time", 80, FieldOf<&ProcessRow::StartTime>, ESortKind::StartTime},
     {"CPU Time", 65, FieldOf<&ProcessRow::CpuTime>, ESortKind::Duration},
+    {"Mem %", 50, FieldOf<&ProcessRow::MemUsage>, ESortKind::Number, nullptr, kBsdAndPosix},
+    {"RSS", 60, FieldOf<&ProcessRow::Rss>, ESortKind::Number, RssDisplay, kBsdAndPosix},
+    {"State", 40, FieldOf<&ProcessRow::ProcessState>, ESortKind::Text, nullptr, kBsdAndPosix},
+    {"PPID", 50, FieldOf<&ProcessRow::PpidText>, ESortKind::Number, nullptr, kSysVAndPosix},
     {"Command", 290, FieldOf<&ProcessRow::Command>, ESortKind::Text},
 }};
+
+// The column whose letters get a tool tip.
+int StateColumn()
+{
+    static const int column = ProcessColumnOf("State");
+    return column;
+}
 
 std::string_view Trim(std::string_view text)
 {
@@ -149,6 +168,78 @@ std::string_view ProcessCellText(const ProcessRow& row, int column)
     if (column < 0 || column >= ProcessColumnCount())
         return {};
     return kColumns[static_cast<std::size_t>(column)].Text(row);
+}
+
+QString ProcessCellDisplay(const ProcessRow& row, int column)
+{
+    if (column >= 0 && column < ProcessColumnCount())
+    {
+        if (const auto display = kColumns[static_cast<std::size_t>(column)].Display)
+            return display(row);
+    }
+    const std::string_view text = ProcessCellText(row, column);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString ProcessHeadingToolTip(int column)
+{
+    return column == StateColumn()
+               ? QStringLiteral("R running, S sleeping, D disk wait, Z zombie, T stopped")
+               : QString();
+}
+
+QString ProcessCellToolTip(const ProcessRow& row, int column)
+{
+    if (column != StateColumn() || row.ProcessState[0] == '\0')
+        return QString();
+    switch (row.ProcessState[0])
+    {
+    case 'R':
+        return QStringLiteral("R running");
+    case 'S':
+        return QStringLiteral("S sleeping");
+    case 'D':
+        return QStringLiteral("D disk wait");
+    case 'Z':
+        return QStringLiteral("Z zombie");
+    case 'T':
+        return QStringLiteral("T stopped");
+    default:
+        return ProcessHeadingToolTip(column);
+    }
+}
+
+bool ProcessColumnHasData(int column, int32_t flavour)
+{
+    if (column < 0 || column >= ProcessColumnCount())
+        return false;
+    const unsigned flavours = kColumns[static_cast<std::size_t>(column)].Flavours;
+    if (flavours == 0b111)
+        return true;
+    return flavour >= 0 && flavour <= 2 && (flavours & (1u << flavour)) != 0;
+}
+
+bool IsZombie(const ProcessRow& row)
+{
+    return row.ProcessState[0] == 'Z';
+}
+
+QString HumanKibibytes(std::string_view kib)
+{
+    const std::optional<double> value = NumberKey(kib);
+    if (!value)
+        return QString::fromUtf8(kib.data(), static_cast<qsizetype>(kib.size()));
+    static const char* const kUnits[] = {"K", "M", "G", "T"};
+    double amount = *value;
+    std::size_t unit = 0;
+    while (amount >= 1024 && unit + 1 < std::size(kUnits))
+    {
+        amount /= 1024;
+        ++unit;
+    }
+    // Whole kibibytes as they are; larger units with one decimal below 10, none above.
+    const int decimals = unit == 0 || amount >= 10 ? 0 : 1;
+    return QString::number(amount, 'f', decimals) + ' ' + kUnits[unit];
 }
 
 std::optional<double> NumberKey(std::string_view text)

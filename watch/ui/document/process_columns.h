@@ -4,6 +4,7 @@
 #include "watch/engine/process_row.h"
 
 #include <QDate>
+#include <QString>
 
 #include <cstdint>
 #include <optional>
@@ -25,8 +26,14 @@ struct ProcessColumn
     // Pixels for the classic 8-point dialog font (6-pixel average character); the view
     // scales them to its own font.
     int ClassicWidth;
+    // The text as ps printed it: what sorts, filters and leaves by File > Export.
     std::string_view (*Text)(const ProcessRow& row);
     ESortKind Sort;
+    // What the cell shows when it is not the text itself (RSS in human units).
+    QString (*Display)(const ProcessRow& row) = nullptr;
+    // Flavours whose ps sends the column (bits 1 << Flavour); a column the watched flavour
+    // does not send starts hidden.
+    unsigned Flavours = 0b111;
 };
 
 // The columns in display order. A new column is one more row of this table.
@@ -35,8 +42,19 @@ int ProcessColumnCount();
 // The column with this heading, or -1.
 int ProcessColumnOf(std::string_view heading);
 
-// The text a column shows of a row (empty for a column that does not exist).
+// The text of a row in a column as ps printed it (empty for a column that does not exist).
 std::string_view ProcessCellText(const ProcessRow& row, int column);
+// What the cell shows.
+QString ProcessCellDisplay(const ProcessRow& row, int column);
+// A tool tip that explains the cell (the State letters), else empty; and the heading's.
+QString ProcessCellToolTip(const ProcessRow& row, int column);
+QString ProcessHeadingToolTip(int column);
+// Whether ps of this flavour (0 BSD, 1 SysV, 2 POSIX; -1 not known) sends the column.
+bool ProcessColumnHasData(int column, int32_t flavour);
+// A zombie: STAT starts with Z.
+bool IsZombie(const ProcessRow& row);
+// KiB as ps prints RSS, in human units: "980 K", "512 K", "1.2 M", "1.2 G"; empty stays empty.
+QString HumanKibibytes(std::string_view kib);
 
 // Numeric sort keys; nullopt for a text that is not of the kind (such texts sort last).
 std::optional<double> NumberKey(std::string_view text);

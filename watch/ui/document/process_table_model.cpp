@@ -58,10 +58,11 @@ QVariant CProcessTableModel::data(const QModelIndex& index, int role) const
     switch (role)
     {
     case Qt::DisplayRole:
-    {
-        const std::string_view text = ProcessCellText(item.Row, index.column());
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    }
+        return ProcessCellDisplay(item.Row, index.column());
+    case Qt::ToolTipRole:
+        return ProcessCellToolTip(item.Row, index.column());
+    case kZombieRole:
+        return IsZombie(item.Row);
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));
     case Qt::FontRole:
@@ -89,6 +90,8 @@ QVariant CProcessTableModel::headerData(int section, Qt::Orientation orientation
         return QString::fromLatin1(ProcessColumns()[static_cast<std::size_t>(section)].Heading);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    if (role == Qt::ToolTipRole)
+        return ProcessHeadingToolTip(section);
     return {};
 }
 

@@ -36,6 +36,8 @@ class CProcessTableModel : public QAbstractTableModel
     static constexpr int kPidRole = Qt::UserRole;
     // ERowLook as an int.
     static constexpr int kLookRole = Qt::UserRole + 1;
+    // True for a zombie process, which the grid marks.
+    static constexpr int kZombieRole = Qt::UserRole + 2;
     static constexpr int kDefaultHighlightRefreshes = 2;
 
     explicit CProcessTableModel(CPsvigilDoc* doc, QObject* parent = nullptr);

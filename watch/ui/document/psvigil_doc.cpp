@@ -10,9 +10,12 @@
 #include "watch/ui/dialogs/host_list_dialog.h"
 #endif
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimeZone>
 
+#include <ctime>
 #include <memory>
 
 namespace
@@ -109,6 +112,10 @@ void CPsvigilDoc::SetWatchedHost(const HostSettings* host)
     m_watchedKey = key;
     m_watchedName = name;
     m_watchedTransport = transport;
+    // Nothing is known of the source until a host is watched or a log opened.
+    m_source = host != nullptr ? LogHeaderFor(*host, ChooseSession(*host).SecureShell, 0)
+                               : UnknownSource();
+    m_showsOpenedLog = false;
     emit WatchedHostChanged();
 }
 
@@ -143,6 +150,7 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
     std::string message;
     // Every row is read first and merged once at the end: merging after each row cost a walk
     // of the whole table per row and a view update per row, for the same rows in file order.
+    WatchLogHeader header;
     const bool ok = LoadWatchLogFile(
         LocalPath(path),
         [this, &rowsRead](std::unique_ptr<ProcessRow> row)
@@ -150,12 +158,17 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
             m_engine.GetSnapshot().Add(row.release());
             ++rowsRead;
         },
-        &message);
+        &message, &header);
     // Rows read before a failure stay; a log without rows still replaces what was on display.
     if (ok || rowsRead > 0)
     {
         // The log replaces what was on display; its rows are not news.
         SetWatchedHost(nullptr);
+        if (ok)
+        {
+            m_source = header;
+            m_showsOpenedLog = true;
+        }
         Merge(true);
     }
     if (!ok)
@@ -169,10 +182,12 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
     return true;
 }
 
-bool CPsvigilDoc::SaveDocument(const QString& path, QString* error)
+bool CPsvigilDoc::SaveDocument(const QString& path, QString* error, bool classic)
 {
     std::string message;
-    if (!SaveWatchLogFile(LocalPath(path), m_processTable, &message))
+    WatchLogHeader header = m_source;
+    header.Version = classic ? 1 : 2;
+    if (!SaveWatchLogFile(LocalPath(path), m_processTable, header, &message))
     {
         if (error)
             *error = QString::fromUtf8(message.c_str());
@@ -192,7 +207,35 @@ void CPsvigilDoc::RebuildPidIndex()
 
 void CPsvigilDoc::MergeSnapshot()
 {
+    // A live table is as old as this merge; an opened log keeps its own time until a watch
+    // merges over it.
+    if (!m_watchedKey.empty())
+    {
+        m_source.RefreshTime = static_cast<int64_t>(std::time(nullptr));
+        m_showsOpenedLog = false;
+    }
     Merge(false);
+}
+
+int32_t CPsvigilDoc::ShownFlavour() const
+{
+    return m_source.Version >= 2 ? m_source.Flavour : -1;
+}
+
+QString CPsvigilDoc::OpenedLogStatus() const
+{
+    if (!m_showsOpenedLog)
+        return QString();
+    if (m_source.Version < 2)
+        return tr("Watch log: no host recorded");
+    const QString when = m_source.RefreshTime > 0
+                             ? QDateTime::fromSecsSinceEpoch(m_source.RefreshTime, QTimeZone::utc())
+                                   .toLocalTime()
+                                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                             : tr("no time recorded");
+    return tr("%1 (%2) at %3")
+        .arg(QString::fromStdString(m_source.Address),
+             QString::fromLatin1(TransportName(m_source.Transport)), when);
 }
 
 void CPsvigilDoc::Merge(bool fileOrder)

@@ -6,6 +6,7 @@
 #include "watch/engine/owning_array.h"
 #include "watch/engine/process_row.h"
 #include "watch/engine/watch_engine.h"
+#include "watch/ui/files/watch_log.h"
 
 #include <QObject>
 #include <QString>
@@ -49,8 +50,10 @@ class CPsvigilDoc : public QObject
     // message to show ("Unexpected file format." for a file that ends early) and the rows read
     // before the failure stay. Emits InitialUpdate on success.
     bool OpenDocument(const QString& path, QString* error);
-    // Writes the process table as a watch log. On failure error gets "Failed to save document.".
-    bool SaveDocument(const QString& path, QString* error);
+    // Writes the process table as a watch log with where and when it was taken (version 2),
+    // or in the classic layout that older versions read. On failure error gets "Failed to
+    // save document.".
+    bool SaveDocument(const QString& path, QString* error, bool classic = false);
     // The file of the document; empty while it is untitled.
     const QString& PathName() const { return m_pathName; }
     // "Untitled" or the file's name without its directory.
@@ -108,6 +111,15 @@ class CPsvigilDoc : public QObject
     // Empties the process table at once, without marking rows gone (TableCleared).
     void ClearProcessTable();
 
+    // Where and when the table on display was taken: the watched host and its last merge, or
+    // an opened log's header (Version 1 when nothing is known).
+    const WatchLogHeader& Source() const { return m_source; }
+    // The flavour of the rows on display (0 BSD, 1 SysV, 2 POSIX), -1 when not known.
+    int32_t ShownFlavour() const;
+    // For the status bar while an opened log is on display: "db1 (ssh) at 2026-12-09
+    // 02:23:45" (local time); empty once a watch has merged over it.
+    QString OpenedLogStatus() const;
+
   signals:
     // The views must bring themselves in step with the process table (direct connection:
     // emitted under the engine's lock in the middle of a merge).
@@ -148,6 +160,8 @@ class CPsvigilDoc : public QObject
     std::string m_watchedKey;
     QString m_watchedName;
     QString m_watchedTransport;
+    WatchLogHeader m_source = UnknownSource();
+    bool m_showsOpenedLog = false;
     IWatchNotifySink* m_notifySink = nullptr;
     WatchDialogRunner m_runWatchDialog;
 };

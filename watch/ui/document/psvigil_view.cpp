@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSettings>
@@ -70,6 +71,8 @@ class CGridItemDelegate : public QStyledItemDelegate
         QColor text = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text);
         if (!selected && (stale || look == ERowLook::Gone))
             text = pal.color(QPalette::Disabled, QPalette::Text);
+        else if (!selected && index.data(CProcessTableModel::kZombieRole).toBool())
+            text = Mix(text, QColor(Qt::red), 0.75); // a zombie reads red in any theme
         QFont font = option.font;
         font.setStrikeOut(look == ERowLook::Gone);
         QRect textRect = option.rect.adjusted(2, 0, -2, -1);
@@ -153,6 +156,10 @@ CPsvigilView::CPsvigilView(CPsvigilDoc* doc, QWidget* parent)
             Qt::DirectConnection);
     connect(m_doc, &CPsvigilDoc::InitialUpdate, this, &CPsvigilView::OnInitialUpdate);
     connect(m_doc, &CPsvigilDoc::TableCleared, this, &CPsvigilView::OnTableCleared);
+    connect(m_doc, &CPsvigilDoc::WatchedHostChanged, this, &CPsvigilView::ApplyColumnDefaults);
+    m_header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_header, &QHeaderView::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ColumnMenu()->exec(m_header->mapToGlobal(pos)); });
     connect(m_doc, &CPsvigilDoc::RefreshFailed, this, [this] { m_model->SetStale(true); });
 }
 
@@ -206,8 +213,12 @@ QString CPsvigilView::SelectedLinesText() const
     for (const QModelIndex& row : rows)
     {
         QStringList cells;
-        for (int column = 0; column < m_model->columnCount(); ++column)
-            cells << m_model->index(row.row(), column).data(Qt::DisplayRole).toString();
+        for (int visual = 0; visual < m_header->count(); ++visual)
+        {
+            const int column = m_header->logicalIndex(visual);
+            if (!m_header->isSectionHidden(column))
+                cells << m_model->index(row.row(), column).data(Qt::DisplayRole).toString();
+        }
         lines << cells.join('\t');
     }
     return lines.isEmpty() ? QString() : lines.join('\n') + '\n';
@@ -218,7 +229,10 @@ bool CPsvigilView::viewportEvent(QEvent* event)
     if (event->type() == QEvent::ToolTip)
     {
         auto* help = static_cast<QHelpEvent*>(event);
-        const QString text = ClippedCellText(indexAt(help->pos()));
+        const QModelIndex index = indexAt(help->pos());
+        QString text = ClippedCellText(index);
+        if (text.isEmpty())
+            text = index.data(Qt::ToolTipRole).toString();
         if (text.isEmpty())
             QToolTip::hideText();
         else
@@ -265,6 +279,7 @@ void CPsvigilView::OnInitialUpdate()
         }
         StretchCommandColumn();
     }
+    ApplyColumnDefaults();
     OnUpdate();
     if (!m_sortRestored)
         Sort(0, true);
@@ -341,6 +356,11 @@ void CPsvigilView::SaveSettings(QSettings& settings) const
         QString::fromLatin1(
             ProcessColumns()[static_cast<std::size_t>(m_header->SortColumn())].Heading));
     settings.setValue(QStringLiteral("SortAscending"), m_header->IsAscending());
+    // Only the columns the user showed or hid; the others follow the flavour on display.
+    for (const auto& [column, shown] : m_columnChoices)
+        settings.setValue(QStringLiteral("Shown/") +
+                              ProcessColumns()[static_cast<std::size_t>(column)].Heading,
+                          shown);
     settings.endGroup();
 }
 
@@ -360,6 +380,14 @@ void CPsvigilView::RestoreSettings(QSettings& settings)
         anyWidth = anyWidth || usable;
     }
     m_widthsRestored = m_widthsRestored || anyWidth;
+    for (int i = 0; i < ProcessColumnCount(); ++i)
+    {
+        const QVariant shown = settings.value(
+            QStringLiteral("Shown/") + ProcessColumns()[static_cast<std::size_t>(i)].Heading);
+        if (shown.isValid() && i != CommandColumn())
+            m_columnChoices[i] = shown.toBool();
+    }
+    ApplyColumnDefaults();
     const int column =
         ProcessColumnOf(settings.value(QStringLiteral("SortColumn")).toString().toStdString());
     if (column >= 0)
@@ -387,4 +415,47 @@ void CPsvigilView::OnColumnClick(int column)
 {
     const bool ascending = column == m_header->SortColumn() ? !m_header->IsAscending() : true;
     Sort(column, ascending);
+}
+
+void CPsvigilView::ApplyColumnDefaults()
+{
+    const int32_t flavour = m_doc->ShownFlavour();
+    bool changed = false;
+    for (int i = 0; i < ProcessColumnCount(); ++i)
+    {
+        const auto choice = m_columnChoices.find(i);
+        const bool shown =
+            choice != m_columnChoices.end() ? choice->second : ProcessColumnHasData(i, flavour);
+        if (m_header->isSectionHidden(i) == shown)
+        {
+            m_header->setSectionHidden(i, !shown);
+            changed = true;
+        }
+    }
+    // The command takes up or gives back the room; otherwise its width stays as it is.
+    if (changed)
+        StretchCommandColumn();
+}
+
+void CPsvigilView::SetColumnShown(int column, bool shown)
+{
+    if (column < 0 || column >= CommandColumn())
+        return; // the command always stays
+    m_columnChoices[column] = shown;
+    ApplyColumnDefaults();
+}
+
+QMenu* CPsvigilView::ColumnMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (int i = 0; i < CommandColumn(); ++i)
+    {
+        QAction* action = menu->addAction(
+            QString::fromLatin1(ProcessColumns()[static_cast<std::size_t>(i)].Heading));
+        action->setCheckable(true);
+        action->setChecked(!m_header->isSectionHidden(i));
+        connect(action, &QAction::toggled, this, [this, i](bool on) { SetColumnShown(i, on); });
+    }
+    return menu;
 }

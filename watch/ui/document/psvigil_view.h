@@ -3,9 +3,12 @@
 
 #include <QTableView>
 
+#include <map>
+
 class CPsvigilDoc;
 class CProcessTableModel;
 class CSortHeader;
+class QMenu;
 class QSettings;
 
 class CPsvigilView : public QTableView
@@ -41,6 +44,15 @@ class CPsvigilView : public QTableView
     // Sets the arrow and sorts the items by column in the given direction.
     void Sort(int column, bool ascending);
 
+    // Shows or hides a column (never the command) as the user chose from the header's
+    // context menu; the choice is kept with the settings. Columns the user never chose
+    // follow the flavour on display: hidden where its ps does not send them.
+    void SetColumnShown(int column, bool shown);
+    void ApplyColumnDefaults();
+    // The header's context menu: a check for every column but the command (deletes itself
+    // when closed).
+    QMenu* ColumnMenu();
+
     // The whole text of a cell too narrow to show it (for its tool tip), else empty.
     QString ClippedCellText(const QModelIndex& index) const;
     // The selected lines, top to bottom, cells separated by tabs, each line ending in a line
@@ -48,6 +60,7 @@ class CPsvigilView : public QTableView
     QString SelectedLinesText() const;
 
     CProcessTableModel* ProcessModel() const { return m_model; }
+    CPsvigilDoc* Document() const { return m_doc; }
     CSortHeader* SortHeader() const { return m_header; }
     int LastInsertedColumn() const { return m_lastInsertedColumn; }
 
@@ -78,4 +91,5 @@ class CPsvigilView : public QTableView
     bool m_sortable = true;
     bool m_sortRestored = false;   // the remembered sort replaces "User" ascending
     bool m_widthsRestored = false; // remembered widths replace the starting ones
+    std::map<int, bool> m_columnChoices; // column -> shown, as the user chose
 };

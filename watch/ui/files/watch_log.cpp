@@ -126,9 +126,7 @@ WatchLogHeader LogHeaderFor(const HostSettings& host, bool secureShell, int64_t 
 
 std::string WatchLogBytes(const COwningPtrArray<ProcessRow>& rows)
 {
-    WatchLogHeader classic;
-    classic.Version = 1;
-    return WatchLogBytes(rows, classic);
+    return WatchLogBytes(rows, UnknownSource());
 }
 
 std::string WatchLogBytes(const COwningPtrArray<ProcessRow>& rows, const WatchLogHeader& header)
@@ -160,8 +158,7 @@ ArchiveStatus ReadWatchLog(std::string_view bytes, const WatchLogRowSink& onRow,
                            WatchLogHeader* pHeader)
 {
     CArchiveReader in(bytes);
-    WatchLogHeader header;
-    header.Version = 1;
+    WatchLogHeader header = UnknownSource();
     int32_t marker = 0;
     int32_t count = 0;
     if (ArchiveStatus s = in.ReadInt32(marker); s != ArchiveStatus::Ok)
@@ -220,9 +217,7 @@ bool LoadWatchLogFile(const std::string& path, const WatchLogRowSink& onRow, std
 bool SaveWatchLogFile(const std::string& path, const COwningPtrArray<ProcessRow>& rows,
                       std::string* error)
 {
-    WatchLogHeader classic;
-    classic.Version = 1;
-    return SaveWatchLogFile(path, rows, classic, error);
+    return SaveWatchLogFile(path, rows, UnknownSource(), error);
 }
 
 bool SaveWatchLogFile(const std::string& path, const COwningPtrArray<ProcessRow>& rows,

@@ -40,6 +40,14 @@ struct WatchLogHeader
     int64_t RefreshTime = 0; // seconds since 1970-01-01 UTC; 0 when not known
 };
 
+// The header of a table nobody recorded the source of (a classic log, a new document).
+inline WatchLogHeader UnknownSource()
+{
+    WatchLogHeader header;
+    header.Version = 1;
+    return header;
+}
+
 struct HostSettings;
 // The header of a table just refreshed from host, reached over SSH or not.
 WatchLogHeader LogHeaderFor(const HostSettings& host, bool secureShell, int64_t refreshTime);

@@ -34,6 +34,9 @@ namespace
 const char kTitle[] = "Vigilor";
 const char kUntitled[] = "Untitled";
 const char kFileFilter[] = "Watch Log Files (*.pvg);;All Files (*)";
+// Save As also offers the layout that versions before the host and time were kept can read.
+const char kClassicFilter[] = "Classic Watch Log Files, for older versions (*.pvg)";
+const char kExportFilter[] = "CSV Files (*.csv);;JSON Files (*.json)";
 const char kDefaultExtension[] = ".pvg";
 
 // Pane widths come from strings of blanks in the status bar's font.
@@ -144,6 +147,11 @@ void CMainFrame::CreateMenus()
                                       tr("Save the process table under a new name"));
     connect(fileSaveAs, &QAction::triggered, this, &CMainFrame::OnFileSaveAs);
 
+    QAction* fileExport =
+        MakeCommand(kCmdFileExport, tr("&Export..."),
+                    tr("Write the table on display as CSV or JSON for other programs"));
+    connect(fileExport, &QAction::triggered, this, &CMainFrame::OnFileExport);
+
     QAction* appExit = MakeCommand(kCmdAppExit, tr("E&xit"), tr("Quit Vigilor"));
     appExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(appExit, &QAction::triggered, this, &QWidget::close);
@@ -186,6 +194,7 @@ void CMainFrame::CreateMenus()
     m_fileMenu->addAction(fileOpen);
     m_fileMenu->addAction(fileSave);
     m_fileMenu->addAction(fileSaveAs);
+    m_fileMenu->addAction(fileExport);
     m_fileMenu->addSeparator();
     m_recentSeparator = m_fileMenu->addSeparator();
     m_fileMenu->addAction(appExit);
@@ -461,6 +470,14 @@ bool CMainFrame::OpenDocumentFile(const QString& path)
         return false;
     }
     RememberDocumentPath(path);
+    // An opened log tells whose processes it holds and when they were taken.
+    const QString logStatus = m_document->OpenedLogStatus();
+    if (!logStatus.isEmpty())
+    {
+        SetPaneText(kPaneRefresh, logStatus);
+        if (CStatusPane* pane = m_panes[kPaneRefresh])
+            pane->setToolTip(QString());
+    }
     return true;
 }
 
@@ -493,19 +510,38 @@ void CMainFrame::OnFileSaveAs()
     const QString suggested = m_documentPath.isEmpty()
                                   ? QString::fromLatin1(kUntitled) + kDefaultExtension
                                   : m_documentPath;
-    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), suggested,
-                                                QString::fromLatin1(kFileFilter));
+    QString filter;
+    QString path = QFileDialog::getSaveFileName(
+        this, tr("Save As"), suggested,
+        QString::fromLatin1(kFileFilter) + ";;" + QString::fromLatin1(kClassicFilter), &filter);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QString::fromLatin1(kDefaultExtension);
-    SaveDocumentFile(path);
+    SaveDocumentFile(path, filter == QString::fromLatin1(kClassicFilter));
 }
 
-bool CMainFrame::SaveDocumentFile(const QString& path)
+void CMainFrame::OnFileExport()
+{
+    QString filter;
+    QString path = QFileDialog::getSaveFileName(this, tr("Export"), QString(),
+                                                QString::fromLatin1(kExportFilter), &filter);
+    if (path.isEmpty())
+        return;
+    const bool json =
+        QFileInfo(path).suffix().compare(QStringLiteral("json"), Qt::CaseInsensitive) == 0 ||
+        (QFileInfo(path).suffix().isEmpty() && filter.startsWith(QStringLiteral("JSON")));
+    if (QFileInfo(path).suffix().isEmpty())
+        path += json ? QStringLiteral(".json") : QStringLiteral(".csv");
+    if (!m_document->ExportTable(path, json))
+        Report(tr("Failed to save document."));
+}
+
+bool CMainFrame::SaveDocumentFile(const QString& path, bool classic)
 {
     QString error;
-    if (!m_document->SaveDocument(path, &error))
+    if (!(classic ? m_document->SaveClassicDocument(path, &error)
+                  : m_document->SaveDocument(path, &error)))
     {
         Report(error.isEmpty() ? tr("Failed to save document.") : error);
         return false;

@@ -25,6 +25,7 @@ constexpr int kCmdFileNew = 57600;
 constexpr int kCmdFileOpen = 57601;
 constexpr int kCmdFileSave = 57603;
 constexpr int kCmdFileSaveAs = 57604;
+constexpr int kCmdFileExport = 57605;
 constexpr int kCmdFileMruFirst = 57616;
 constexpr int kCmdAppAbout = 57664;
 constexpr int kCmdAppExit = 57665;
@@ -70,6 +71,15 @@ class IFrameDocument
     virtual bool NewDocument() = 0;
     virtual bool OpenDocument(const QString& path, QString* error) = 0;
     virtual bool SaveDocument(const QString& path, QString* error) = 0;
+    // Save As in the classic layout that older versions read.
+    virtual bool SaveClassicDocument(const QString& path, QString* error)
+    {
+        return SaveDocument(path, error);
+    }
+    // File > Export: the table on display as CSV or JSON.
+    virtual bool ExportTable(const QString& /*path*/, bool /*json*/) { return false; }
+    // Where and when an opened watch log was taken, for the refresh pane; empty otherwise.
+    virtual QString OpenedLogStatus() const { return QString(); }
 
   protected:
     ~IFrameDocument() = default;
@@ -121,7 +131,8 @@ class CMainFrame : public QMainWindow
     // the file heads the recent list. A failure is reported and changes neither.
     bool OpenDocumentFile(const QString& path);
     // Saves the table to path, as File > Save As does after its dialog.
-    bool SaveDocumentFile(const QString& path);
+    // classic: the layout older versions read (Save As offers it).
+    bool SaveDocumentFile(const QString& path, bool classic = false);
     QString GetDocumentPath() const { return m_documentPath; }
     // Title of a new document ("Untitled") after File > New or at start.
     void ResetDocumentTitle();
@@ -140,6 +151,7 @@ class CMainFrame : public QMainWindow
     void OnFileOpen();
     void OnFileSave();
     void OnFileSaveAs();
+    void OnFileExport();
     void OnOpenRecentFile(int index);
     void OnRestore();
     void OnAppAbout();

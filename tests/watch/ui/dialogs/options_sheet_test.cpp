@@ -213,7 +213,7 @@ TEST(HostOptionsSheet, OkWritesWhatWasTyped)
     TypeInto(sheet.Edit("refresh"), "45");
     Click(sheet.Box("keepConnectionOpen"));
     Click(sheet.Box("manualRefresh"));
-    Click(sheet.Radio("sysv"));
+    Click(sheet.Radio("posix"));
     ClickTab(sheet.Sheet(), 1);
     Click(sheet.Radio("byCurrentUser"));
     TypeInto(sheet.Edit("expression"), "cron");
@@ -227,7 +227,7 @@ TEST(HostOptionsSheet, OkWritesWhatWasTyped)
     EXPECT_EQ(host.RefreshSeconds, 45);
     EXPECT_EQ(host.KeepConnectionOpen, 0);
     EXPECT_EQ(host.ManualRefresh, 1);
-    EXPECT_EQ(host.Flavour, kFlavourSysV);
+    EXPECT_EQ(host.Flavour, kFlavourPosix);
     EXPECT_EQ(host.FilterMode, kFilterByUser);
     EXPECT_EQ(std::string(host.FilterExpression), "cron");
     EXPECT_EQ(std::string(host.Command), "ps auxw | grep %s") << "the sheet never touches Command";

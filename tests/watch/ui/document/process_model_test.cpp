@@ -40,6 +40,18 @@ ProcessRow RowWith(int32_t pid, int column, const std::string& text)
     case 5:
         CopyToField(row.CpuTime, text);
         break;
+    case 6:
+        CopyToField(row.MemUsage, text);
+        break;
+    case 7:
+        CopyToField(row.Rss, text);
+        break;
+    case 8:
+        CopyToField(row.ProcessState, text);
+        break;
+    case 9:
+        CopyToField(row.PpidText, text);
+        break;
     default:
         CopyToField(row.Command, text);
         break;
@@ -73,6 +85,7 @@ struct OrderCase
     int Column;
     std::vector<std::string> Ascending;
     std::vector<std::string> Unreadable;
+    std::vector<std::string> Shown = {}; // when the cells show other texts than they sort by
 };
 
 const OrderCase kOrderCases[] = {
@@ -88,7 +101,15 @@ const OrderCase kOrderCases[] = {
      {"", "?"}},
     {0, {"alice", "Bob", "carol", "\xc3\x89mile", "zed"}, {}},
     {3, {"?", "pts/2", "pts/10", "tty1"}, {}},
-    {6, {"bash", "sh -c 'x'", "sshd: kim", "vi notes.txt"}, {}},
+    {6, {"0.0", "0.3", "2.5", "12.0"}, {""}},
+    // RSS in KiB, shown in human units.
+    {7,
+     {"980", "5000", "524288", "1258291", "3221225472"},
+     {""},
+     {"980 K", "4.9 M", "512 M", "1.2 G", "3.0 T"}},
+    {8, {"D", "R+", "S", "Ss", "Z"}, {}},
+    {9, {"0", "1", "2", "10", "300"}, {""}},
+    {10, {"bash", "sh -c 'x'", "sshd: kim", "vi notes.txt"}, {}},
 };
 
 TEST_F(GridView, EveryColumnSortsByItsKind)
@@ -110,7 +131,7 @@ TEST_F(GridView, EveryColumnSortsByItsKind)
             std::vector<std::string> shown;
             for (int r = 0; r < Model().rowCount(); ++r)
                 shown.push_back(Cell(r, c.Column).toStdString());
-            std::vector<std::string> expected = c.Ascending;
+            std::vector<std::string> expected = c.Shown.empty() ? c.Ascending : c.Shown;
             if (!ascending)
                 std::reverse(expected.begin(), expected.end());
             shown.resize(expected.size()); // unreadable texts come after, in PID order
@@ -129,7 +150,7 @@ TEST_F(GridView, EqualKeysGoByPidInBothDirections)
     m_view.Sort(2, false);
     EXPECT_EQ(ItemPids(), (std::vector<int32_t>{10, 20, 30}));
     EXPECT_EQ(Model().CompareItems(10, 999, 2, true), 0); // no such process
-    EXPECT_EQ(Model().CompareItems(10, 20, 9, true), 0);  // no such column
+    EXPECT_EQ(Model().CompareItems(10, 20, 99, true), 0); // no such column
 }
 
 // Refreshes, then the look of every line: "7" current, "7+" new, "7-" gone.

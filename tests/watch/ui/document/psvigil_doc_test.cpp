@@ -315,7 +315,8 @@ TEST_F(DocumentFile, SaveWritesMarkerAndRowsInTableOrder)
     FeedAndMerge(m_doc, {MakeProcess(300), MakeProcess(100)});
     const std::string path = m_dir.File("saved.pvg");
     QString error;
-    ASSERT_TRUE(m_doc.SaveDocument(QString::fromStdString(path), &error));
+    // The classic layout, byte for byte, as Save As offers it for older versions.
+    ASSERT_TRUE(m_doc.SaveDocument(QString::fromStdString(path), &error, true));
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x64\0\0\0\x02\0\0\0", 8));
@@ -326,6 +327,39 @@ TEST_F(DocumentFile, SaveWritesMarkerAndRowsInTableOrder)
 
     EXPECT_FALSE(m_doc.SaveDocument(QString::fromStdString(m_dir.File("no/dir.pvg")), &error));
     EXPECT_EQ(error, "Failed to save document.");
+}
+
+// A version-2 log tells where and when it was taken; saved again it keeps both.
+TEST_F(DocumentFile, AnOpenedLogKeepsItsHostAndTime)
+{
+    COwningPtrArray<ProcessRow> table;
+    table.Add(new ProcessRow(MakeProcess(9)));
+    WatchLogHeader header;
+    header.Address = "db.local";
+    header.Port = 22;
+    header.Transport = kTransportSsh;
+    header.Flavour = kFlavourPosix;
+    header.RefreshTime = 1796779425;
+    const std::string path = m_dir.File("v2.pvg");
+    std::string message;
+    ASSERT_TRUE(SaveWatchLogFile(path, table, header, &message));
+    QString error;
+    ASSERT_TRUE(m_doc.OpenDocument(QString::fromStdString(path), &error));
+    EXPECT_EQ(m_doc.Source().Address, "db.local");
+    EXPECT_EQ(m_doc.ShownFlavour(), kFlavourPosix);
+    EXPECT_TRUE(m_doc.OpenedLogStatus().startsWith("db.local (ssh) at 2026-12-"))
+        << m_doc.OpenedLogStatus().toStdString();
+
+    const std::string again = m_dir.File("again.pvg");
+    ASSERT_TRUE(m_doc.SaveDocument(QString::fromStdString(again), &error));
+    std::ifstream a(path, std::ios::binary), b(again, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}),
+              std::string(std::istreambuf_iterator<char>(b), {}));
+
+    // A classic log records nothing: no flavour, and the status says so.
+    ASSERT_TRUE(m_doc.OpenDocument(SaveRows("v1.pvg", {MakeProcess(1)}), &error));
+    EXPECT_EQ(m_doc.ShownFlavour(), -1);
+    EXPECT_EQ(m_doc.OpenedLogStatus(), "Watch log: no host recorded");
 }
 
 TEST_F(DocumentFile, StartedWithALogTheHostListStillComesFromCfg)
