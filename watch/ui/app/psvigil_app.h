@@ -50,6 +50,9 @@ class CPsvigilApp : public QObject
     CPsvigilView* GetView() const { return m_view; }
     CQtNotifySink* GetNotifySink() const { return m_sink.get(); }
 
+    // View > Settings: runs the dialog; on OK stores and applies what it says.
+    void OnSettings();
+
   private:
     // Declared in the order they must come up; they go down in reverse, so the frame (and
     // with it the view) goes first, then the document, which stops and joins the engine's
