@@ -21,7 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Every field must hold its terminator.
         if (!std::memchr(row->User, 0, sizeof row->User) ||
             !std::memchr(row->Command, 0, sizeof row->Command) ||
-            !std::memchr(row->StartTime, 0, sizeof row->StartTime))
+            !std::memchr(row->StartTime, 0, sizeof row->StartTime) ||
+            !std::memchr(row->Rss, 0, sizeof row->Rss) ||
+            !std::memchr(row->ProcessState, 0, sizeof row->ProcessState) ||
+            !std::memchr(row->PpidText, 0, sizeof row->PpidText))
             __builtin_trap();
     }
     return 0;

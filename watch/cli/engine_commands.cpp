@@ -1,6 +1,7 @@
 // psvigil-cli once and watch: refreshes through the watch engine, as the application does.
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
+#include "watch/cli/output_format.h"
 #include "watch/cli/row_printer.h"
 #include "watch/engine/local_session.h"
 #include "watch/engine/session_choice.h"
@@ -61,6 +62,7 @@ class CQueueSink : public IWatchNotifySink
 struct HostOptions
 {
     HostSettings Host;
+    OutputFormat Format = OutputFormat::Tsv;
     bool Ok = false;
 };
 
@@ -68,7 +70,8 @@ int Usage(const char* command)
 {
     std::fprintf(stderr,
                  "usage: psvigil-cli %s HOST|ssh://HOST|local [--port N] [--user U] [--password-file F]\n"
-                 "       [--sysv] [--filter-user | --filter EXPR] [--trace FILE]%s\n"
+                 "       [--sysv | --flavour bsd|sysv|posix] [--filter-user | --filter EXPR]\n"
+                 "       [--format tsv|csv|json] [--trace FILE]%s\n"
                  "The password comes from --password-file or the environment variable "
                  "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
                  "the user's keys come first.\n",
@@ -141,6 +144,16 @@ HostOptions ParseHostOptions(const CliArgs& args, bool watch)
             ::setenv("LANVEX_TRACE", args[++i].c_str(), 1); // Lanvex reads it when it loads
         else if (a == "--sysv")
             host.Flavour = kFlavourSysV;
+        else if (a == "--flavour" && hasValue)
+        {
+            if (!ParseFlavourName(args[++i], host.Flavour))
+                return options;
+        }
+        else if (a == "--format" && hasValue)
+        {
+            if (!ParseOutputFormat(args[++i], options.Format))
+                return options;
+        }
         else if (a == "--filter-user")
             host.FilterMode = kFilterByUser;
         else if (a == "--filter" && hasValue)
@@ -209,7 +222,7 @@ void PrintStatus(long result, const std::string& reason, bool lineEachStatus)
 using RowMap = std::map<int32_t, ProcessRow>;
 
 // Marks each row the way the display does: new (+), updated (*), gone (-).
-void PrintChanges(RowMap& shown, CWatchEngine& engine)
+void PrintChanges(RowMap& shown, CWatchEngine& engine, const HostOptions& options, bool first)
 {
     RowMap fresh;
     {
@@ -218,19 +231,17 @@ void PrintChanges(RowMap& shown, CWatchEngine& engine)
         for (int32_t i = 0; i < snapshot.GetSize(); ++i)
             fresh.try_emplace(snapshot.GetAt(i)->Pid, *snapshot.GetAt(i));
     }
+    RefreshChanges changes;
     for (const auto& [pid, row] : fresh)
-    {
-        std::fputs(shown.count(pid) ? "*\t" : "+\t", stdout);
-        PrintRow(stdout, row);
-    }
+        changes.push_back({shown.count(pid) ? '*' : '+', row});
     for (const auto& [pid, row] : shown)
     {
         if (!fresh.count(pid))
-        {
-            std::fputs("-\t", stdout);
-            PrintRow(stdout, row);
-        }
+            changes.push_back({'-', row});
     }
+    const WatchLogHeader source = LogHeaderFor(
+        options.Host, ChooseSession(options.Host).SecureShell, std::time(nullptr));
+    PrintRefreshChanges(stdout, options.Format, source, changes, first);
     std::fflush(stdout);
     shown = std::move(fresh);
 }
@@ -280,8 +291,10 @@ int RunOnceCommand(const CliArgs& args)
     }
     if (result == 0)
     {
+        const WatchLogHeader source = LogHeaderFor(
+            options.Host, ChooseSession(options.Host).SecureShell, std::time(nullptr));
         CAutoLock lock(engine.GetLock());
-        PrintRows(stdout, engine.GetSnapshot());
+        PrintTable(stdout, engine.GetSnapshot(), options.Format, &source);
         std::fflush(stdout);
     }
     PrintStatus(result, engine.GetLastFailure(), true);
@@ -306,6 +319,7 @@ int RunWatchCommand(const CliArgs& args)
     engine.SetNotifySink(&sink);
     engine.Start();
     RowMap shown;
+    bool first = true;
     for (WatchNotification n{};;)
     {
         // Leaving destroys the engine, which ends a connect or read in flight at once.
@@ -314,7 +328,10 @@ int RunWatchCommand(const CliArgs& args)
         if (!sink.Next(n, 200))
             continue;
         if (n.Message == WM_WATCH_TABLE)
-            PrintChanges(shown, engine);
+        {
+            PrintChanges(shown, engine, options, first);
+            first = false;
+        }
         else if (n.WParam == kStatusRefreshed)
             PrintStatus(static_cast<long>(n.LParam), engine.GetLastFailure(), lineEachStatus);
         else if (n.WParam == kStatusCountdown)

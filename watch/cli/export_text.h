@@ -1,19 +1,15 @@
-// Texts for other programs: valid UTF-8, JSON strings and Prometheus label values.
+// Texts for other programs: UTF-8 cut on a character boundary and Prometheus label values.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-// The text with every byte that is not part of a well-formed UTF-8 character replaced by
-// U+FFFD (a process's command line is bytes; JSON and Prometheus want UTF-8).
-std::string ValidUtf8(std::string_view text);
+// ValidUtf8 and JsonString are shared with the file formats.
+#include "watch/ui/files/table_text.h"
 
 // At most maxBytes of the text, never ending inside a character.
 std::string_view CutUtf8(std::string_view text, std::size_t maxBytes);
-
-// A JSON string, quotes included.
-std::string JsonString(std::string_view text);
 
 // A label value of the exposition formats, quotes excluded: backslash, double quote and line
 // feed escaped.

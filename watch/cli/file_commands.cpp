@@ -1,6 +1,7 @@
 // psvigil-cli hosts and log: read-only views of psvigil.cfg and of watch logs.
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
+#include "watch/cli/output_format.h"
 #include "watch/cli/row_printer.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"
@@ -48,24 +49,42 @@ int RunHostsCommand(const CliArgs& args)
 
 int RunLogCommand(const CliArgs& args)
 {
-    if (args.size() != 1)
+    OutputFormat format = OutputFormat::Tsv;
+    std::string path;
+    bool usable = true;
+    for (std::size_t i = 0; usable && i < args.size(); ++i)
     {
-        std::fprintf(stderr, "usage: psvigil-cli log FILE.pvg\n");
+        if (args[i] == "--format" && i + 1 < args.size() && ParseOutputFormat(args[i + 1], format))
+            ++i;
+        else if (path.empty() && args[i].rfind("--", 0) != 0)
+            path = args[i];
+        else
+            usable = false;
+    }
+    if (!usable || path.empty())
+    {
+        std::fprintf(stderr, "usage: psvigil-cli log FILE.pvg [--format tsv|csv|json]\n");
         return 2;
     }
     std::string bytes, error;
-    if (!ReadBoundedFile(args[0], kWatchLogFileCap, false, bytes, error))
+    if (!ReadBoundedFile(path, kWatchLogFileCap, false, bytes, error))
     {
-        std::fprintf(stderr, "psvigil-cli: %s: %s\n", args[0].c_str(), error.c_str());
+        std::fprintf(stderr, "psvigil-cli: %s: %s\n", path.c_str(), error.c_str());
         return 1;
     }
     COwningPtrArray<ProcessRow> rows;
-    if (ReadWatchLog(bytes, [&](std::unique_ptr<ProcessRow> row) { rows.Add(row.release()); }) !=
+    WatchLogHeader header;
+    if (ReadWatchLog(
+            bytes, [&](std::unique_ptr<ProcessRow> row) { rows.Add(row.release()); }, &header) !=
         ArchiveStatus::Ok)
     {
-        std::fprintf(stderr, "psvigil-cli: %s: %s\n", args[0].c_str(), kUnexpectedFileFormat);
+        std::fprintf(stderr, "psvigil-cli: %s: %s\n", path.c_str(), kUnexpectedFileFormat);
         return 1;
     }
-    PrintRows(stdout, rows);
+    // A classic log records no host or time; its rows print as they always did. CSV has no
+    // place for the header, so it goes to standard error there.
+    if (header.Version >= 2 && format != OutputFormat::Json)
+        std::fputs(LogHeaderLine(header).c_str(), format == OutputFormat::Tsv ? stdout : stderr);
+    PrintTable(stdout, rows, format, &header);
     return 0;
 }

@@ -1,5 +1,6 @@
 // psvigil-cli parse: reads a raw ps reply from standard input and prints its rows.
 #include "watch/cli/cli_commands.h"
+#include "watch/cli/output_format.h"
 #include "watch/cli/row_printer.h"
 #include "watch/engine/host_settings.h"
 #include "watch/engine/ps_parser.h"
@@ -14,16 +15,24 @@ int RunParseCommand(const CliArgs& args)
 {
     int32_t flavour = kFlavourBsd;
     int32_t filterMode = kFilterShowAll;
+    OutputFormat format = OutputFormat::Tsv;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         if (args[i] == "--sysv")
             flavour = kFlavourSysV;
+        else if (args[i] == "--flavour" && i + 1 < args.size() &&
+                 ParseFlavourName(args[i + 1], flavour))
+            ++i;
+        else if (args[i] == "--format" && i + 1 < args.size() &&
+                 ParseOutputFormat(args[i + 1], format))
+            ++i;
         else if (args[i] == "--filter" && i + 1 < args.size() &&
                  (args[i + 1] == "0" || args[i + 1] == "1" || args[i + 1] == "2"))
             filterMode = args[++i][0] - '0';
         else
         {
-            std::fprintf(stderr, "usage: psvigil-cli parse [--sysv] [--filter 0|1|2] < reply\n");
+            std::fprintf(stderr, "usage: psvigil-cli parse [--sysv | --flavour bsd|sysv|posix] "
+                                 "[--filter 0|1|2] [--format tsv|csv|json] < reply\n");
             return 2;
         }
     }
@@ -36,6 +45,6 @@ int RunParseCommand(const CliArgs& args)
     }
     COwningPtrArray<ProcessRow> rows;
     ParsePsReply(rows, reply.data(), static_cast<int32_t>(reply.size()), flavour, filterMode);
-    PrintRows(stdout, rows);
+    PrintTable(stdout, rows, format, nullptr);
     return 0;
 }

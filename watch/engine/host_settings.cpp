@@ -3,37 +3,48 @@
 
 #include "watch/engine/text_field.h"
 
-#include <cstring>
-
-namespace
+const char* FlavourLabel(int32_t flavour)
 {
-// Appends text behind what the field already holds, never past its last byte.
-template <std::size_t N> void Append(char (&field)[N], std::string_view text)
-{
-    const std::size_t used = FieldText(field).size();
-    if (used >= N - 1)
-        return;
-    const std::size_t n = Utf8FitLength(text, N - 1 - used);
-    std::memcpy(field + used, text.data(), n);
-    field[used + n] = '\0';
+    switch (EffectiveFlavour(flavour))
+    {
+    case kFlavourBsd:
+        return "BSD";
+    case kFlavourPosix:
+        return "POSIX (-o)";
+    default:
+        return "SysV";
+    }
 }
-} // namespace
 
-void BuildCommand(HostSettings& host)
+std::string BuildCommand(HostSettings& host)
 {
-    CopyToField(host.Command, host.Flavour == kFlavourBsd ? "ps auxw " : "ps -ef ");
+    const int32_t flavour = EffectiveFlavour(host.Flavour);
+    std::string line = flavour == kFlavourBsd     ? kBsdPsCommand
+                       : flavour == kFlavourPosix ? kPosixPsCommand
+                                                  : kSysVPsCommand;
     if (host.FilterMode != kFilterShowAll)
-        Append(host.Command, "| grep ");
+        line += "| grep ";
     // Fields read from a file may lack a terminator; FieldText stops at the field's end.
     if (host.FilterMode == kFilterByUser)
-        Append(host.Command, FieldText(host.Username));
+        line += FieldText(host.Username);
     else if (host.FilterMode == kFilterByExpression)
-        Append(host.Command, FieldText(host.FilterExpression));
+        line += FieldText(host.FilterExpression);
+    CopyToField(host.Command, line);
+    return line;
 }
 
-void SetAddress(HostSettings& host, std::string_view text) { CopyToField(host.Address, text); }
-void SetUsername(HostSettings& host, std::string_view text) { CopyToField(host.Username, text); }
-void SetPassword(HostSettings& host, std::string_view text) { CopyToField(host.Password, text); }
+void SetAddress(HostSettings& host, std::string_view text)
+{
+    CopyToField(host.Address, text);
+}
+void SetUsername(HostSettings& host, std::string_view text)
+{
+    CopyToField(host.Username, text);
+}
+void SetPassword(HostSettings& host, std::string_view text)
+{
+    CopyToField(host.Password, text);
+}
 void SetFilterExpression(HostSettings& host, std::string_view text)
 {
     CopyToField(host.FilterExpression, text);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -38,9 +39,26 @@ static_assert(offsetof(HostSettings, FilterMode) == 228);
 static_assert(offsetof(HostSettings, FilterExpression) == 232 &&
               sizeof(HostSettings::FilterExpression) == 20);
 
-// Flavour values; every nonzero Flavour reads as SysV.
+// Flavour values. Earlier versions read every nonzero value as SysV and never wrote 2, so a
+// host record set to POSIX still makes sense to them (ps -ef).
 constexpr int32_t kFlavourBsd = 0;
 constexpr int32_t kFlavourSysV = 1;
+constexpr int32_t kFlavourPosix = 2;
+
+// The flavour a record's value means: BSD, POSIX, or SysV for every other value.
+constexpr int32_t EffectiveFlavour(int32_t flavour)
+{
+    return flavour == kFlavourBsd || flavour == kFlavourPosix ? flavour : kFlavourSysV;
+}
+// "BSD", "SysV" or "POSIX (-o)", as the Settings page names them.
+const char* FlavourLabel(int32_t flavour);
+
+// The command of each flavour; each ends in one blank.
+inline constexpr char kBsdPsCommand[] = "ps auxw ";
+inline constexpr char kSysVPsCommand[] = "ps -ef ";
+// Asks for exactly the fields the grid shows, in this order.
+inline constexpr char kPosixPsCommand[] =
+    "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args ";
 
 // FilterMode values.
 constexpr int32_t kFilterShowAll = 0;
@@ -53,8 +71,9 @@ constexpr int32_t kPortMax = 20000;
 constexpr int32_t kRefreshMin = 1;
 constexpr int32_t kRefreshMax = 12000;
 
-// Writes the ps command line for the host into its Command field.
-void BuildCommand(HostSettings& host);
+// Builds the ps command line for the host and returns it whole; the record's Command field
+// keeps as much of it as fits (the POSIX line is longer than the field).
+std::string BuildCommand(HostSettings& host);
 
 // Setters that never write past a field and never split a UTF-8 character.
 void SetAddress(HostSettings& host, std::string_view text);

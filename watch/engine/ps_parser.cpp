@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -13,10 +14,21 @@ namespace
 {
 constexpr int kBsdWordStarts = 10;
 
-// White space as a scanf-style reader sees it.
+// White space as a scanf-style reader sees it: blank, tab, LF, VT, FF, CR.
 bool IsScanSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Copies text into a field of a fresh row, which is zero-filled already: cut on a character
+// boundary, and the terminator is one of the zeros behind it.
+void CopyToFreshField(char* field, std::size_t width, std::string_view text)
+{
+    std::memcpy(field, text.data(), Utf8FitLength(text, width - 1));
+}
+template <std::size_t N> void CopyToFreshField(char (&field)[N], std::string_view text)
+{
+    CopyToFreshField(field, N, text);
 }
 
 // Position of the word start where the count reaches target (only the blank separates words
@@ -51,7 +63,7 @@ class CFieldReader
         if (!Word(&word))
             return false;
         if (field)
-            CopyToField(field, width, word);
+            CopyToFreshField(field, width, word);
         return true;
     }
 
@@ -77,11 +89,12 @@ class CFieldReader
 void ReadBsd(std::string_view line, ProcessRow& row)
 {
     CFieldReader reader(line);
-    char* const targets[10] = {row.User, row.PidText, row.CpuUsage, nullptr, nullptr,
-                               nullptr,  row.Term,    nullptr,      row.StartTime, row.CpuTime};
-    const std::size_t widths[10] = {sizeof row.User, sizeof row.PidText, sizeof row.CpuUsage, 0, 0,
-                                    0, sizeof row.Term, 0, sizeof row.StartTime,
-                                    sizeof row.CpuTime};
+    char* const targets[10] = {row.User, row.PidText, row.CpuUsage,     row.MemUsage,  row.Vsz,
+                               row.Rss,  row.Term,    row.ProcessState, row.StartTime, row.CpuTime};
+    const std::size_t widths[10] = {
+        sizeof row.User,      sizeof row.PidText, sizeof row.CpuUsage, sizeof row.MemUsage,
+        sizeof row.Vsz,       sizeof row.Rss,     sizeof row.Term,     sizeof row.ProcessState,
+        sizeof row.StartTime, sizeof row.CpuTime};
     for (int i = 0; i < 10; ++i)
     {
         if (!reader.Word(targets[i], widths[i]))
@@ -111,19 +124,13 @@ bool IsDayOfMonth(std::string_view word)
            word.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Reads a SysV line by its shape: UID, PID, PPID and C; STIME as one word ("10:02:33",
-// "19:56", "Dec07"), or two when a month name is followed by a day ("Nov 30"); TTY and TIME;
-// the command is the rest of the line. Returns where the command starts, or npos when the line
-// ends before it.
-std::size_t ReadSysV(std::string_view line, ProcessRow& row)
+// Reads a start time by its shape: one word ("10:02:33", "19:56", "Dec07"), or two when a
+// month name is followed by a day ("Nov 30"). False when the line ends first.
+bool ReadStartTime(std::string_view line, CFieldReader& reader, ProcessRow& row)
 {
-    CFieldReader reader(line);
-    if (!reader.Word(row.User, sizeof row.User) || !reader.Word(row.PidText, sizeof row.PidText) ||
-        !reader.Word(nullptr, 0) || !reader.Word(nullptr, 0))
-        return std::string_view::npos;
     std::string_view first;
     if (!reader.Word(&first))
-        return std::string_view::npos;
+        return false;
     std::string_view startTime = first;
     CFieldReader ahead = reader;
     std::string_view day;
@@ -133,11 +140,61 @@ std::size_t ReadSysV(std::string_view line, ProcessRow& row)
         startTime = line.substr(static_cast<std::size_t>(first.data() - line.data()),
                                 static_cast<std::size_t>(day.data() + day.size() - first.data()));
     }
-    CopyToField(row.StartTime, sizeof row.StartTime, startTime);
-    if (!reader.Word(row.Term, sizeof row.Term) || !reader.Word(row.CpuTime, sizeof row.CpuTime))
+    CopyToFreshField(row.StartTime, startTime);
+    return true;
+}
+
+// Reads TTY and TIME, then finds the command: the rest of the line. Returns where the command
+// starts, or npos when the line ends before it.
+std::size_t ReadTermTimeCommand(CFieldReader& reader, ProcessRow& row, bool termFirst)
+{
+    if (termFirst && !reader.Word(row.Term, sizeof row.Term))
+        return std::string_view::npos;
+    if (!reader.Word(row.CpuTime, sizeof row.CpuTime))
         return std::string_view::npos;
     reader.SkipSpace();
     return reader.AtEnd() ? std::string_view::npos : reader.Position();
+}
+
+// Reads a SysV line by its shape: UID, PID, PPID and C; STIME in one or two words; TTY and
+// TIME; the command is the rest of the line.
+std::size_t ReadSysV(std::string_view line, ProcessRow& row)
+{
+    CFieldReader reader(line);
+    if (!reader.Word(row.User, sizeof row.User) || !reader.Word(row.PidText, sizeof row.PidText) ||
+        !reader.Word(row.PpidText, sizeof row.PpidText) || !reader.Word(nullptr, 0) ||
+        !ReadStartTime(line, reader, row))
+        return std::string_view::npos;
+    return ReadTermTimeCommand(reader, row, true);
+}
+
+bool IsDigits(std::string_view word)
+{
+    return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Reads the reply to "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args".
+// The header is known by its shape: its PID column is not a number.
+std::size_t ReadPosix(std::string_view line, ProcessRow& row)
+{
+    CFieldReader reader(line);
+    std::string_view pid;
+    if (!reader.Word(row.User, sizeof row.User) || !reader.Word(&pid) || !IsDigits(pid))
+        return std::string_view::npos;
+    CopyToFreshField(row.PidText, pid);
+    char* const targets[] = {row.PpidText, row.CpuUsage,     row.MemUsage, row.Vsz,
+                             row.Rss,      row.ProcessState, row.Term};
+    const std::size_t widths[] = {sizeof row.PpidText, sizeof row.CpuUsage, sizeof row.MemUsage,
+                                  sizeof row.Vsz,      sizeof row.Rss,      sizeof row.ProcessState,
+                                  sizeof row.Term};
+    for (std::size_t i = 0; i < std::size(targets); ++i)
+    {
+        if (!reader.Word(targets[i], widths[i]))
+            return std::string_view::npos;
+    }
+    if (!ReadStartTime(line, reader, row))
+        return std::string_view::npos;
+    return ReadTermTimeCommand(reader, row, false);
 }
 
 // Decimal value as atoi reads it, saturated instead of overflowing.
@@ -161,8 +218,8 @@ int32_t PidValue(const char* text)
 }
 } // namespace
 
-void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length, int32_t flavour,
-                  int32_t filterMode)
+void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length,
+                  int32_t flavourValue, int32_t filterMode)
 {
     rows.RemoveAll();
     if (text == nullptr || length <= 0)
@@ -175,19 +232,24 @@ void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length,
     starts.reserve(static_cast<std::size_t>(length) / 64 + 2);
     ends.reserve(starts.capacity());
     starts.push_back(0);
-    for (int32_t i = 0; i < length; ++i)
+    // memchr finds each carriage return many bytes at a time.
+    char* const end = text + length;
+    for (char* cr = text;
+         (cr = static_cast<char*>(std::memchr(cr, '\r', static_cast<std::size_t>(end - cr)))) !=
+         nullptr;
+         ++cr)
     {
-        if (text[i] != '\r')
-            continue;
-        text[i] = '\0';
-        if (i + 1 < length)
-            text[i + 1] = '\0';
+        const auto i = static_cast<int32_t>(cr - text);
+        *cr = '\0';
+        if (cr + 1 < end)
+            cr[1] = '\0';
         ends.push_back(i);
         starts.push_back(i + 2);
     }
 
-    const int threshold = kBsdWordStarts;
-    const std::size_t first = filterMode == kFilterShowAll ? 2 : 1;
+    const int32_t flavour = EffectiveFlavour(flavourValue);
+    // The POSIX reply's header is skipped by its shape, so reading starts right after the echo.
+    const std::size_t first = filterMode == kFilterShowAll && flavour != kFlavourPosix ? 2 : 1;
     // The last line (the prompt) has no carriage return behind it and is never read.
     for (std::size_t index = first; index + 1 < starts.size(); ++index)
     {
@@ -199,20 +261,22 @@ void ParsePsReply(COwningPtrArray<ProcessRow>& rows, char* text, int32_t length,
         auto row = std::make_unique<ProcessRow>();
         if (flavour == kFlavourBsd)
         {
-            const std::ptrdiff_t commandAt = FindWordStart(line, threshold);
+            const std::ptrdiff_t commandAt = FindWordStart(line, kBsdWordStarts);
             if (commandAt < 0)
                 continue;
             ReadBsd(line, *row);
-            CopyToField(row->Command, line.substr(static_cast<std::size_t>(commandAt)));
+            CopyToFreshField(row->Command, line.substr(static_cast<std::size_t>(commandAt)));
         }
         else
         {
             // SysV columns vary in width and shape between hosts (a left-aligned user, a
             // five-character or two-word start time), so the line is read by its words.
-            const std::size_t commandAt = ReadSysV(line, *row);
+            const std::size_t commandAt =
+                flavour == kFlavourPosix ? ReadPosix(line, *row) : ReadSysV(line, *row);
             if (commandAt == std::string_view::npos)
                 continue;
-            CopyToField(row->Command, line.substr(commandAt));
+            CopyToFreshField(row->Command, line.substr(commandAt));
+            row->Ppid = PidValue(row->PpidText);
         }
         row->Pid = PidValue(row->PidText);
         rows.Add(row.release());

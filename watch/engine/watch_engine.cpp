@@ -222,8 +222,9 @@ int CWatchEngine::Refresh()
         SetLastFailure(std::move(why));
         return kRefreshNoConnection;
     }
-    BuildCommand(*m_host);
-    CComBSTR command = WideText(m_host->Command);
+    // The whole line: a POSIX one is longer than the record's Command field.
+    const std::string line = BuildCommand(*m_host);
+    CComBSTR command(std::u16string_view(lanvex::WireTextToWide(line)));
     SetErrorInfo(0, nullptr);
     const HRESULT executed = m_telnet->Execute(command.m_str);
     const std::string why = FAILED(executed) ? ComponentFailure("the ps command failed") : "";

@@ -1,13 +1,17 @@
 // psvigil-cli run as a separate program: parse, hosts, log, and once against a real host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <sstream>
 #include <string>
+#include <vector>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -164,12 +168,64 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
-    for (const std::string& damaged : {Int32(100) + Int32(2) + row, Int32(100) + Int32(-1)})
+    // Version 2 says where and when; the rows print as before.
+    const std::string v2 = Int32(100) + Int32(-2) + str("db.local") + Int32(23) + Int32(0) +
+                           Int32(0) + Int32(1796779425) + Int32(0) + Int32(1) + row + str("0.3") +
+                           str("1520") + str("980") + str("S") + str("") + Int32(0);
+    r = RunShell(Cli() + " log " + Write("v2.pvg", v2));
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "# host db.local, port 23, telnet, flavour BSD, refreshed "
+                     "2026-12-09T01:23:45Z\n"
+                     "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
+
+    for (const std::string& damaged : {Int32(100) + Int32(2) + row, Int32(100) + Int32(-1),
+                                       v2.substr(0, v2.size() - 1), v2 + "x"})
     {
         r = RunShell(Cli() + " log " + Write("damaged.pvg", damaged) + " 2>&1");
         EXPECT_EQ(r.Status, 1);
         EXPECT_NE(r.Out.find("Unexpected file format."), std::string::npos);
     }
+}
+
+// What --format csv and json write is read back by Python's own csv and json modules.
+TEST_F(CliTest, CsvAndJsonAreReadByPython)
+{
+    // A command with a comma, quotes, a bare line feed, an escape and a byte that is not UTF-8.
+    const std::string reply =
+        Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
+                       "alice 4711 0.5 1.2 1520 980 p1 Z+ 10:02AM 0:00.05 vi \"a,b\"\nc\x1b\xff\r\n$ ");
+    const std::string check = Write("check.py", R"(import csv, json, sys
+rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))
+assert rows[0] == ['user', 'pid', 'ppid', 'cpu', 'mem', 'vsz', 'rss', 'stat', 'tty', 'start',
+                   'time', 'command'], rows[0]
+assert rows[1] == ['alice', '4711', '', '0.5', '1.2', '1520', '980', 'Z+', 'p1', '10:02AM',
+                   '0:00.05', 'vi "a,b"\nc\x1b\ufffd'], rows[1]
+assert len(rows) == 2
+table = json.loads(open(sys.argv[2], encoding='utf-8').read())
+p = table['processes'][0]
+assert p == {'user': 'alice', 'pid': 4711, 'ppid': None, 'cpu': 0.5, 'mem': 1.2, 'vsz': 1520,
+             'rss': 980, 'stat': 'Z+', 'tty': 'p1', 'start': '10:02AM', 'time': '0:00.05',
+             'command': 'vi "a,b"\nc\x1b\ufffd'}, p
+log = json.loads(open(sys.argv[3], encoding='utf-8').read())
+assert (log['host'], log['transport'], log['flavour'], log['time']) == \
+    ('db.local', 'ssh', 'POSIX (-o)', '2026-12-09T01:23:45Z'), log
+assert log['processes'][0]['rss'] == 980 and log['processes'][0]['ppid'] == 1
+print('ok')
+)");
+    auto str = [](const std::string& s) { return std::string(1, static_cast<char>(s.size())) + s; };
+    const std::string log = Write(
+        "v2.pvg", Int32(100) + Int32(-2) + str("db.local") + Int32(22) + Int32(1) + Int32(2) +
+                      Int32(1796779425) + Int32(0) + Int32(1) + str("alice") + str("4711") +
+                      Int32(4711) + str("0.0") + str("p1") + str("10:02") + str("0:00") +
+                      str("vi") + str("0.3") + str("1520") + str("980") + str("S") + str("1") +
+                      Int32(1));
+    const std::string csv = (m_dir / "out.csv").string(), json = (m_dir / "out.json").string(),
+                      logJson = (m_dir / "log.json").string();
+    ASSERT_EQ(RunShell(Cli() + " parse --format csv < " + reply + " > " + csv).Status, 0);
+    ASSERT_EQ(RunShell(Cli() + " parse --format json < " + reply + " > " + json).Status, 0);
+    ASSERT_EQ(RunShell(Cli() + " log " + log + " --format json > " + logJson).Status, 0);
+    EXPECT_EQ(RunShell("python3 " + check + " " + csv + " " + json + " " + logJson + " 2>&1").Out,
+              "ok\n");
 }
 
 // Ctrl+C or SIGTERM ends watch at once, even while it waits for a host that says nothing.
@@ -255,24 +311,104 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
     EXPECT_NE(sysv.Out.find(self), std::string::npos) << sysv.Out;
 }
 
-// The host prints full-width lines: a long command line arrives whole in both readings.
-TEST_F(CliAgainstRealHost, LongCommandLinesArriveWhole)
+// Splits a CSV record that holds no quoted field.
+std::vector<std::string> SplitCsv(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1)
+        fields.push_back(line.substr(start, comma - start));
+    fields.push_back(line.substr(start, line.find_first_of("\r\n", start) - start));
+    return fields;
+}
+
+// Every flavour over each peer, telnet and SSH: the row of a process we started is, field by
+// field, what this machine's own ps -o says of the same PID, and its long command line arrives
+// whole (the host prints full-width lines).
+TEST_F(CliAgainstRealHost, EveryFlavourReadsAProcessAsPsDoes)
 {
     const std::string marker = "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
     const Result started = RunShell("sh -c 'sleep 60' " + marker + " >/dev/null 2>&1 & echo $!");
     const std::string pid = started.Out.substr(0, started.Out.find('\n'));
     ASSERT_FALSE(pid.empty());
-    for (const std::string flavour : {"", "--sysv"})
+    // user,pid,ppid,cpu,mem,vsz,rss,stat,tty,start,time and the command, as psvigil-cli's CSV.
+    const Result local = RunShell("ps -o user=,pid=,ppid=,pcpu=,pmem=,vsz=,rss=,stat=,tty=,"
+                                  "stime=,time=,args= -p " + pid);
+    std::vector<std::string> ps;
+    std::istringstream words(local.Out);
+    for (std::string word; ps.size() < 11 && words >> word;)
+        ps.push_back(word);
+    ASSERT_EQ(ps.size(), 11u) << local.Out;
+    ps.push_back("sh -c sleep 60 " + marker);
+
+    // The columns each flavour reads; the others stay empty. BSD prints TIME in its own way.
+    struct FlavourCase
     {
-        SCOPED_TRACE(flavour);
-        const Result r = Once(m_passwordFile, flavour);
-        ASSERT_EQ(r.Status, 0) << Stderr();
-        const std::size_t at = r.Out.find("\t" + pid + "\t" + pid + "\t");
-        ASSERT_NE(at, std::string::npos) << r.Out;
-        const std::string line = r.Out.substr(at, r.Out.find('\n', at) - at);
-        EXPECT_EQ(line.substr(line.rfind('\t') + 1), "sh -c sleep 60 " + marker);
+        const char* Option;
+        std::vector<int> Columns;
+    };
+    const FlavourCase flavours[] = {{"--flavour bsd", {0, 1, 3, 4, 5, 6, 7, 8, 9, 11}},
+                                    {"--sysv", {0, 1, 2, 8, 9, 10, 11}},
+                                    {"--flavour posix", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}}};
+    std::vector<std::string> peers = {"127.0.0.1 --port " + m_port + " --user " + m_user +
+                                      " --password-file " + m_passwordFile};
+    const char* sshPort = std::getenv("VIGIL_SSH_PORT");
+    const char* sshUser = std::getenv("VIGIL_SSH_USER");
+    const char* sshPassword = std::getenv("VIGIL_SSH_PASSWORD");
+    if (sshPort && sshUser && sshPassword)
+        peers.push_back("ssh://127.0.0.1 --port " + std::string(sshPort) + " --user " + sshUser +
+                        " --password-file " + Write("ssh-password", sshPassword));
+    else
+        std::cerr << "no SSH peer: only telnet is compared\n";
+    for (const std::string& peer : peers)
+    {
+        for (const FlavourCase& flavour : flavours)
+        {
+            SCOPED_TRACE(peer.substr(0, peer.find(' ')) + " " + flavour.Option);
+            // A home of its own, so the SSH host key is recorded there and nowhere else.
+            const Result r = RunShell(m_env + "HOME=" + m_dir.string() + " PSVIGIL_PASSWORD= " +
+                                      Cli() + " once " + peer + " " + flavour.Option +
+                                      " --format csv 2>" + (m_dir / "stderr").string());
+            ASSERT_EQ(r.Status, 0) << Stderr();
+            const std::size_t at = r.Out.find("\n" + ps[0] + "," + pid + ",");
+            ASSERT_NE(at, std::string::npos) << r.Out.substr(0, 2000);
+            const std::vector<std::string> row =
+                SplitCsv(r.Out.substr(at + 1, r.Out.find('\n', at + 1) - at - 1));
+            ASSERT_EQ(row.size(), 12u);
+            for (std::size_t column = 0; column < row.size(); ++column)
+            {
+                const bool read = std::count(flavour.Columns.begin(), flavour.Columns.end(),
+                                             static_cast<int>(column)) > 0;
+                const bool bsdTime = column == 10 && flavour.Option == flavours[0].Option;
+                if (!bsdTime)
+                {
+                    EXPECT_EQ(row[column], read ? ps[column] : "") << "column " << column;
+                }
+            }
+        }
     }
     RunShell("kill " + pid);
+}
+
+// watch --format json writes one JSON Lines object per refresh: where, when, what changed.
+TEST_F(CliAgainstRealHost, WatchWritesAJsonLinePerRefresh)
+{
+    const std::string out = (m_dir / "watch.jsonl").string();
+    RunShell(m_env + "PSVIGIL_PASSWORD= timeout -s TERM 12 " + Cli() + " watch 127.0.0.1 --port " +
+             m_port + " --user " + m_user + " --password-file " + m_passwordFile +
+             " --refresh 1 --format json > " + out + " 2>/dev/null");
+    const std::string check = Write("check.py", R"(import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]
+assert len(lines) >= 2, len(lines)
+for line in lines:
+    assert line['host'] == '127.0.0.1' and line['transport'] == 'telnet', line
+    assert line['time'].endswith('Z') and line['count'] > 0, line
+assert len(lines[0]['appeared']) == lines[0]['count'] and not lines[0]['gone']
+assert any(p['pid'] == int(sys.argv[2]) for p in lines[0]['appeared'])
+print('ok')
+)");
+    EXPECT_EQ(RunShell("python3 " + check + " " + out + " " + std::to_string(getpid()) + " 2>&1").Out,
+              "ok\n");
 }
 
 TEST_F(CliAgainstRealHost, AWrongPasswordIsUnableToConnectWithTheHostsReason)

@@ -49,8 +49,10 @@ TEST_P(BuildCommandTest, WritesTheLineIntoTheRecord)
     host.FilterMode = c.FilterMode;
     SetUsername(host, c.User);
     SetFilterExpression(host, c.Expression);
-    BuildCommand(host);
-    EXPECT_STREQ(host.Command, c.Expected);
+    const std::string line = BuildCommand(host);
+    EXPECT_EQ(line, c.Expected);
+    // The record keeps what fits of it.
+    EXPECT_EQ(std::string(host.Command), line.substr(0, sizeof host.Command - 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,7 +63,10 @@ INSTANTIATE_TEST_SUITE_P(
                     CommandCase{1, 0, "alice", "x", "ps -ef "},
                     CommandCase{1, 1, "alice", "x", "ps -ef | grep alice"},
                     CommandCase{1, 2, "alice", "a;b|c", "ps -ef | grep a;b|c"},
-                    CommandCase{2, 0, "", "", "ps -ef "},          // any nonzero is SysV
+                    CommandCase{3, 0, "", "", "ps -ef "}, // any other nonzero is SysV
+                    CommandCase{-1, 0, "", "", "ps -ef "},
+                    CommandCase{2, 0, "", "", "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args "},
+                    CommandCase{2, 1, "alice", "", "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args | grep alice"},
                     CommandCase{0, 1, "", "x", "ps auxw | grep "}, // empty login name
                     CommandCase{0, 7, "alice", "x", "ps auxw | grep "}));
 

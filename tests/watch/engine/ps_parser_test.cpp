@@ -50,6 +50,11 @@ TEST(ParseOutput, BsdWorkedExample)
     EXPECT_STREQ(rows[0].StartTime, "10:02AM");
     EXPECT_STREQ(rows[0].CpuTime, "0:00.05");
     EXPECT_STREQ(rows[0].Command, "vi notes.txt");
+    EXPECT_STREQ(rows[0].MemUsage, "0.3");
+    EXPECT_STREQ(rows[0].Vsz, "1520");
+    EXPECT_STREQ(rows[0].Rss, "980");
+    EXPECT_STREQ(rows[0].ProcessState, "S");
+    EXPECT_STREQ(rows[0].PpidText, ""); // BSD sends no parent
     EXPECT_EQ(rows[0].State, 0);
     EXPECT_STREQ(rows[1].Command, "/sbin/init");
 }
@@ -141,6 +146,9 @@ TEST(ParseOutput, SysVReadsAnEightCharacterStartTime)
     EXPECT_STREQ(rows[0].Term, "?");
     EXPECT_STREQ(rows[0].CpuTime, "0:01");
     EXPECT_STREQ(rows[0].Command, "/sbin/init -z");
+    EXPECT_STREQ(rows[0].PpidText, "0");
+    EXPECT_STREQ(rows[0].Rss, ""); // SysV sends no memory
+    EXPECT_EQ(rows[1].Ppid, 800);
     // A date with a blank is one start time; the later fields keep their columns.
     EXPECT_STREQ(rows[1].StartTime, "Dec 07");
     EXPECT_STREQ(rows[1].Term, "pts/1");
@@ -156,6 +164,8 @@ struct SysVShape
     const char* Term;
     const char* CpuTime;
     const char* Command;
+    int32_t Flavour = kFlavourSysV;
+    const char* Rss = ""; // POSIX lines only
 };
 
 void PrintTo(const SysVShape& c, std::ostream* os) { *os << c.Name; }
@@ -168,7 +178,7 @@ TEST_P(SysVLineShape, ReadsEachColumnInItsField)
 {
     const SysVShape& c = GetParam();
     const auto rows = Parse(Reply({"ps -ef ", "UID PID PPID C STIME TTY TIME CMD", c.Line}),
-                            kFlavourSysV);
+                            c.Flavour);
     if (c.StartTime == nullptr)
     {
         EXPECT_TRUE(rows.empty());
@@ -181,6 +191,8 @@ TEST_P(SysVLineShape, ReadsEachColumnInItsField)
     EXPECT_STREQ(rows[0].Term, c.Term);
     EXPECT_STREQ(rows[0].CpuTime, c.CpuTime);
     EXPECT_STREQ(rows[0].Command, c.Command);
+    EXPECT_EQ(rows[0].Ppid, 1);
+    EXPECT_STREQ(rows[0].Rss, c.Rss);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -203,7 +215,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "sh x"},
         SysVShape{"NoCommand", "vigil 4242 1 0 19:56 ? 00:00:05", nullptr, "", "", ""},
         SysVShape{"NoCommandAfterADate", "vigil 4242 1 0 Nov 30 ? 00:00:05", nullptr, "", "",
-                  ""}));
+                  ""},
+        // ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args; the header above
+        // the line is passed over by its shape, whatever the filter mode.
+        SysVShape{"Posix", "vigil 4242 1 0.5 1.2 123456 7890 Ss ? 19:56 00:00:05 /usr/sbin/x -y",
+                  "19:56", "?", "00:00:05", "/usr/sbin/x -y", kFlavourPosix, "7890"},
+        SysVShape{"PosixMonthAndDay", "vigil 4242 1 0.0 0.0 0 0 Z pts/0 Nov 30 0:00 [sh] <defunct>",
+                  "Nov 30", "pts/0", "0:00", "[sh] <defunct>", kFlavourPosix, "0"},
+        SysVShape{"PosixHeader", "USER PID PPID %CPU %MEM VSZ RSS STAT TT STIME TIME COMMAND",
+                  nullptr, "", "", "", kFlavourPosix},
+        SysVShape{"PosixNoCommand", "vigil 4242 1 0.0 0.0 0 0 S ? 19:56 0:00", nullptr, "", "",
+                  "", kFlavourPosix}));
 
 TEST(ParseOutput, SysVWithALeftAlignedUserColumnKeepsEveryProcess)
 {
@@ -229,7 +251,8 @@ TEST(ParseOutput, PidValueAndBounds)
                                    "u abc 0 0 1 1 p S 1 2 cmd",
                                    "u -12x 0 0 1 1 p S 1 2 cmd",
                                    "u 99999999999 0 0 1 1 p S 1 2 cmd",
-                                   longWord + " 5 " + longWord + " 0 1 1 " + longWord + " S " +
+                                   longWord + " 5 " + longWord + " 0 1 1 " + longWord + " " +
+                                       longWord + " " +
                                        longWord + " " + longWord + " " + longCommand}));
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].Pid, 0);
@@ -238,6 +261,7 @@ TEST(ParseOutput, PidValueAndBounds)
     EXPECT_EQ(std::string(rows[3].User), longWord.substr(0, 19));
     EXPECT_EQ(std::string(rows[3].CpuUsage), longWord.substr(0, 14));
     EXPECT_EQ(std::string(rows[3].Term), longWord.substr(0, 14));
+    EXPECT_EQ(std::string(rows[3].ProcessState), longWord.substr(0, 15));
     EXPECT_EQ(std::string(rows[3].StartTime), longWord.substr(0, 25));
     EXPECT_EQ(std::string(rows[3].CpuTime), longWord.substr(0, 19));
     // 255 bytes available: 250 c's and one whole euro sign; the next would be split.

@@ -66,12 +66,31 @@ bool SplitPsLine(const std::string& line, int fieldsBefore, Expected* pOut)
     return true;
 }
 
-// Frames ps output as a host's reply, parses it, and compares every process line with what a
-// plain field split of the same line says.
-void CheckAgainstPs(const char* command, const char* echo, int32_t flavour, int fieldsBefore)
+// The fields a flavour reads, in the order ps prints its columns before the command; null
+// where the parser keeps nothing of a column (SysV's C).
+std::vector<const char*> ColumnFields(const ProcessRow& row, int32_t flavour)
+{
+    switch (flavour)
+    {
+    case kFlavourBsd:
+        return {row.User, row.PidText, row.CpuUsage,     row.MemUsage,  row.Vsz,
+                row.Rss,  row.Term,    row.ProcessState, row.StartTime, row.CpuTime};
+    case kFlavourSysV:
+        return {row.User, row.PidText, row.PpidText, nullptr, row.StartTime, row.Term, row.CpuTime};
+    default:
+        return {row.User,         row.PidText, row.PpidText,  row.CpuUsage,
+                row.MemUsage,     row.Vsz,     row.Rss,       row.ProcessState,
+                row.Term,         row.StartTime, row.CpuTime};
+    }
+}
+
+// Frames ps output as a host's reply, parses it, and compares every process line, field by
+// field, with what a plain split of the same line says.
+void CheckAgainstPs(const char* command, const char* echo, int32_t flavour)
 {
     const std::vector<std::string> lines = RunPs(command);
     ASSERT_GE(lines.size(), 3u) << command << " printed too little";
+    const int fieldsBefore = static_cast<int>(ColumnFields(ProcessRow{}, flavour).size());
 
     std::vector<Expected> expected;
     std::string reply = std::string(echo) + "\r\n";
@@ -96,17 +115,22 @@ void CheckAgainstPs(const char* command, const char* echo, int32_t flavour, int 
     {
         const ProcessRow& row = *rows.GetAt(i);
         const Expected& e = expected[static_cast<std::size_t>(i)];
-        EXPECT_EQ(row.User, e.User.substr(0, 19));
         EXPECT_EQ(row.Pid, e.Pid);
         EXPECT_EQ(std::to_string(row.Pid), row.PidText);
         EXPECT_EQ(std::string(row.Command), e.Command.substr(0, std::string(row.Command).size()));
         EXPECT_GE(std::string(row.Command).size() + 3, std::min<std::size_t>(e.Command.size(), 255));
+        // This machine's ps prints each start time as one word: every column in its own field.
+        const std::vector<const char*> fields = ColumnFields(row, flavour);
+        for (std::size_t f = 0; f < fields.size(); ++f)
+        {
+            if (fields[f] != nullptr)
+            {
+                EXPECT_EQ(fields[f], e.Fields[f].substr(0, 19)) << "column " << f;
+            }
+        }
         if (flavour != kFlavourBsd)
         {
-            // This machine's ps -ef prints STIME as one word: every column in its own field.
-            EXPECT_EQ(row.StartTime, e.Fields[4]);
-            EXPECT_EQ(row.Term, e.Fields[5]);
-            EXPECT_EQ(row.CpuTime, e.Fields[6]);
+            EXPECT_EQ(std::to_string(row.Ppid), row.PpidText);
         }
         sawSelf = sawSelf || row.Pid == static_cast<int>(getpid());
     }
@@ -116,10 +140,15 @@ void CheckAgainstPs(const char* command, const char* echo, int32_t flavour, int 
 
 TEST(RealPs, BsdOutputOfThisMachine)
 {
-    CheckAgainstPs("ps auxw", "ps auxw ", kFlavourBsd, 10);
+    CheckAgainstPs("ps auxw", "ps auxw ", kFlavourBsd);
 }
 
 TEST(RealPs, SysVOutputOfThisMachine)
 {
-    CheckAgainstPs("ps -ef", "ps -ef ", kFlavourSysV, 7);
+    CheckAgainstPs("ps -ef", "ps -ef ", kFlavourSysV);
+}
+
+TEST(RealPs, PosixOutputOfThisMachine)
+{
+    CheckAgainstPs(kPosixPsCommand, kPosixPsCommand, kFlavourPosix);
 }

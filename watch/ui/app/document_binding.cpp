@@ -1,7 +1,10 @@
 // Lets the main frame drive the document: host list, Host commands, merge, watch log files.
 #include "watch/ui/app/document_binding.h"
 
+#include "watch/ui/document/grid_export.h"
 #include "watch/ui/document/psvigil_doc.h"
+
+#include <QFile>
 
 int CDocumentBinding::GetHostCount() const
 {
@@ -38,6 +41,21 @@ QString CDocumentBinding::GetLastFailure() const
     return QString::fromStdString(m_doc->Engine().GetLastFailure());
 }
 
+void CDocumentBinding::OnRefreshResult(intptr_t result)
+{
+    m_doc->OnRefreshResult(result);
+}
+
+QString CDocumentBinding::GetWatchedHost() const
+{
+    return m_doc->WatchedHostName();
+}
+
+QString CDocumentBinding::GetWatchedTransport() const
+{
+    return m_doc->WatchedTransport();
+}
+
 void CDocumentBinding::MergeSnapshot()
 {
     m_doc->MergeSnapshot();
@@ -56,4 +74,20 @@ bool CDocumentBinding::OpenDocument(const QString& path, QString* error)
 bool CDocumentBinding::SaveDocument(const QString& path, QString* error)
 {
     return m_doc->SaveDocument(path, error);
+}
+
+bool CDocumentBinding::SaveClassicDocument(const QString& path, QString* error)
+{
+    return m_doc->SaveDocument(path, error, true);
+}
+
+bool CDocumentBinding::ExportTable(const QString& path, bool json)
+{
+    return m_view != nullptr &&
+           ExportGridFile(*m_view, QFile::encodeName(path).toStdString(), json);
+}
+
+QString CDocumentBinding::OpenedLogStatus() const
+{
+    return m_doc->OpenedLogStatus();
 }

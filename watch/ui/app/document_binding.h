@@ -4,6 +4,7 @@
 #include "watch/ui/frame/main_frame.h"
 
 class CPsvigilDoc;
+class CPsvigilView;
 
 class CDocumentBinding : public IFrameDocument
 {
@@ -21,11 +22,21 @@ class CDocumentBinding : public IFrameDocument
     void OnHostRefresh() override;
     void MergeSnapshot() override;
     QString GetLastFailure() const override;
+    void OnRefreshResult(intptr_t result) override;
+    QString GetWatchedHost() const override;
+    QString GetWatchedTransport() const override;
 
     bool NewDocument() override;
     bool OpenDocument(const QString& path, QString* error) override;
     bool SaveDocument(const QString& path, QString* error) override;
+    bool SaveClassicDocument(const QString& path, QString* error) override;
+    bool ExportTable(const QString& path, bool json) override;
+    QString OpenedLogStatus() const override;
+
+    // The grid whose table File > Export writes.
+    void SetView(CPsvigilView* view) { m_view = view; }
 
   private:
     CPsvigilDoc* m_doc;
+    CPsvigilView* m_view = nullptr;
 };

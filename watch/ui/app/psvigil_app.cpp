@@ -1,12 +1,14 @@
 // The application object: settings, recent files, document, view and frame, start-up steps.
 #include "watch/ui/app/psvigil_app.h"
 
-#include "watch/ui/frame/desktop_registration.h"
 #include "watch/ui/app/document_binding.h"
 #include "watch/ui/app/lanvex_registration.h"
-#include "watch/ui/frame/main_frame.h"
+#include "watch/ui/dialogs/settings_dialog.h"
+#include "watch/ui/document/process_table_model.h"
 #include "watch/ui/document/psvigil_doc.h"
 #include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/frame/desktop_registration.h"
+#include "watch/ui/frame/main_frame.h"
 #include "watch/ui/frame/qt_notify_sink.h"
 #include "watch/ui/frame/recent_file_list.h"
 #include "watch/ui/frame/splash_window.h"
@@ -48,6 +50,14 @@ CPsvigilApp::CPsvigilApp(QObject* parent)
 
 CPsvigilApp::~CPsvigilApp()
 {
+    // Window, columns and sort are kept for the next start.
+    if (m_settings && m_frame)
+    {
+        m_frame->SaveSettings(*m_settings);
+        if (m_view != nullptr)
+            m_view->SaveSettings(*m_settings);
+        m_settings->sync();
+    }
     // The frame's destruction detaches the sink; the document then joins the worker.
     m_frame.reset();
     m_binding.reset();
@@ -80,8 +90,16 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     if (!m_frame->Create())
         return false;
     m_view = new CPsvigilView(m_doc.get());
-    connect(m_view, &CPsvigilView::TotalChanged, m_frame.get(), &CMainFrame::SetTotal);
+    connect(m_view, &CPsvigilView::CountsChanged, m_frame.get(), &CMainFrame::SetCounts);
     m_frame->SetView(m_view);
+    m_binding->SetView(m_view);
+    connect(m_frame.get(), &CMainFrame::FilterChanged, m_view, &CPsvigilView::SetFilter);
+    connect(m_frame.get(), &CMainFrame::SettingsRequested, this, &CPsvigilApp::OnSettings);
+    connect(m_doc.get(), &CPsvigilDoc::WatchedHostChanged, m_frame.get(), &CMainFrame::UpdateTitle);
+    m_view->ProcessModel()->SetHighlightRefreshes(
+        CSettingsDialog::ReadHighlightRefreshes(*m_settings));
+    m_view->RestoreSettings(*m_settings);
+    m_frame->RestoreSettings(*m_settings);
 
     // Repeated at every start so a moved program is found again; a failure is not reported.
     RegisterDocumentType();
@@ -148,4 +166,14 @@ void CPsvigilApp::WatchOnStart(const QString& address)
     m_doc->Engine().SetNotifySink(m_sink.get());
     m_doc->Engine().SetHost(host);
     m_doc->Engine().Start();
+}
+
+void CPsvigilApp::OnSettings()
+{
+    CSettingsDialog dialog(m_frame.get());
+    dialog.SetHighlightRefreshes(m_view->ProcessModel()->HighlightRefreshes());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    CSettingsDialog::WriteHighlightRefreshes(*m_settings, dialog.HighlightRefreshes());
+    m_view->ProcessModel()->SetHighlightRefreshes(dialog.HighlightRefreshes());
 }

@@ -51,6 +51,9 @@ class CPsvigilApp : public QObject
     CPsvigilView* GetView() const { return m_view; }
     CQtNotifySink* GetNotifySink() const { return m_sink.get(); }
 
+    // View > Settings: runs the dialog; on OK stores and applies what it says.
+    void OnSettings();
+
   private:
     // The first start (no psvigil.cfg yet) lists this computer; --watch starts its host.
     void AddThisComputerOnFirstStart();

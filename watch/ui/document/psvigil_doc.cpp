@@ -1,6 +1,7 @@
 // The document: the host list, the process table on display and the one watch engine.
 #include "watch/ui/document/psvigil_doc.h"
 
+#include "watch/engine/session_choice.h"
 #include "watch/engine/thread_lock.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"
@@ -9,9 +10,12 @@
 #include "watch/ui/dialogs/host_list_dialog.h"
 #endif
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimeZone>
 
+#include <ctime>
 #include <memory>
 
 namespace
@@ -73,11 +77,59 @@ void CPsvigilDoc::EnsureHostListLoaded()
     m_hostListLoaded = 1;
 }
 
+void CPsvigilDoc::ClearProcessTable()
+{
+    m_processTable.RemoveAll();
+    m_pidIndex.clear();
+    emit TableCleared();
+}
+
+void CPsvigilDoc::SetWatchedHost(const HostSettings* host)
+{
+    std::string key;
+    QString name, transport;
+    if (host != nullptr)
+    {
+        std::string_view address = FieldText(host->Address);
+        if (address.substr(0, kSecureShellScheme.size()) == kSecureShellScheme)
+            address.remove_prefix(kSecureShellScheme.size());
+        const std::string_view user = FieldText(host->Username);
+        name = QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size()));
+        if (!user.empty())
+            name = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size())) + '@' + name;
+        transport =
+            ChooseSession(*host).SecureShell ? QStringLiteral("SSH") : QStringLiteral("telnet");
+        key = std::string(FieldText(host->Address)) + '\n' + std::string(user) + '\n' +
+              std::to_string(host->Port);
+    }
+    // Another host's rows must never pass for this one's: the table starts empty.
+    if (key != m_watchedKey || host == nullptr)
+    {
+        if (host != nullptr)
+            m_engine.ClearTable(); // nothing of the last host is merged after this
+        ClearProcessTable();
+    }
+    m_watchedKey = key;
+    m_watchedName = name;
+    m_watchedTransport = transport;
+    // Nothing is known of the source until a host is watched or a log opened.
+    m_source = host != nullptr ? LogHeaderFor(*host, ChooseSession(*host).SecureShell, 0)
+                               : UnknownSource();
+    m_showsOpenedLog = false;
+    emit WatchedHostChanged();
+}
+
+void CPsvigilDoc::OnRefreshResult(intptr_t result)
+{
+    if (result == kRefreshNoConnection || result == kRefreshPsFailed)
+        emit RefreshFailed();
+}
+
 bool CPsvigilDoc::NewDocument()
 {
     m_engine.ClearTable();
     if (m_hostListLoaded)
-        MergeSnapshot(); // the snapshot is empty: every row goes
+        SetWatchedHost(nullptr); // empties the table outright
     else
         LoadHostList();
     m_hostListLoaded = 1;
@@ -98,6 +150,7 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
     std::string message;
     // Every row is read first and merged once at the end: merging after each row cost a walk
     // of the whole table per row and a view update per row, for the same rows in file order.
+    WatchLogHeader header;
     const bool ok = LoadWatchLogFile(
         LocalPath(path),
         [this, &rowsRead](std::unique_ptr<ProcessRow> row)
@@ -105,10 +158,19 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
             m_engine.GetSnapshot().Add(row.release());
             ++rowsRead;
         },
-        &message);
+        &message, &header);
     // Rows read before a failure stay; a log without rows still replaces what was on display.
     if (ok || rowsRead > 0)
+    {
+        // The log replaces what was on display; its rows are not news.
+        SetWatchedHost(nullptr);
+        if (ok)
+        {
+            m_source = header;
+            m_showsOpenedLog = true;
+        }
         Merge(true);
+    }
     if (!ok)
     {
         if (error)
@@ -120,10 +182,12 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
     return true;
 }
 
-bool CPsvigilDoc::SaveDocument(const QString& path, QString* error)
+bool CPsvigilDoc::SaveDocument(const QString& path, QString* error, bool classic)
 {
     std::string message;
-    if (!SaveWatchLogFile(LocalPath(path), m_processTable, &message))
+    WatchLogHeader header = m_source;
+    header.Version = classic ? 1 : 2;
+    if (!SaveWatchLogFile(LocalPath(path), m_processTable, header, &message))
     {
         if (error)
             *error = QString::fromUtf8(message.c_str());
@@ -143,7 +207,35 @@ void CPsvigilDoc::RebuildPidIndex()
 
 void CPsvigilDoc::MergeSnapshot()
 {
+    // A live table is as old as this merge; an opened log keeps its own time until a watch
+    // merges over it.
+    if (!m_watchedKey.empty())
+    {
+        m_source.RefreshTime = static_cast<int64_t>(std::time(nullptr));
+        m_showsOpenedLog = false;
+    }
     Merge(false);
+}
+
+int32_t CPsvigilDoc::ShownFlavour() const
+{
+    return m_source.Version >= 2 ? m_source.Flavour : -1;
+}
+
+QString CPsvigilDoc::OpenedLogStatus() const
+{
+    if (!m_showsOpenedLog)
+        return QString();
+    if (m_source.Version < 2)
+        return tr("Watch log: no host recorded");
+    const QString when = m_source.RefreshTime > 0
+                             ? QDateTime::fromSecsSinceEpoch(m_source.RefreshTime, QTimeZone::utc())
+                                   .toLocalTime()
+                                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                             : tr("no time recorded");
+    return tr("%1 (%2) at %3")
+        .arg(QString::fromStdString(m_source.Address),
+             QString::fromLatin1(TransportName(m_source.Transport)), when);
 }
 
 void CPsvigilDoc::Merge(bool fileOrder)
@@ -201,6 +293,7 @@ bool CPsvigilDoc::StartWatch(int32_t index)
     HostSettings* host = m_hostList.GetAt(index);
     if (!host)
         return false; // OK with an empty list: nothing to watch
+    SetWatchedHost(host);
     m_engine.SetNotifySink(m_notifySink);
     m_engine.SetHost(host);
     m_engine.Start();

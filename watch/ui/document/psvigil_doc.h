@@ -6,9 +6,12 @@
 #include "watch/engine/owning_array.h"
 #include "watch/engine/process_row.h"
 #include "watch/engine/watch_engine.h"
+#include "watch/ui/files/watch_log.h"
 
 #include <QObject>
 #include <QString>
+
+#include <cstdint>
 
 #include <cstdint>
 #include <functional>
@@ -47,8 +50,10 @@ class CPsvigilDoc : public QObject
     // message to show ("Unexpected file format." for a file that ends early) and the rows read
     // before the failure stay. Emits InitialUpdate on success.
     bool OpenDocument(const QString& path, QString* error);
-    // Writes the process table as a watch log. On failure error gets "Failed to save document.".
-    bool SaveDocument(const QString& path, QString* error);
+    // Writes the process table as a watch log with where and when it was taken (version 2),
+    // or in the classic layout that older versions read. On failure error gets "Failed to
+    // save document.".
+    bool SaveDocument(const QString& path, QString* error, bool classic = false);
     // The file of the document; empty while it is untitled.
     const QString& PathName() const { return m_pathName; }
     // "Untitled" or the file's name without its directory.
@@ -95,6 +100,25 @@ class CPsvigilDoc : public QObject
     void OnHostStop();
     // F5: the watch refreshes at once; without a watched host nothing happens.
     void OnHostRefresh();
+    // The result of a refresh (0 ok, 1 cannot connect, 2 ps failed): after a failure the rows
+    // on display are stale until the next merge.
+    void OnRefreshResult(intptr_t result);
+
+    // The host whose processes are on display ("alice@db1", "db1" without a user) and how it
+    // is reached ("telnet", "SSH"); empty while the table shows no host (new or opened log).
+    QString WatchedHostName() const { return m_watchedName; }
+    QString WatchedTransport() const { return m_watchedTransport; }
+    // Empties the process table at once, without marking rows gone (TableCleared).
+    void ClearProcessTable();
+
+    // Where and when the table on display was taken: the watched host and its last merge, or
+    // an opened log's header (Version 1 when nothing is known).
+    const WatchLogHeader& Source() const { return m_source; }
+    // The flavour of the rows on display (0 BSD, 1 SysV, 2 POSIX), -1 when not known.
+    int32_t ShownFlavour() const;
+    // For the status bar while an opened log is on display: "db1 (ssh) at 2026-12-09
+    // 02:23:45" (local time); empty once a watch has merged over it.
+    QString OpenedLogStatus() const;
 
   signals:
     // The views must bring themselves in step with the process table (direct connection:
@@ -103,6 +127,12 @@ class CPsvigilDoc : public QObject
     // A new or opened document is in place; the views run their initial update.
     void InitialUpdate();
     void PathNameChanged(const QString& pathName);
+    // The table was emptied outright: the views drop every line, marks included.
+    void TableCleared();
+    // A refresh failed; the lines on display are what the host last told.
+    void RefreshFailed();
+    // Another host's processes are about to be shown (or none, after New and Open).
+    void WatchedHostChanged();
 
   private:
     void LoadHostList();
@@ -112,6 +142,7 @@ class CPsvigilDoc : public QObject
     bool StartWatch(int32_t index);
     void SetPathName(const QString& pathName);
     void RebuildPidIndex();
+    void SetWatchedHost(const HostSettings* host);
 
     // Members in the order the document has always kept them.
     COwningPtrArray<ProcessRow> m_processTable;
@@ -125,6 +156,12 @@ class CPsvigilDoc : public QObject
     std::unordered_map<int32_t, int32_t> m_pidIndex;
     std::string m_configPath;
     QString m_pathName;
+    // Who the table shows: "user@address:port" of the watched host, else empty.
+    std::string m_watchedKey;
+    QString m_watchedName;
+    QString m_watchedTransport;
+    WatchLogHeader m_source = UnknownSource();
+    bool m_showsOpenedLog = false;
     IWatchNotifySink* m_notifySink = nullptr;
     WatchDialogRunner m_runWatchDialog;
 };

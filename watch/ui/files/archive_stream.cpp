@@ -52,6 +52,13 @@ void CArchiveWriter::WriteInt32(int32_t value)
     WriteU32(static_cast<uint32_t>(value));
 }
 
+void CArchiveWriter::WriteInt64(int64_t value)
+{
+    const auto bits = static_cast<uint64_t>(value);
+    WriteU32(static_cast<uint32_t>(bits & 0xFFFFFFFFu));
+    WriteU32(static_cast<uint32_t>(bits >> 32));
+}
+
 void CArchiveWriter::WriteLength(uint64_t length)
 {
     if (length < kLongLength)
@@ -101,6 +108,17 @@ ArchiveStatus CArchiveReader::ReadInt32(int32_t& value)
     uint32_t v = 0;
     std::memcpy(&v, raw.data(), 4);
     value = static_cast<int32_t>(v);
+    return ArchiveStatus::Ok;
+}
+
+ArchiveStatus CArchiveReader::ReadInt64(int64_t& value)
+{
+    std::string_view raw;
+    if (!Take(8, raw))
+        return ArchiveStatus::EndOfFile;
+    uint64_t v = 0;
+    std::memcpy(&v, raw.data(), 8);
+    value = static_cast<int64_t>(v);
     return ArchiveStatus::Ok;
 }
 
@@ -160,4 +178,22 @@ ArchiveStatus CArchiveReader::ReadStringInto(char* field, std::size_t width)
     AppendUtf16LeAsUtf8(raw, static_cast<std::size_t>(length), utf8, width + 4);
     CopyToField(field, width, utf8);
     return ArchiveStatus::Ok;
+}
+
+ArchiveStatus CArchiveReader::ReadBoundedString(std::string& out, std::size_t limit)
+{
+    uint64_t length = 0;
+    bool wide = false;
+    if (const ArchiveStatus status = ReadLength(length, wide); status != ArchiveStatus::Ok)
+        return status;
+    const uint64_t byteCount = wide ? length * 2 : length;
+    std::string_view raw;
+    if (byteCount > Remaining() || !Take(static_cast<std::size_t>(byteCount), raw))
+        return ArchiveStatus::EndOfFile;
+    out.clear();
+    if (wide)
+        AppendUtf16LeAsUtf8(raw, static_cast<std::size_t>(length), out, limit + 1);
+    else
+        out.assign(raw.substr(0, std::min<std::size_t>(raw.size(), limit + 1)));
+    return out.size() > limit ? ArchiveStatus::BadFormat : ArchiveStatus::Ok;
 }

@@ -14,6 +14,7 @@ class CArchiveWriter
 {
   public:
     void WriteInt32(int32_t value);
+    void WriteInt64(int64_t value);
     void WriteString(std::string_view text);
     // The wide form; our own files never use it, but other writers do.
     void WriteWideString(std::u16string_view text);
@@ -43,6 +44,7 @@ class CArchiveReader
     explicit CArchiveReader(std::string_view bytes) : m_bytes(bytes) {}
 
     ArchiveStatus ReadInt32(int32_t& value);
+    ArchiveStatus ReadInt64(int64_t& value);
     // Reads one string into a fixed-width text field: cut to width-1 bytes on a UTF-8
     // character boundary, zero-terminated and zero-filled. Wide strings arrive as UTF-8.
     ArchiveStatus ReadStringInto(char* field, std::size_t width);
@@ -50,6 +52,10 @@ class CArchiveReader
     {
         return ReadStringInto(field, N);
     }
+
+    // Reads one string whole (wide strings as UTF-8); one of more than limit bytes is
+    // BadFormat, for values that have no field to be cut to.
+    ArchiveStatus ReadBoundedString(std::string& out, std::size_t limit);
 
     std::size_t Remaining() const { return m_bytes.size() - m_pos; }
     std::size_t Position() const { return m_pos; }

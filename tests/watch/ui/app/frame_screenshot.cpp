@@ -9,11 +9,13 @@
 //             found beside the program and registered by it)
 //   --pid     sort by "PID" before the shot
 //   --focus   make the third line current (the focus mark) and the fifth selected
+//   --memory  with --watch: the host's ps speaks POSIX (-o), the shot is sorted by RSS
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/frame/main_frame.h"
 #include "watch/ui/app/psvigil_app.h"
 #include "watch/ui/document/psvigil_doc.h"
+#include "watch/ui/document/process_columns.h"
 #include "watch/ui/document/psvigil_view.h"
 #include "watch/ui/files/watch_log.h"
 
@@ -65,7 +67,7 @@ const SampleRow kRows[] = {
      "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
 };
 
-void WriteSamples(bool watch, bool tenHosts)
+void WriteSamples(bool watch, bool tenHosts, bool memory)
 {
     COwningPtrArray<HostSettings> hosts;
     if (watch)
@@ -76,6 +78,7 @@ void WriteSamples(bool watch, bool tenHosts)
         SetUsername(*host, qgetenv("VIGIL_TELNET_USER").toStdString());
         SetPassword(*host, qgetenv("VIGIL_TELNET_PASSWORD").toStdString());
         host->RefreshSeconds = 5;
+        host->Flavour = memory ? kFlavourPosix : kFlavourBsd;
         hosts.Add(host);
     }
     QStringList addresses{"build.korvane.lan", "db1.korvane.lan", "127.0.0.1"};
@@ -119,6 +122,7 @@ int main(int argc, char** argv)
     bool hosts = false;
     bool byPid = false;
     bool focus = false;
+    bool memory = false;
     for (int i = 2; i < argc; ++i)
     {
         splash |= std::strcmp(argv[i], "--splash") == 0;
@@ -127,6 +131,7 @@ int main(int argc, char** argv)
         hosts |= std::strcmp(argv[i], "--hosts") == 0;
         byPid |= std::strcmp(argv[i], "--pid") == 0;
         focus |= std::strcmp(argv[i], "--focus") == 0;
+        memory |= std::strcmp(argv[i], "--memory") == 0;
     }
     const QString outPath = QDir::current().absoluteFilePath(QString::fromLocal8Bit(out));
 
@@ -135,7 +140,7 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath("config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", QDir(home.path()).filePath("data").toLocal8Bit());
     QDir::setCurrent(home.path());
-    WriteSamples(watch, hosts);
+    WriteSamples(watch, hosts, memory);
 
     int qtArgc = 1;
     QApplication qapp(qtArgc, argv);
@@ -151,7 +156,7 @@ int main(int argc, char** argv)
     if (!app.InitInstance(arguments))
         return 1;
     CMainFrame* frame = app.GetMainFrame();
-    frame->resize(760, 460);
+    frame->resize(memory ? 1100 : 760, memory ? 560 : 460);
     frame->move(40, 40);
     if (watch)
     {
@@ -195,6 +200,8 @@ int main(int argc, char** argv)
     }
     if (byPid)
         app.GetView()->Sort(1, true);
+    if (memory)
+        app.GetView()->Sort(ProcessColumnOf("RSS"), false);
     if (focus)
     {
         CPsvigilView* view = app.GetView();

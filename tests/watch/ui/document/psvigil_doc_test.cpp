@@ -1,11 +1,13 @@
 // The document: merge states as the views see them, New and Open, the Host commands.
 #include "tests/watch/ui/document/doc_test_support.h"
 
-#include "watch/ui/files/config_file.h"
 #include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"
 
 #include <gtest/gtest.h>
+
+#include <QSignalSpy>
 
 #include <QString>
 
@@ -117,9 +119,12 @@ TEST(DocumentNew, FirstNewLoadsCfgLaterNewOnlyEmptiesTheTable)
     FeedAndMerge(doc, {MakeProcess(5)});
     WriteCfg(cfg, {"changed on disk"});
     ViewSpy spy(doc);
+    QSignalSpy cleared(&doc, &CPsvigilDoc::TableCleared);
     ASSERT_TRUE(doc.NewDocument());
     EXPECT_EQ(doc.HostList().GetSize(), 2);
-    EXPECT_EQ(spy.updates, (std::vector<Seen>{{{5, 2}}}));
+    // Emptied outright: the old rows are not shown as gone processes.
+    EXPECT_TRUE(spy.updates.empty());
+    EXPECT_EQ(cleared.count(), 1);
     EXPECT_EQ(doc.ProcessTable().GetSize(), 0);
     EXPECT_EQ(doc.Title(), "Untitled");
 }
@@ -310,7 +315,8 @@ TEST_F(DocumentFile, SaveWritesMarkerAndRowsInTableOrder)
     FeedAndMerge(m_doc, {MakeProcess(300), MakeProcess(100)});
     const std::string path = m_dir.File("saved.pvg");
     QString error;
-    ASSERT_TRUE(m_doc.SaveDocument(QString::fromStdString(path), &error));
+    // The classic layout, byte for byte, as Save As offers it for older versions.
+    ASSERT_TRUE(m_doc.SaveDocument(QString::fromStdString(path), &error, true));
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x64\0\0\0\x02\0\0\0", 8));
@@ -321,6 +327,39 @@ TEST_F(DocumentFile, SaveWritesMarkerAndRowsInTableOrder)
 
     EXPECT_FALSE(m_doc.SaveDocument(QString::fromStdString(m_dir.File("no/dir.pvg")), &error));
     EXPECT_EQ(error, "Failed to save document.");
+}
+
+// A version-2 log tells where and when it was taken; saved again it keeps both.
+TEST_F(DocumentFile, AnOpenedLogKeepsItsHostAndTime)
+{
+    COwningPtrArray<ProcessRow> table;
+    table.Add(new ProcessRow(MakeProcess(9)));
+    WatchLogHeader header;
+    header.Address = "db.local";
+    header.Port = 22;
+    header.Transport = kTransportSsh;
+    header.Flavour = kFlavourPosix;
+    header.RefreshTime = 1796779425;
+    const std::string path = m_dir.File("v2.pvg");
+    std::string message;
+    ASSERT_TRUE(SaveWatchLogFile(path, table, header, &message));
+    QString error;
+    ASSERT_TRUE(m_doc.OpenDocument(QString::fromStdString(path), &error));
+    EXPECT_EQ(m_doc.Source().Address, "db.local");
+    EXPECT_EQ(m_doc.ShownFlavour(), kFlavourPosix);
+    EXPECT_TRUE(m_doc.OpenedLogStatus().startsWith("db.local (ssh) at 2026-12-"))
+        << m_doc.OpenedLogStatus().toStdString();
+
+    const std::string again = m_dir.File("again.pvg");
+    ASSERT_TRUE(m_doc.SaveDocument(QString::fromStdString(again), &error));
+    std::ifstream a(path, std::ios::binary), b(again, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}),
+              std::string(std::istreambuf_iterator<char>(b), {}));
+
+    // A classic log records nothing: no flavour, and the status says so.
+    ASSERT_TRUE(m_doc.OpenDocument(SaveRows("v1.pvg", {MakeProcess(1)}), &error));
+    EXPECT_EQ(m_doc.ShownFlavour(), -1);
+    EXPECT_EQ(m_doc.OpenedLogStatus(), "Watch log: no host recorded");
 }
 
 TEST_F(DocumentFile, StartedWithALogTheHostListStillComesFromCfg)
@@ -472,5 +511,37 @@ TEST_F(HostCommands, StopEndsAnAutomaticRun)
     ASSERT_TRUE(Posted(kStatusRunBegins));
     m_doc.OnHostStop();
     EXPECT_TRUE(RunEnded());
+}
+// Another host's rows never pass for this one's; the same host again keeps what is shown.
+TEST_F(HostCommands, AnotherHostEmptiesTheTableFirst)
+{
+    HostSettings& sshHost = *m_doc.HostList().GetAt(2);
+    SetAddress(sshHost, "ssh://db1");
+    SetUsername(sshHost, "kim");
+    QSignalSpy cleared(&m_doc, &CPsvigilDoc::TableCleared);
+    const struct
+    {
+        int Index;
+        const char* Name;
+        const char* Transport;
+        bool Clears;
+    } cases[] = {{0, "h0", "telnet", true},
+                 {0, "h0", "telnet", false},
+                 {1, "h1", "telnet", true},
+                 {2, "kim@db1", "SSH", true}};
+    for (const auto& c : cases)
+    {
+        FeedAndMerge(m_doc, {MakeProcess(5)});
+        cleared.clear();
+        m_sink.Clear();
+        ASSERT_TRUE(m_doc.OnQuickPick(c.Index));
+        EXPECT_EQ(cleared.count(), c.Clears ? 1 : 0) << c.Name;
+        EXPECT_EQ(m_doc.ProcessTable().GetSize(), c.Clears ? 0 : 1) << c.Name;
+        EXPECT_EQ(m_doc.WatchedHostName(), c.Name);
+        EXPECT_EQ(m_doc.WatchedTransport(), c.Transport);
+        ASSERT_TRUE(RunEnded());
+    }
+    ASSERT_TRUE(m_doc.NewDocument());
+    EXPECT_TRUE(m_doc.WatchedHostName().isEmpty());
 }
 } // namespace

@@ -1,6 +1,8 @@
-// The process grid: items in step with the table, selection kept, byte-wise sort, the arrow.
-#include "tests/watch/ui/document/doc_test_support.h"
+// The process grid: items in step with the table, selection kept, sort clicks, the arrow.
+#include "tests/watch/ui/document/grid_test_support.h"
 
+#include "watch/ui/document/grid_export.h"
+#include "watch/ui/document/process_columns.h"
 #include "watch/ui/document/process_table_model.h"
 #include "watch/ui/document/psvigil_view.h"
 #include "watch/ui/document/sort_header.h"
@@ -13,7 +15,10 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QMenu>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -22,62 +27,38 @@
 
 namespace
 {
-class GridView : public ::testing::Test
-{
-  protected:
-    GridView()
-        : m_view(&m_doc),
-          m_tester(m_view.ProcessModel(), QAbstractItemModelTester::FailureReportingMode::Fatal)
-    {
-        m_view.resize(800, 400);
-        m_view.OnInitialUpdate();
-    }
-
-    std::vector<int32_t> ItemPids() const
-    {
-        std::vector<int32_t> pids;
-        for (int r = 0; r < m_view.ProcessModel()->rowCount(); ++r)
-            pids.push_back(m_view.ProcessModel()->PidAt(r));
-        return pids;
-    }
-
-    QString Cell(int row, int column) const
-    {
-        return m_view.ProcessModel()->index(row, column).data().toString();
-    }
-
-    CPsvigilDoc m_doc;
-    CPsvigilView m_view;
-    QAbstractItemModelTester m_tester;
-};
-
+constexpr int kCommand = 10;
 TEST_F(GridView, ColumnsHeadingsAndWidths)
 {
-    const char* headings[] = {"User",       "PID",      "CPU Usage", "Term",
-                              "Start Time", "CPU Time", "Command"};
-    ASSERT_EQ(m_view.ProcessModel()->columnCount(), 7);
-    for (int c = 0; c < 7; ++c)
+    const char* headings[] = {"User",  "PID", "CPU Usage", "Term", "Start Time", "CPU Time",
+                              "Mem %", "RSS", "State",     "PPID", "Command"};
+    ASSERT_EQ(m_view.ProcessModel()->columnCount(), 11);
+    for (int c = 0; c < 11; ++c)
     {
         EXPECT_EQ(m_view.ProcessModel()->headerData(c, Qt::Horizontal).toString(), headings[c]);
+        // No host, no flavour: the columns only some flavours send start hidden.
+        EXPECT_EQ(m_view.horizontalHeader()->isSectionHidden(c), c >= 6 && c < 10) << c;
         if (c < 6)
         {
             EXPECT_EQ(m_view.horizontalHeader()->sectionSize(c), m_view.ColumnWidth(c));
         }
-        EXPECT_GE(m_view.ColumnWidth(c), CPsvigilView::kColumnWidths[static_cast<std::size_t>(c)]);
+        EXPECT_GE(m_view.ColumnWidth(c),
+                  ProcessColumns()[static_cast<std::size_t>(c)].ClassicWidth);
     }
-    EXPECT_EQ(m_view.LastInsertedColumn(), 6);
+    EXPECT_EQ(m_view.LastInsertedColumn(), kCommand);
     // A later initial update (New, Open) leaves widths the user changed alone.
-    m_view.horizontalHeader()->resizeSection(6, 100);
+    m_view.horizontalHeader()->resizeSection(kCommand, 100);
     m_view.OnInitialUpdate();
-    EXPECT_EQ(m_view.horizontalHeader()->sectionSize(6), 100);
+    EXPECT_EQ(m_view.horizontalHeader()->sectionSize(kCommand), 100);
 }
 
 TEST_F(GridView, SortedHeadingsStayWholeAndCommandTakesTheSpareWidth)
 {
     CSortHeader& header = *m_view.SortHeader();
     const int w = header.BlankWidth();
-    for (int c = 0; c < 7; ++c)
+    for (int c = 0; c <= kCommand; ++c)
     {
+        m_view.SetColumnShown(c, true);
         const QString heading = m_view.ProcessModel()->headerData(c, Qt::Horizontal).toString();
         // The painted text room of a sorted heading: 2 blanks each side, 6 for the arrow.
         const int room = header.sectionSize(c) - 10 * w;
@@ -95,11 +76,11 @@ TEST_F(GridView, SortedHeadingsStayWholeAndCommandTakesTheSpareWidth)
         m_view.resize(c.ViewWidth, 400);
         m_view.show();
         QApplication::processEvents();
-        const int command = header.sectionSize(6);
-        EXPECT_GE(command, m_view.ColumnWidth(6)) << c.ViewWidth;
+        const int command = header.sectionSize(kCommand);
+        EXPECT_GE(command, m_view.ColumnWidth(kCommand)) << c.ViewWidth;
         if (c.Stretched)
         {
-            EXPECT_EQ(header.sectionPosition(6) + command, m_view.viewport()->width())
+            EXPECT_EQ(header.sectionPosition(kCommand) + command, m_view.viewport()->width())
                 << c.ViewWidth;
         }
     }
@@ -115,7 +96,7 @@ TEST_F(GridView, ClippedCellsTellTheirTextAndCopyGivesTabbedLines)
         int Pid;
         int Column;
         QString ToolTip;
-    } cases[] = {{7, 0, ""}, {7, 6, ""}, {8, 6, QString::fromStdString(longCommand)}};
+    } cases[] = {{7, 0, ""}, {7, kCommand, ""}, {8, kCommand, QString::fromStdString(longCommand)}};
     for (const auto& c : cases)
     {
         const QModelIndex index =
@@ -137,6 +118,7 @@ TEST_F(GridView, ClippedCellsTellTheirTextAndCopyGivesTabbedLines)
 
 TEST_F(GridView, UpdateAddsKeepsAndRemovesItemsAndReportsTotal)
 {
+    m_view.ProcessModel()->SetHighlightRefreshes(0); // gone rows leave at once
     QSignalSpy totals(&m_view, &CPsvigilView::TotalChanged);
     FeedAndMerge(m_doc, {MakeProcess(1, "carol"), MakeProcess(2, "alice"), MakeProcess(3, "bob")});
     // Sorted by "User" ascending after the initial update.
@@ -146,7 +128,7 @@ TEST_F(GridView, UpdateAddsKeepsAndRemovesItemsAndReportsTotal)
 
     FeedAndMerge(m_doc, {MakeProcess(3, "bob", "changed"), MakeProcess(4, "aaron")});
     EXPECT_EQ(ItemPids(), (std::vector<int32_t>{4, 3}));
-    EXPECT_EQ(Cell(1, 6), "changed");
+    EXPECT_EQ(Cell(1, kCommand), "changed");
     EXPECT_EQ(Cell(0, 1), "4");
 
     FeedAndMerge(m_doc, {});
@@ -175,7 +157,7 @@ TEST_F(GridView, SelectionAndCurrentItemStayWithTheirProcesses)
     EXPECT_EQ(selected[0].row(), 3);
 }
 
-TEST_F(GridView, SortIsByteWiseAndClicksFollowTheDirectionRules)
+TEST_F(GridView, SortClicksFollowTheDirectionRules)
 {
     FeedAndMerge(m_doc, {MakeProcess(2), MakeProcess(100), MakeProcess(1), MakeProcess(10)});
     CSortHeader* header = m_view.SortHeader();
@@ -187,57 +169,32 @@ TEST_F(GridView, SortIsByteWiseAndClicksFollowTheDirectionRules)
     m_view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_view));
 
-    click(1); // "PID": text order, ascending
+    click(1); // "PID": numbers, ascending
     EXPECT_EQ(header->SortColumn(), 1);
     EXPECT_TRUE(header->IsAscending());
-    EXPECT_EQ(ItemPids(), (std::vector<int32_t>{1, 10, 100, 2}));
+    EXPECT_EQ(ItemPids(), (std::vector<int32_t>{1, 2, 10, 100}));
     click(1);
     EXPECT_FALSE(header->IsAscending());
-    EXPECT_EQ(ItemPids(), (std::vector<int32_t>{2, 100, 10, 1}));
+    EXPECT_EQ(ItemPids(), (std::vector<int32_t>{100, 10, 2, 1}));
     click(1);
     EXPECT_TRUE(header->IsAscending());
     click(1);
-    click(6); // another column always starts ascending
-    EXPECT_EQ(header->SortColumn(), 6);
+    click(kCommand); // another column always starts ascending
+    EXPECT_EQ(header->SortColumn(), kCommand);
     EXPECT_TRUE(header->IsAscending());
 
     // Later updates sort by the header's column and direction.
     m_view.Sort(1, true);
     FeedAndMerge(m_doc, {MakeProcess(2), MakeProcess(100), MakeProcess(1), MakeProcess(10),
                          MakeProcess(11)});
-    EXPECT_EQ(ItemPids(), (std::vector<int32_t>{1, 10, 100, 11, 2}));
-}
-
-TEST_F(GridView, ComparisonRules)
-{
-    FeedAndMerge(m_doc, {MakeProcess(1, "b\xc3\xa9"), MakeProcess(2, "bz"), MakeProcess(3, "B"),
-                         MakeProcess(4, "bz")});
-    const CProcessTableModel& model = *m_view.ProcessModel();
-    struct Case
-    {
-        int32_t A, B;
-        int Column;
-        bool Ascending;
-        int Expected;
-    };
-    const Case cases[] = {
-        {3, 2, 0, true, -1},  // case matters: 'B' < 'b'
-        {2, 1, 0, true, -1},  // bytes unsigned: 'z' < 0xC3
-        {2, 1, 0, false, 1},  // descending reverses
-        {2, 4, 0, true, 0},   // equal texts
-        {1, 999, 0, true, 0}, // a Pid without a row compares equal
-        {1, 2, 7, true, 0},   // no such column
-        {1, 2, -1, true, 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(model.CompareItems(c.A, c.B, c.Column, c.Ascending), c.Expected)
-            << c.A << " " << c.B << " col " << c.Column;
+    EXPECT_EQ(ItemPids(), (std::vector<int32_t>{1, 2, 10, 11, 100}));
 }
 
 // Random refreshes with churn, under every column and direction: after each update the items
 // are exactly the table's processes, in order.
 TEST_F(GridView, EveryUpdateLeavesTheItemsSortedAndComplete)
 {
+    m_view.ProcessModel()->SetHighlightRefreshes(0); // the items are exactly the live ones
     std::mt19937 rng(1234);
     std::vector<int32_t> live;
     int32_t nextPid = 1;
@@ -275,14 +232,87 @@ TEST_F(GridView, EveryUpdateLeavesTheItemsSortedAndComplete)
     }
 }
 
+// Columns a flavour's ps does not send start hidden; the user's choice from the header's menu
+// wins and is kept with the settings. Export writes what is on display.
+TEST_F(GridView, NewColumnsFollowTheFlavourAndTheUsersChoice)
+{
+    struct FlavourCase
+    {
+        int32_t Flavour; // -1: a classic log
+        std::vector<int> Shown;
+    };
+    const FlavourCase cases[] = {
+        {-1, {}}, {kFlavourBsd, {6, 7, 8}}, {kFlavourSysV, {9}}, {kFlavourPosix, {6, 7, 8, 9}}};
+    CScratchDir dir;
+    ProcessRow zombie = MakeProcess(42, "kim", "sh, \"x\"");
+    CopyToField(zombie.Rss, "1258291");
+    CopyToField(zombie.ProcessState, "Z");
+    CopyToField(zombie.PpidText, "1");
+    COwningPtrArray<ProcessRow> table;
+    table.Add(new ProcessRow(zombie));
+    table.Add(new ProcessRow(MakeProcess(7, "ann")));
+    for (const FlavourCase& c : cases)
+    {
+        WatchLogHeader header = c.Flavour < 0 ? UnknownSource() : WatchLogHeader{};
+        header.Flavour = std::max(c.Flavour, 0);
+        const std::string path = dir.File("log.pvg");
+        std::string message;
+        ASSERT_TRUE(SaveWatchLogFile(path, table, header, &message));
+        QString error;
+        ASSERT_TRUE(m_doc.OpenDocument(QString::fromStdString(path), &error));
+        for (int column = 6; column < kCommand; ++column)
+        {
+            const bool shown = std::count(c.Shown.begin(), c.Shown.end(), column) > 0;
+            EXPECT_EQ(m_view.horizontalHeader()->isSectionHidden(column), !shown)
+                << c.Flavour << " " << column;
+        }
+    }
+    // The zombie is marked, its state explained, its RSS in human units.
+    m_view.Sort(1, false);
+    EXPECT_TRUE(Model().index(0, 8).data(CProcessTableModel::kZombieRole).toBool());
+    EXPECT_FALSE(Model().index(1, 8).data(CProcessTableModel::kZombieRole).toBool());
+    EXPECT_EQ(Model().index(0, 8).data(Qt::ToolTipRole).toString(), "Z zombie");
+    EXPECT_EQ(Cell(0, 7), "1.2 G");
+
+    // Export: visible columns in header order, lines in view order, the filter applied.
+    m_view.horizontalHeader()->moveSection(kCommand, 0);
+    m_view.SetColumnShown(2, false);
+    m_view.SetColumnShown(3, false);
+    m_view.SetColumnShown(4, false);
+    m_view.SetColumnShown(5, false);
+    m_view.SetColumnShown(6, false);
+    EXPECT_EQ(GridExportText(m_view, false),
+              "Command,User,PID,RSS,State,PPID\r\n\"sh, \"\"x\"\"\",kim,42,1258291,Z,1\r\n"
+              "cmd,ann,7,,,\r\n");
+    m_view.SetFilter("kim");
+    EXPECT_EQ(GridExportText(m_view, true),
+              "{\"host\":\"\",\"transport\":\"telnet\",\"flavour\":\"POSIX (-o)\",\"time\":null,"
+              "\"processes\":[\n{\"command\":\"sh, \\\"x\\\"\",\"user\":\"kim\",\"pid\":42,"
+              "\"rss\":1258291,\"stat\":\"Z\",\"ppid\":1}]}\n");
+
+    // The user's choices outlive a restart; the others still follow the flavour.
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath("psvigil.ini"), QSettings::IniFormat);
+    m_view.SaveSettings(settings);
+    CPsvigilDoc doc;
+    CPsvigilView view(&doc);
+    view.RestoreSettings(settings);
+    view.OnInitialUpdate();
+    EXPECT_TRUE(view.horizontalHeader()->isSectionHidden(2));
+    EXPECT_TRUE(view.horizontalHeader()->isSectionHidden(6));
+    EXPECT_TRUE(view.horizontalHeader()->isSectionHidden(9)); // no flavour yet, no choice
+    view.ColumnMenu()->deleteLater();
+    EXPECT_EQ(view.ColumnMenu()->actions().size(), kCommand); // every column but the command
+}
+
 TEST(GridViewStart, FirstUpdateSortsByPidThenTheArrowMovesToUser)
 {
     CPsvigilDoc doc;
-    FeedAndMerge(doc, {MakeProcess(2, "a"), MakeProcess(10, "b")}); // before the view exists
+    FeedAndMerge(doc, {MakeProcess(10, "a"), MakeProcess(2, "b")}); // before the view exists
     CPsvigilView view(&doc);
     EXPECT_EQ(view.SortHeader()->SortColumn(), 1);
     view.OnInitialUpdate();
-    EXPECT_EQ(view.ProcessModel()->PidAt(0), 10); // "10" < "2" as text
+    EXPECT_EQ(view.ProcessModel()->PidAt(0), 10); // by "User"
     EXPECT_EQ(view.SortHeader()->SortColumn(), 0);
     EXPECT_TRUE(view.SortHeader()->IsAscending());
 }
@@ -295,7 +325,7 @@ TEST(GridViewStart, DocumentSignalsDriveTheView)
     CPsvigilView view(&doc);
     QSignalSpy totals(&view, &CPsvigilView::TotalChanged);
     ASSERT_TRUE(doc.NewDocument()); // InitialUpdate
-    EXPECT_EQ(view.LastInsertedColumn(), 6);
+    EXPECT_EQ(view.LastInsertedColumn(), kCommand);
     FeedAndMerge(doc, {MakeProcess(5)});
     EXPECT_EQ(view.ProcessModel()->rowCount(), 1);
     EXPECT_EQ(totals.count(), 2);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,15 +27,45 @@ ProcessRow MakeRow(const char* user, int32_t pid, const char* command)
     CopyToField(row.StartTime, "10:02AM");
     CopyToField(row.CpuTime, "0:00.05");
     CopyToField(row.Command, command);
+    CopyToField(row.MemUsage, "1.5");
+    CopyToField(row.Vsz, "123456");
+    CopyToField(row.Rss, "7890");
+    CopyToField(row.ProcessState, "Ss");
+    CopyToField(row.PpidText, "1");
+    row.Ppid = 1;
     row.State = kRowUpdated;
     return row;
 }
 
-std::vector<ProcessRow> ReadAll(std::string_view bytes, ArchiveStatus* status = nullptr)
+WatchLogHeader MakeHeader(int32_t version)
+{
+    WatchLogHeader header;
+    header.Version = version;
+    if (version >= 2)
+    {
+        header.Address = "ssh://db.local";
+        header.Port = 22;
+        header.Transport = kTransportSsh;
+        header.Flavour = 2;
+        header.RefreshTime = 1796779425; // 2026-12-09T01:23:45Z
+    }
+    return header;
+}
+
+// A classic log keeps only the classic fields.
+ProcessRow ClassicPart(ProcessRow row)
+{
+    ProcessRow classic;
+    std::memcpy(static_cast<void*>(&classic), &row, offsetof(ProcessRow, State));
+    return classic;
+}
+
+std::vector<ProcessRow> ReadAll(std::string_view bytes, ArchiveStatus* status = nullptr,
+                                WatchLogHeader* header = nullptr)
 {
     std::vector<ProcessRow> rows;
-    const ArchiveStatus s =
-        ReadWatchLog(bytes, [&](std::unique_ptr<ProcessRow> row) { rows.push_back(*row); });
+    const ArchiveStatus s = ReadWatchLog(
+        bytes, [&](std::unique_ptr<ProcessRow> row) { rows.push_back(*row); }, header);
     if (status)
         *status = s;
     return rows;
@@ -75,17 +106,78 @@ TEST(WatchLog, RoundTripKeepsRowsAndOrderButNotState)
     rows.Add(new ProcessRow(MakeRow("root", 1, "/sbin/init splash")));
     rows.Add(new ProcessRow(MakeRow("alice", 4711, std::string(255, 'c').c_str())));
     rows.Add(new ProcessRow(MakeRow("", -5, "")));
-    ArchiveStatus status{};
-    const std::vector<ProcessRow> back = ReadAll(WatchLogBytes(rows), &status);
-    EXPECT_EQ(status, ArchiveStatus::Ok);
-    ASSERT_EQ(back.size(), 3u);
-    for (int i = 0; i < 3; ++i)
+    for (int32_t version : {1, 2})
     {
-        ProcessRow expected = *rows.GetAt(i);
-        expected.State = kRowNew;
-        EXPECT_EQ(std::memcmp(&back[static_cast<std::size_t>(i)], &expected, sizeof(expected)), 0)
-            << i;
+        SCOPED_TRACE(version);
+        ArchiveStatus status{};
+        WatchLogHeader header;
+        const WatchLogHeader written = MakeHeader(version);
+        const std::vector<ProcessRow> back =
+            ReadAll(WatchLogBytes(rows, written), &status, &header);
+        EXPECT_EQ(status, ArchiveStatus::Ok);
+        EXPECT_EQ(header.Version, version);
+        EXPECT_EQ(header.Address, written.Address);
+        EXPECT_EQ(header.Port, written.Port);
+        EXPECT_EQ(header.Transport, written.Transport);
+        EXPECT_EQ(header.Flavour, written.Flavour);
+        EXPECT_EQ(header.RefreshTime, written.RefreshTime);
+        ASSERT_EQ(back.size(), 3u);
+        for (int i = 0; i < 3; ++i)
+        {
+            ProcessRow expected = *rows.GetAt(i);
+            if (version == 1)
+                expected = ClassicPart(expected);
+            expected.State = kRowNew;
+            EXPECT_EQ(std::memcmp(&back[static_cast<std::size_t>(i)], &expected, sizeof(expected)),
+                      0)
+                << i;
+        }
     }
+}
+
+// Every field of a version-2 header that holds what no writer stores makes the file
+// unreadable, as does anything after the last row.
+TEST(WatchLog, Version2WithAWrongFieldIsNotALog)
+{
+    struct WrongCase
+    {
+        const char* Name;
+        void (*Damage)(WatchLogHeader&);
+        const char* Tail;
+    };
+    const WrongCase cases[] = {
+        {"port", [](WatchLogHeader& h) { h.Port = 65536; }, ""},
+        {"negative port", [](WatchLogHeader& h) { h.Port = -1; }, ""},
+        {"transport", [](WatchLogHeader& h) { h.Transport = 3; }, ""},
+        {"flavour", [](WatchLogHeader& h) { h.Flavour = 3; }, ""},
+        {"time before 1970", [](WatchLogHeader& h) { h.RefreshTime = -1; }, ""},
+        {"time after 9999", [](WatchLogHeader& h) { h.RefreshTime = kLatestRefreshTime + 1; }, ""},
+        {"a byte after the rows", [](WatchLogHeader&) {}, "x"},
+    };
+    COwningPtrArray<ProcessRow> rows;
+    rows.Add(new ProcessRow(MakeRow("a", 1, "one")));
+    for (const WrongCase& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        WatchLogHeader header = MakeHeader(2);
+        c.Damage(header);
+        ArchiveStatus status{};
+        ReadAll(WatchLogBytes(rows, header) + c.Tail, &status);
+        EXPECT_EQ(status, ArchiveStatus::BadFormat);
+    }
+    // An address longer than a host record holds is cut by writers, so a longer one is damage.
+    CArchiveWriter out;
+    out.WriteInt32(100);
+    out.WriteInt32(-2);
+    out.WriteString(std::string(128, 'h'));
+    ArchiveStatus status{};
+    ReadAll(out.Bytes() + WatchLogBytes(rows, MakeHeader(2)).substr(8 + 1 + 14), &status);
+    EXPECT_EQ(status, ArchiveStatus::BadFormat);
+    WatchLogHeader longAddress = MakeHeader(2);
+    longAddress.Address = std::string(200, 'h');
+    WatchLogHeader back;
+    ReadAll(WatchLogBytes(rows, longAddress), &status, &back);
+    EXPECT_EQ(back.Address, std::string(127, 'h'));
 }
 
 struct PrefixCase
@@ -186,15 +278,21 @@ TEST(WatchLog, EveryTruncationEndsEarlyWithRowsBeforeItKept)
 {
     COwningPtrArray<ProcessRow> rows;
     rows.Add(new ProcessRow(MakeRow("a", 1, "one")));
+    COwningPtrArray<ProcessRow> oneRow;
+    oneRow.Add(new ProcessRow(MakeRow("a", 1, "one")));
     rows.Add(new ProcessRow(MakeRow("b", 2, "two")));
-    const std::string full = WatchLogBytes(rows);
-    const std::size_t firstRowEnd = (full.size() - 8) / 2 + 8; // both rows are the same size
-    for (std::size_t cut = 0; cut < full.size(); ++cut)
+    for (int32_t version : {1, 2})
     {
-        ArchiveStatus status{};
-        const std::vector<ProcessRow> got = ReadAll(std::string_view(full).substr(0, cut), &status);
-        EXPECT_EQ(status, ArchiveStatus::EndOfFile) << cut;
-        EXPECT_EQ(got.size(), cut >= firstRowEnd ? 1u : 0u) << cut;
+        const std::string full = WatchLogBytes(rows, MakeHeader(version));
+        const std::size_t firstRowEnd = WatchLogBytes(oneRow, MakeHeader(version)).size();
+        for (std::size_t cut = 0; cut < full.size(); ++cut)
+        {
+            ArchiveStatus status{};
+            const std::vector<ProcessRow> got =
+                ReadAll(std::string_view(full).substr(0, cut), &status);
+            EXPECT_EQ(status, ArchiveStatus::EndOfFile) << version << " " << cut;
+            EXPECT_EQ(got.size(), cut >= firstRowEnd ? 1u : 0u) << version << " " << cut;
+        }
     }
 }
 
