@@ -10,7 +10,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <mutex>
+#include <algorithm>
+#include <chrono>
 
 namespace lanvex
 {
@@ -260,9 +261,30 @@ int CTlsConnection::Close()
         ERR_clear_error();
         SSL_shutdown(m_ssl);
         m_nPendingError = 0;
+        if (!m_bControl && !(SSL_get_shutdown(m_ssl) & SSL_RECEIVED_SHUTDOWN))
+            DrainBeforeClose();
     }
     FreeSsl();
     return CTcpConnection::Close();
+}
+
+void CTlsConnection::DrainBeforeClose()
+{
+    // What the server sent and nobody read (TLS 1.3 session tickets after the handshake) would
+    // make the close a reset, and a reset can overtake the last data of an upload at the server
+    // (vsftpd then answers 426 with the file cut short). So the data connection is read until the
+    // server closes it too, which it does once it has everything; briefly, whatever happens.
+    const uint32_t nWait = std::min<uint32_t>(Timeout(), kDrainLimitMs);
+    SetDeadline(Clock::now() + std::chrono::milliseconds(nWait));
+    char scratch[4096];
+    for (int nRound = 0; nRound < 64; ++nRound)
+    {
+        ERR_clear_error();
+        if (SSL_read(m_ssl, scratch, sizeof scratch) <= 0)
+            break;
+    }
+    SetDeadline(std::nullopt);
+    m_nPendingError = 0;
 }
 
 CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const std::string& host,
@@ -287,6 +309,7 @@ CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const s
     long nFirstError = X509_V_OK;
     SSL_set_ex_data(m_ssl, FirstErrorIndex(), &nFirstError);
     SSL_set_ex_data(m_ssl, ControlIndex(), bControl ? this : nullptr);
+    m_bControl = bControl;
     if (IsIpAddressLiteral(host))
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());
     else

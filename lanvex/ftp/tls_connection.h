@@ -94,10 +94,13 @@ class CTlsConnection : public CTcpConnection
     // Rethrows a transport failure that a BIO call had to swallow inside OpenSSL.
     void RethrowPending();
     void FreeSsl();
+    void DrainBeforeClose();
+    static constexpr uint32_t kDrainLimitMs = 3000;
     void TracePlain(ETraceDirection direction, const void* pData, int nLength);
 
     SSL* m_ssl = nullptr;
     int32_t m_nPendingError = 0;
+    bool m_bControl = false;
     bool m_bTlsMode = false;   // TLS since StartTls, until the next Open
     bool m_bTlsClosed = false; // close_notify received
     bool m_bTlsEnd = false;

@@ -6,7 +6,10 @@ if(TARGET lanvex_ftp)
   target_link_libraries(lanvex_tls_test_peer PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
   vigil_warnings(lanvex_tls_test_peer)
 
-  add_executable(lanvex_ftp_secure_tests ${CMAKE_CURRENT_LIST_DIR}/tls_connection_test.cpp)
+  add_executable(lanvex_ftp_secure_tests
+    ${CMAKE_CURRENT_LIST_DIR}/tls_connection_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sftp_session_test.cpp
+  )
   target_link_libraries(lanvex_ftp_secure_tests PRIVATE lanvex_ftp lanvex_tls_test_peer
                         lanvex_test_peer GTest::gtest_main)
   vigil_warnings(lanvex_ftp_secure_tests)
