@@ -15,5 +15,6 @@ vigil_warnings(lanvex_ftp_secure_policy)
 target_sources(lanvex_ftp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tls_connection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sftp_session.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sftp_file_client.cpp
 )
 target_link_libraries(lanvex_ftp PUBLIC lanvex_ftp_secure_policy OpenSSL::SSL OpenSSL::Crypto)

@@ -477,8 +477,8 @@ bool CSftpSession::IsDirectory(const std::string& path)
     return bDirectory ? true : Fail(path + " is not a directory");
 }
 
-bool CSftpSession::Download(const std::string& remote, FILE* pLocal, int64_t nLimit,
-                            int64_t* pBytes)
+bool CSftpSession::Download(const std::string& remote, const std::function<FILE*()>& openLocal,
+                            int64_t nLimit, int64_t* pBytes)
 {
     *pBytes = 0;
     if (m_sftp == nullptr)
@@ -487,6 +487,13 @@ bool CSftpSession::Download(const std::string& remote, FILE* pLocal, int64_t nLi
     sftp_file file = sftp_open(m_sftp, remote.c_str(), O_RDONLY, 0);
     if (file == nullptr)
         return FailCall("Reading", remote);
+    FILE* pLocal = openLocal();
+    if (pLocal == nullptr)
+    {
+        Arm();
+        sftp_close(file);
+        return Fail("The local file could not be created");
+    }
     // Several reads in flight, answered in order: the link stays full however far the server.
     std::vector<char> block(kReadBlock);
     std::deque<int> pending;

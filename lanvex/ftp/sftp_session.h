@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -57,8 +58,10 @@ class CSftpSession
 
     bool List(const std::string& path, std::vector<Entry>* pEntries, size_t nMaxEntries);
     bool IsDirectory(const std::string& path);
-    // Downloads into local; more than nLimit bytes is a failure. *pBytes: what arrived.
-    bool Download(const std::string& remote, FILE* pLocal, int64_t nLimit, int64_t* pBytes);
+    // Downloads into the file openLocal gives (asked only once the server has opened remote, so
+    // a refusal touches nothing here); more than nLimit bytes is a failure. *pBytes: what arrived.
+    bool Download(const std::string& remote, const std::function<FILE*()>& openLocal,
+                  int64_t nLimit, int64_t* pBytes);
     bool Upload(FILE* pLocal, const std::string& remote);
     bool Remove(const std::string& path);
     bool RemoveDirectory(const std::string& path);

@@ -92,15 +92,17 @@ TEST_F(SftpPeer, LogsInListsUploadsDownloadsByteExactAndRemoves)
     EXPECT_TRUE(session.IsDirectory(dir));
 
     const fs::path down = m_dir / "down.bin";
-    FILE* pOut = std::fopen(down.c_str(), "wb");
+    FILE* pOut = nullptr;
+    auto open = [&] { return pOut = std::fopen(down.c_str(), "wb"); };
     int64_t nGot = 0;
-    EXPECT_TRUE(session.Download(dir + "/file.bin", pOut, INT64_MAX, &nGot)) << session.Failure();
+    EXPECT_FALSE(session.Download(dir + "/missing", open, INT64_MAX, &nGot));
+    EXPECT_EQ(pOut, nullptr); // refused before anything local was made
+    EXPECT_TRUE(session.Download(dir + "/file.bin", open, INT64_MAX, &nGot)) << session.Failure();
     std::fclose(pOut);
     EXPECT_EQ(nGot, static_cast<int64_t>(bytes.size()));
     EXPECT_TRUE(ReadAll(down) == bytes);
     // A limit below the size is a failure, not a cut file taken as whole.
-    pOut = std::fopen(down.c_str(), "wb");
-    EXPECT_FALSE(session.Download(dir + "/file.bin", pOut, 1000, &nGot));
+    EXPECT_FALSE(session.Download(dir + "/file.bin", open, 1000, &nGot));
     std::fclose(pOut);
     EXPECT_NE(session.Failure().find("more than 1000 bytes"), std::string::npos);
 
