@@ -423,6 +423,7 @@ bool CSftpSession::StartSftp()
 
 bool CSftpSession::List(const std::string& path, std::vector<Entry>* pEntries, size_t nMaxEntries)
 {
+    m_failure.clear();
     pEntries->clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
@@ -466,6 +467,7 @@ bool CSftpSession::List(const std::string& path, std::vector<Entry>* pEntries, s
 
 bool CSftpSession::IsDirectory(const std::string& path)
 {
+    m_failure.clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
     Arm();
@@ -480,6 +482,7 @@ bool CSftpSession::IsDirectory(const std::string& path)
 bool CSftpSession::Download(const std::string& remote, const std::function<FILE*()>& openLocal,
                             int64_t nLimit, int64_t* pBytes)
 {
+    m_failure.clear();
     *pBytes = 0;
     if (m_sftp == nullptr)
         return Fail("Not connected");
@@ -545,6 +548,7 @@ bool CSftpSession::Download(const std::string& remote, const std::function<FILE*
 
 bool CSftpSession::Upload(FILE* pLocal, const std::string& remote)
 {
+    m_failure.clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
     Arm();
@@ -583,6 +587,7 @@ bool CSftpSession::Upload(FILE* pLocal, const std::string& remote)
 
 bool CSftpSession::Remove(const std::string& path)
 {
+    m_failure.clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
     Arm();
@@ -591,6 +596,7 @@ bool CSftpSession::Remove(const std::string& path)
 
 bool CSftpSession::RemoveDirectory(const std::string& path)
 {
+    m_failure.clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
     Arm();
@@ -599,6 +605,7 @@ bool CSftpSession::RemoveDirectory(const std::string& path)
 
 bool CSftpSession::MakeDirectory(const std::string& path)
 {
+    m_failure.clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
     Arm();
@@ -607,6 +614,7 @@ bool CSftpSession::MakeDirectory(const std::string& path)
 
 bool CSftpSession::Rename(const std::string& from, const std::string& to)
 {
+    m_failure.clear();
     if (m_sftp == nullptr)
         return Fail("Not connected");
     Arm();
