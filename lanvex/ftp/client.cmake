@@ -10,5 +10,10 @@ set_target_properties(lanvex_ftp_protocol PROPERTIES
 target_compile_options(lanvex_ftp_protocol PRIVATE ${lanvex_unloadable})
 vigil_warnings(lanvex_ftp_protocol)
 
-target_sources(lanvex_ftp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ftp_client.cpp)
+target_sources(lanvex_ftp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ftp_failure.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ftp_control.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ftp_transfer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ftp_client.cpp
+)
 target_link_libraries(lanvex_ftp PUBLIC lanvex_ftp_protocol)

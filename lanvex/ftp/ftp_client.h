@@ -1,8 +1,11 @@
 // lvFTPClient: a scriptable FTP client (control session, passive transfers, listings).
 #pragma once
 
+#include "lanvex/ftp/ftp_control.h"
+#include "lanvex/ftp/ftp_failure.h"
 #include "lanvex/ftp/ftp_listing.h"
 #include "lanvex/ftp/ftp_protocol.h"
+#include "lanvex/ftp/ftp_transfer.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
@@ -11,6 +14,8 @@
 #include "platform/com/bstr.h"
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +26,9 @@ class lvFTPClient : public CExtendedDispatchImpl<IlvFTPClient2>,
                     public ISupportErrorInfo,
                     public CComponentObject
 {
-public:
+  public:
     // Transfers move data in blocks of this size.
-    static constexpr int kTransferBlock = 10512;
+    static constexpr int kTransferBlock = CFtpTransfers::kBlock;
     // A listing larger than this is cut off as a failure.
     static constexpr size_t kMaxListing = size_t{256} << 20;
     // So are more entries than this: each takes some 170 bytes, a short line only a few.
@@ -84,32 +89,50 @@ public:
                         UINT* puArgErr) override;
 
     // How long one reply (or a silent data connection) may take; the transport's default.
-    void SetTimeout(int nMilliseconds) { m_nTimeout = nMilliseconds; }
+    void SetTimeout(int nMilliseconds) { m_control.SetWait(nMilliseconds); }
+    // A readable descriptor cancels whatever the client waits for, at once.
+    void SetCancelDescriptor(int fd) { m_control.SetCancelDescriptor(fd); }
+    // Called with the bytes moved so far during a transfer.
+    void SetProgress(std::function<void(int64_t)> progress)
+    {
+        m_transfers.SetProgress(std::move(progress));
+    }
+    // The most a download of unknown size may bring, and the slowest rate any transfer's time
+    // bound allows for.
+    void SetDownloadLimit(int64_t nBytes) { m_nDownloadLimit = nBytes; }
+    void SetFloorRate(int64_t nBytesPerSecond) { m_nFloorRate = nBytesPerSecond; }
+    // A security layer's hook for the data connections.
+    void SetDataStreamHook(FtpDataStreamHook hook)
+    {
+        m_transfers.SetDataStreamHook(std::move(hook));
+    }
+    CFtpControl& Control() { return m_control; }
 
-protected:
+    // RETR of remote name bytes into a local file created once the server agrees; with a listed
+    // size (>= 0) the download must bring exactly that many bytes.
+    HRESULT DownloadTo(const std::string& remote, const std::string& localPath,
+                       int64_t nExpectedSize);
+    // The long listing of the current directory, as the server sends it, into a local file.
+    HRESULT ListTo(const std::string& localPath);
+
+  protected:
     IUnknown* GetInterface(REFIID riid) override;
     IUnknown* PrimaryInterface() override { return static_cast<IlvFTPClient*>(this); }
 
-private:
-    // Builds, sends and judges one command; an argument that cannot go on the line is refused.
-    HRESULT Command(const char* pszVerb);
-    HRESULT Command(const char* pszVerb, BSTR argument);
-    HRESULT CommandLine(const char* pLine, size_t nLength);
-    // Reads the next whole reply into m_lastReply; S_OK, or E_FAIL (reported) when none came.
-    HRESULT ReadReply();
-    // The result of the reply just read: E_ABORT with the reply text for a refusal, else S_OK.
-    HRESULT JudgeReply();
-    HRESULT Fail(HRESULT hr, const std::string& description);
-    HRESULT RefuseLine(FtpLineResult result);
-    void DropControl();
+  private:
+    // Runs a method body under the one guard: what it throws becomes the result.
+    template <class Body> HRESULT Guard(Body&& body)
+    {
+        return GuardFtp(CLSID_lvFTPClient, IID_IlvFTPClient, std::forward<Body>(body));
+    }
+    // The command line for a verb and an argument (unset: none); a line that cannot be sent is
+    // thrown as E_INVALIDARG.
+    static std::string Line(const char* pszVerb, const std::optional<std::string>& argument);
+    HRESULT Simple(const char* pszVerb, BSTR argument);
+    int64_t Retrieve(const std::string& line, const std::string& localPath,
+                     const FtpTransferBounds& bounds);
+    FtpTransferBounds Bounds(int64_t nExpectedSize) const;
 
-    // Opens the data connection, sends the transfer's command and reads its first reply.
-    HRESULT StartTransfer(CTcpConnection& data, const char* pLine, size_t nLength,
-                          bool* pFinished);
-    // Reads the completion reply (unless the first one already finished the transfer).
-    HRESULT FinishTransfer(bool bFinished);
-    HRESULT ReceiveData(CTcpConnection& data, FILE* pLocal, std::string* pListing);
-    HRESULT SendData(CTcpConnection& data, FILE* pLocal);
     const FtpFileEntry* Entry(long nId) const;
     // The shared steps of every per-entry getter: a null out pointer, then an unknown entry.
     template <class Out, class Read> HRESULT ReadEntry(long nId, Out* pOut, Read read) const
@@ -129,12 +152,10 @@ private:
     SHORT m_nDataPort = 0;
     LONG m_bFileList = 1;
     BOOL m_bConnected = FALSE;
-    int m_nTimeout = static_cast<int>(CTcpConnection::kDefaultTimeout);
-    CTcpConnection m_control;
-    CFtpReplyReader m_reader;
-    FtpReply m_lastReply;
-    std::string m_lastCode;
-    std::string m_lastText;
+    int64_t m_nDownloadLimit = kDefaultDownloadLimit;
+    int64_t m_nFloorRate = kDefaultFloorRate;
+    CFtpControl m_control;
+    CFtpTransfers m_transfers{m_control};
     std::vector<FtpFileEntry> m_files;
 };
 

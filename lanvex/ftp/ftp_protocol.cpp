@@ -14,11 +14,6 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Bytes that may be cut before: not a UTF-8 continuation byte.
 size_t CharBoundaryAtOrBefore(std::string_view text, size_t nPos)
 {
@@ -126,48 +121,43 @@ CFtpReplyReader::Status CFtpReplyReader::Next(FtpReply* pReply)
     return Status::Complete;
 }
 
-std::optional<int16_t> ReadPassivePort(std::string_view text)
+std::optional<int16_t> ReadPassivePort(std::string_view reply)
 {
-    // The numbers are read from the last '(' to ')', the end, or the first zero byte; commas
-    // separate them like blanks. Only the part before the first LF is looked at for '(' and ')'.
-    size_t nScanEnd = text.find_first_of(std::string_view("\n\0", 2));
-    if (nScanEnd == std::string_view::npos)
-        nScanEnd = text.size();
-    const size_t nOpen = text.substr(0, nScanEnd).rfind('(');
-    if (nOpen == std::string_view::npos || nOpen == 0)
-        return std::nullopt;
-    size_t nStop = text.find(')', nOpen);
-    if (nStop == std::string_view::npos || nStop > nScanEnd)
+    // The code's own digits end in a blank, not a comma, so they never start a match.
+    for (size_t nStart = 0; nStart < reply.size(); ++nStart)
     {
-        // Beyond the first LF the reading goes on to the next zero byte, commas unchanged.
-        nStop = text.find('\0', nOpen);
-        if (nStop == std::string_view::npos)
-            nStop = text.size();
+        if (!IsDigit(reply[nStart]) || (nStart > 0 && IsDigit(reply[nStart - 1])))
+            continue;
+        unsigned numbers[6] = {};
+        size_t nPos = nStart;
+        int nRead = 0;
+        for (; nRead < 6; ++nRead)
+        {
+            if (nRead > 0)
+            {
+                while (nPos < reply.size() && reply[nPos] == ' ')
+                    ++nPos;
+                if (nPos >= reply.size() || reply[nPos] != ',')
+                    break;
+                ++nPos;
+                while (nPos < reply.size() && reply[nPos] == ' ')
+                    ++nPos;
+            }
+            size_t nDigits = 0;
+            unsigned value = 0;
+            while (nPos < reply.size() && IsDigit(reply[nPos]) && nDigits < 4)
+            {
+                value = value * 10 + static_cast<unsigned>(reply[nPos++] - '0');
+                ++nDigits;
+            }
+            if (nDigits == 0 || nDigits > 3 || value > 255)
+                break;
+            numbers[nRead] = value;
+        }
+        if (nRead == 6 && (nPos >= reply.size() || !IsDigit(reply[nPos])))
+            return static_cast<int16_t>(static_cast<uint16_t>(numbers[4] * 256u + numbers[5]));
     }
-
-    uint32_t numbers[6] = {};
-    size_t nPos = nOpen + 1;
-    for (uint32_t& number : numbers)
-    {
-        // A separator is blanks or (before the first LF) commas; a number is an optional sign and
-        // at least one digit.
-        while (nPos < nStop && (IsSpace(text[nPos]) || (text[nPos] == ',' && nPos < nScanEnd)))
-            ++nPos;
-        bool bNegative = false;
-        if (nPos < nStop && (text[nPos] == '-' || text[nPos] == '+'))
-            bNegative = text[nPos++] == '-';
-        if (nPos >= nStop || !IsDigit(text[nPos]))
-            return std::nullopt;
-        uint32_t value = 0;
-        while (nPos < nStop && IsDigit(text[nPos]))
-            value = value * 10u + static_cast<uint32_t>(text[nPos++] - '0');
-        number = bNegative ? 0u - value : value;
-        // Between two numbers the separator must be there: "1 2" reads, "1x2" stops.
-        if (nPos < nStop && !IsSpace(text[nPos]) && !(text[nPos] == ',' && nPos < nScanEnd) &&
-            &number != &numbers[5])
-            return std::nullopt;
-    }
-    return static_cast<int16_t>(static_cast<uint16_t>((numbers[4] * 256u + numbers[5]) & 0xFFFFu));
+    return std::nullopt;
 }
 
 } // namespace lanvex

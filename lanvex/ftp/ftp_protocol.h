@@ -10,10 +10,9 @@
 namespace lanvex
 {
 
-// Room for one command line, terminating zero included. Transfer lines keep their historical
-// smaller buffer.
+// Room for one command line, terminating zero included: transfer lines too, so any name the
+// server's own line limit takes can be asked for.
 constexpr size_t kFtpCommandCapacity = 1024;
-constexpr size_t kFtpTransferCommandCapacity = 100;
 // The last reply text keeps at most this many bytes.
 constexpr size_t kFtpReplyTextCapacity = 80;
 // A reply that grows past this without ending is cut off.
@@ -42,9 +41,20 @@ struct FtpReply
     // The bytes from the fifth on, at most kFtpReplyTextCapacity, never splitting a UTF-8
     // character; line ends within that stay.
     std::string Text() const;
+    // A reply starts with three digits and a blank or a dash; anything else on the control
+    // connection is a protocol error, never a reply to judge.
+    bool IsWellFormed() const
+    {
+        return Bytes.size() >= 4 && IsDigit(Bytes[0]) && IsDigit(Bytes[1]) && IsDigit(Bytes[2]) &&
+               (Bytes[3] == ' ' || Bytes[3] == '-');
+    }
     // 4xx and 5xx are refusals; everything else (1, 2, 3, anything odd) is not.
     bool IsRefusal() const { return !Bytes.empty() && (Bytes[0] == '4' || Bytes[0] == '5'); }
-    bool IsPreliminary() const { return !Bytes.empty() && Bytes[0] == '1'; }
+    bool IsPreliminary() const { return IsWellFormed() && Bytes[0] == '1'; }
+    bool IsCompletion() const { return IsWellFormed() && Bytes[0] == '2'; }
+
+  private:
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 };
 
 // Assembles replies from the control connection's bytes as they arrive, in any segmenting. Lines
@@ -75,9 +85,10 @@ private:
     size_t m_nMaxReply;
 };
 
-// Reads the data port from a PASV reply text: the last '(' (not at the very start) up to ')',
-// the end of the text or its first LF, six decimal numbers separated by commas or blanks;
-// port = fifth * 256 + sixth, cut to 16 bits. No value when six numbers are not there.
-std::optional<int16_t> ReadPassivePort(std::string_view text);
+// Reads the data port from a whole PASV reply: the first six decimal numbers of 0 to 255 in a
+// row, separated by commas (blanks around them allowed), wherever they stand in the text;
+// port = fifth * 256 + sixth (read back through the 16-bit property as a signed number). No
+// value when there are no such six numbers: the reply then names no port at all.
+std::optional<int16_t> ReadPassivePort(std::string_view reply);
 
 } // namespace lanvex

@@ -161,7 +161,7 @@ TEST(FtpClient, EveryCommandIsJudgedByItsOwnReply)
          {ExpectBytes("NOOP\n"), Silence(kWaitMs + 300), SendBytes("200 late\r\n"), Silence(200)},
          {{Noop(), E_FAIL}, {Noop(), E_FAIL}},
          "NOOP\n",
-         "The control connection failed"},
+         "Not connected (the control connection is closed)"},
         {"a reset connection fails the command",
          {ExpectBytes("NOOP\n"), ResetConnection()},
          {{Noop(), E_FAIL}},

@@ -22,7 +22,7 @@ struct LineCase
 
 TEST(FtpCommandLine, BuildsExactBytesOrRefusesWithoutWriting)
 {
-    const std::string name93(93, 'n');
+    const std::string name1017(1017, 'n');
     const LineCase cases[] = {
         {"argument", "CWD", "/tmp", 64, FtpLineResult::Ok, "CWD /tmp\n"},
         {"no argument", "NOOP", std::nullopt, 64, FtpLineResult::Ok, "NOOP\n"},
@@ -31,10 +31,11 @@ TEST(FtpCommandLine, BuildsExactBytesOrRefusesWithoutWriting)
         {"LF", "DELE", "a\nDELE b", 64, FtpLineResult::ControlInArgument, ""},
         {"CR", "RNTO", "x\ry", 64, FtpLineResult::ControlInArgument, ""},
         {"zero", "CWD", std::string("a\0b", 3), 64, FtpLineResult::ControlInArgument, ""},
-        {"fits exactly", "RETR", name93, kFtpTransferCommandCapacity, FtpLineResult::Ok,
-         "RETR " + name93 + "\n"},
-        {"one too long", "RETR", name93 + "n", kFtpTransferCommandCapacity,
-         FtpLineResult::TooLong, ""},
+        {"fits exactly", "RETR", name1017, kFtpCommandCapacity, FtpLineResult::Ok,
+         "RETR " + name1017 + "\n"},
+        {"one too long", "RETR", name1017 + "n", kFtpCommandCapacity, FtpLineResult::TooLong, ""},
+        {"name bytes as they are", "RETR", "caf\xe9.txt", 64, FtpLineResult::Ok,
+         "RETR caf\xe9.txt\n"},
     };
     for (const LineCase& c : cases)
     {
@@ -144,6 +145,7 @@ TEST(FtpReply, CodeTextAndJudgement)
     {
         std::string Bytes, Code, Text;
         bool Refusal;
+        bool WellFormed = true;
     };
     const std::string long100 = "550 " + std::string(100, 'a') + "\r\n";
     // A two-byte character that would straddle the 80th byte is left out whole.
@@ -155,8 +157,11 @@ TEST(FtpReply, CodeTextAndJudgement)
         {"331 Please specify\r\n", "331", "Please specify\r\n", false},
         {long100, "550", std::string(80, 'a'), true},
         {straddle, "553", std::string(79, 'b'), true},
-        {"5\n", "5\n", "", true},
-        {"x99 odd\r\n", "x99", "odd\r\n", false},
+        {"5\n", "5\n", "", true, false},
+        {"x99 odd\r\n", "x99", "odd\r\n", false, false},
+        {"226\r\n", "226", "\n", false, false},
+        {"abc\r\n", "abc", "\n", false, false},
+        {"211-Features:\r\n EPSV\r\n211 End\r\n", "211", "Features:\r\n EPSV\r\n211 End\r\n", false},
     };
     for (const Case& c : cases)
     {
@@ -164,6 +169,7 @@ TEST(FtpReply, CodeTextAndJudgement)
         EXPECT_EQ(reply.Code(), c.Code) << c.Bytes;
         EXPECT_EQ(reply.Text(), c.Text) << c.Bytes;
         EXPECT_EQ(reply.IsRefusal(), c.Refusal) << c.Bytes;
+        EXPECT_EQ(reply.IsWellFormed(), c.WellFormed) << c.Bytes;
     }
 }
 
@@ -174,18 +180,26 @@ TEST(FtpPassiveReply, ReadsTheDataPortOrNothing)
         const char* Text;
         std::optional<int16_t> Port;
     };
+    const std::string before200 = "227 " + std::string(200, 'x') + " (10,0,0,1,19,137)\r\n";
     const Case cases[] = {
-        {"Entering Passive Mode (192,168,1,5,19,137).\r\n", int16_t{5001}},
-        {"Entering Passive Mode (127,0,0,1,200,10)", static_cast<int16_t>(51210 - 65536)},
-        {"Entering Passive Mode ( 1, 2 ,3,4,0,21)", int16_t{21}},
-        {"(9,9,9,9,9,9) then (1,2,3,4,0,22)", int16_t{22}},
-        {"Mode (1,2,3,4,0,23", int16_t{23}},
-        {"Entering Passive Mode 127,0,0,1,19,137", std::nullopt},
-        {"(127,0,0,1,19,137)", std::nullopt}, // a '(' at the very start does not count
-        {"Mode (127,0,0,1,19)", std::nullopt},
-        {"Mode (127,0,0,1,19,x)", std::nullopt},
-        {"Mode (127,0,0,1,19;137)", std::nullopt},
-        {"Mode\n(127,0,0,1,19,137)", std::nullopt}, // only the first line is looked at
+        {"227 Entering Passive Mode (192,168,1,5,19,137).\r\n", int16_t{5001}},
+        {"227 Entering Passive Mode (127,0,0,1,200,10)", static_cast<int16_t>(51210 - 65536)},
+        {"227 Entering Passive Mode ( 1, 2 ,3,4,0,21)", int16_t{21}},
+        {"227 (9,9,9,9,9,9) then (1,2,3,4,0,22)", int16_t{9 * 256 + 9}},
+        {"227 Mode (1,2,3,4,0,23", int16_t{23}},
+        {"227 Entering Passive Mode 127,0,0,1,19,137", int16_t{5001}},
+        {"227 =127,0,0,1,19,137", int16_t{5001}},
+        {"227-Mode\r\n227 (127,0,0,1,19,137)\r\n", int16_t{5001}},
+        {before200.c_str(), int16_t{5001}},            // long text before the numbers
+        {"227 Mode (1,2 then 127,0,0,1,19,137)", int16_t{5001}}, // two numbers are no match
+        {"227 Mode (127,0,0,1,19)", std::nullopt},
+        {"227 Mode (127,0,0,1,19,x)", std::nullopt},
+        {"227 Mode (127,0,0,1,19;137)", std::nullopt},
+        {"227 Mode (127,0,0,1,19,256)", std::nullopt}, // numbers are bytes, never wrapped
+        {"227 Mode (127,0,0,1,300,1)", std::nullopt},
+        {"227 Mode (127,0,0,1,19,1370)", std::nullopt},
+        {"227 Mode (127,0,0,1,-19,137)", std::nullopt},
+        {"227 Entering Passive Mode.\r\n", std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ReadPassivePort(c.Text), c.Port) << c.Text;
