@@ -1,26 +1,24 @@
 // lvSecureShell: the telnet session's interfaces over SSH (libssh).
 #include "lanvex/net/secure_shell.h"
 
+#include "lanvex/net/agent_watch.h"
 #include "lanvex/net/component_error.h"
+#include "lanvex/net/known_hosts.h"
+#include "lanvex/net/wire_text.h"
 #include "lanvex/net/wire_trace.h"
-
-#include "platform/com/conversion.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
 #include <pwd.h>
+#include <string.h>
 #include <strings.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace lanvex
@@ -37,11 +35,23 @@ constexpr int kMaxKeyboardRounds = 8;
 // The longest single wait: a cancel is seen within it even while the socket cannot be watched
 // (a connect before libssh has its socket).
 constexpr int kWaitSliceMs = 10;
+// The longest wait on the socket: a safety net only, since every wait starts after what has
+// arrived was taken in.
+constexpr int kSocketSliceMs = 50;
+// The first line of the standard error in a description is cut to this many bytes.
+constexpr size_t kErrorLineKept = 200;
 
-std::string NarrowText(BSTR text)
+// Byte for byte what the client's narrow text held, as the telnet session sends it.
+std::string WireText(BSTR text)
 {
-    return text != nullptr ? WideToNarrow(std::u16string_view(text, SysStringLen(text)))
+    return text != nullptr ? WideToWireText(std::u16string_view(text, SysStringLen(text)))
                            : std::string();
+}
+
+void ZeroText(std::string& text)
+{
+    ::explicit_bzero(text.data(), text.size());
+    text.clear();
 }
 
 // The folder holding known_hosts and the user's keys. HOME comes first, as for OpenSSH's
@@ -64,136 +74,44 @@ int NoPassphrase(const char*, char*, size_t, int, int, void*)
     return -1;
 }
 
-// libssh waits on the SSH agent without any bound, so an agent that stops answering (a stale
-// forwarded socket, a stopped process, a full queue) would hold the login forever, past the
-// deadline and the client's cancel. The session therefore gets an agent connection of our own,
-// and while this object lives a watcher cuts it off when the limit passes or the client
-// cancels: libssh then finds the agent gone and goes on with the key files and the password.
-class CAgentWatch
+std::chrono::seconds ExecuteLimit()
 {
-  public:
-    CAgentWatch(ssh_session session, int cancelFd, std::chrono::steady_clock::time_point limit)
+    if (const char* psz = std::getenv("LANVEX_SSH_EXECUTE_SECONDS"); psz != nullptr)
     {
-        const char* pszPath = std::getenv("SSH_AUTH_SOCK");
-        if (pszPath == nullptr || *pszPath == '\0')
-            return; // no agent
-        // What an agent that is gone looks like: reads end at once, writes are taken (and not
-        // answered with SIGPIPE, which would end the whole program).
-        int gone[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gone) != 0)
-            return;
-        ::shutdown(gone[1], SHUT_WR);
-        m_goneSink = gone[1];
-        const int agentFd = ConnectAgent(pszPath);
-        // Unreachable: libssh must not try again itself, with a connect that would wait.
-        // From here the session owns the descriptor it is given and closes it when it is
-        // freed, which happens only after this object has stopped watching.
-        if (agentFd < 0)
-        {
-            if (ssh_set_agent_socket(session, gone[0]) != SSH_OK)
-                ::close(gone[0]);
-            return;
-        }
-        m_stopFd = ::eventfd(0, EFD_CLOEXEC);
-        const int watchFd = ::dup(agentFd);
-        if (m_stopFd < 0 || watchFd < 0 || ssh_set_agent_socket(session, agentFd) != SSH_OK)
-        {
-            for (const int fd : {agentFd, watchFd, gone[0]})
-                if (fd >= 0)
-                    ::close(fd);
-            return;
-        }
-        // The session's descriptor becomes the gone agent; a call waiting on the real one is
-        // woken by its shutdown.
-        auto cutOff = [=]
-        {
-            ::dup2(gone[0], agentFd);
-            ::shutdown(watchFd, SHUT_RDWR);
-        };
-        auto release = [=]
-        {
-            ::close(watchFd);
-            ::close(gone[0]);
-        };
-        try
-        {
-            m_thread = std::thread(
-                [=, stopFd = m_stopFd]
-                {
-                    if (!Watch(stopFd, cancelFd, limit))
-                        cutOff();
-                    release();
-                });
-        }
-        catch (const std::system_error&)
-        {
-            cutOff(); // no watcher, no agent: the login must stay bounded
-            release();
-        }
+        char* pEnd = nullptr;
+        const long n = std::strtol(psz, &pEnd, 10);
+        if (*psz != '\0' && *pEnd == '\0' && n > 0 && n < lvSecureShell::kExecuteLimit.count())
+            return std::chrono::seconds(n);
     }
+    return lvSecureShell::kExecuteLimit;
+}
 
-    ~CAgentWatch()
+// The first line with text in it, without its line end, cut to a bound between characters.
+std::string FirstErrorLine(std::string_view error)
+{
+    for (size_t begin = 0; begin < error.size();)
     {
-        if (m_thread.joinable())
+        size_t end = error.find('\n', begin);
+        if (end == std::string_view::npos)
+            end = error.size();
+        std::string_view line = error.substr(begin, end - begin);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        if (!line.empty())
         {
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t written = ::write(m_stopFd, &one, sizeof one);
-            m_thread.join();
+            if (line.size() > kErrorLineKept)
+            {
+                size_t cut = kErrorLineKept;
+                while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+                    --cut;
+                line = line.substr(0, cut);
+            }
+            return std::string(line);
         }
-        for (const int fd : {m_stopFd, m_goneSink})
-            if (fd >= 0)
-                ::close(fd);
+        begin = end + 1;
     }
-
-    CAgentWatch(const CAgentWatch&) = delete;
-    CAgentWatch& operator=(const CAgentWatch&) = delete;
-
-  private:
-    static int ConnectAgent(const char* pszPath)
-    {
-        sockaddr_un address{};
-        if (std::strlen(pszPath) >= sizeof address.sun_path)
-            return -1;
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, pszPath, std::strlen(pszPath) + 1);
-        // Without blocking: a listener whose queue is full would otherwise hold the connect.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0)
-            return -1;
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        {
-            ::close(fd);
-            return -1;
-        }
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK); // as libssh's own would be
-        return fd;
-    }
-
-    // True when the login finished with the agent in time; false when the limit passed or the
-    // client cancelled.
-    static bool Watch(int stopFd, int cancelFd, std::chrono::steady_clock::time_point limit)
-    {
-        pollfd fds[2] = {{stopFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
-        for (;;)
-        {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  limit - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0)
-                return false;
-            const int nReady = ::poll(fds, cancelFd >= 0 ? 2 : 1,
-                                      static_cast<int>(std::min<long long>(left, 1000)));
-            if (nReady > 0 && fds[0].revents != 0)
-                return true;
-            if (nReady > 0 && fds[1].revents != 0)
-                return false;
-        }
-    }
-
-    int m_stopFd = -1;
-    int m_goneSink = -1; // the gone agent's other end, kept open so that writes are taken
-    std::thread m_thread;
-};
+    return {};
+}
 
 } // namespace
 
@@ -223,6 +141,61 @@ std::string FrameSecureShellReply(std::string_view command, std::string_view out
     return reply;
 }
 
+std::string JudgeCommand(const CommandOutcome& outcome, std::chrono::seconds limit)
+{
+    std::string why;
+    switch (outcome.How)
+    {
+    case CommandOutcome::End::TimedOut:
+        why = "the command did not end within " + std::to_string(limit.count()) + " s";
+        break;
+    case CommandOutcome::End::Overflow:
+        why = "the command printed more than " +
+              std::to_string(lvSecureShell::kMaxReplyBytes >> 20) + " MiB";
+        break;
+    case CommandOutcome::End::Finished:
+        if (!outcome.Signal.empty())
+            why = "the command was ended by signal " + outcome.Signal +
+                  (outcome.CoreDumped ? " (core dumped)" : "");
+        else if (outcome.ExitStatus < 0)
+            why = "the command ended without an exit status";
+        else if (outcome.ExitStatus != 0 && !outcome.PrintedOutput)
+            why = "the command exited with status " + std::to_string(outcome.ExitStatus) +
+                  " and printed nothing";
+        break;
+    }
+    if (const std::string line = FirstErrorLine(outcome.Error); !why.empty() && !line.empty())
+        why += ": " + line;
+    return why;
+}
+
+// One command's channel as it is read: the output, the start of the standard error and how the
+// command ended, as the server tells it.
+struct lvSecureShell::CommandRun
+{
+    std::string Output;
+    CommandOutcome Outcome;
+    ssh_channel_callbacks_struct Callbacks{};
+
+    explicit CommandRun(ssh_channel channel)
+    {
+        Callbacks.userdata = this;
+        Callbacks.channel_exit_status_function =
+            [](ssh_session, ssh_channel, int status, void* pRun)
+        { static_cast<CommandRun*>(pRun)->Outcome.ExitStatus = status; };
+        Callbacks.channel_exit_signal_function = [](ssh_session, ssh_channel, const char* pszSignal,
+                                                    int core, const char*, const char*, void* pRun)
+        {
+            CommandOutcome& outcome = static_cast<CommandRun*>(pRun)->Outcome;
+            outcome.Signal = pszSignal != nullptr && *pszSignal != '\0' ? pszSignal : "?";
+            outcome.CoreDumped = core != 0;
+        };
+        ssh_callbacks_init(&Callbacks);
+        ssh_set_channel_callbacks(channel, &Callbacks);
+    }
+    bool Ended() const { return Outcome.ExitStatus >= 0 || !Outcome.Signal.empty(); }
+};
+
 lvSecureShell::lvSecureShell()
 {
     lvTelnet::put_Port(22);
@@ -232,12 +205,38 @@ lvSecureShell::lvSecureShell()
 
 lvSecureShell::~lvSecureShell()
 {
-    lvSecureShell::Disconnect();
+    CloseSession();
+    ForgetPassword();
+}
+
+HRESULT lvSecureShell::get_Password(BSTR* pVal)
+{
+    if (pVal == nullptr)
+        return E_POINTER;
+    *pVal = m_bstrSecret != nullptr ? SysAllocStringLen(m_bstrSecret, SysStringLen(m_bstrSecret))
+                                    : SysAllocString(u"");
+    return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT lvSecureShell::put_Password(BSTR newVal)
+{
+    ForgetPassword();
+    // Up to the first zero character, as every text property.
+    m_bstrSecret = newVal != nullptr ? SysAllocString(newVal) : nullptr;
+    return S_OK;
+}
+
+void lvSecureShell::ForgetPassword()
+{
+    if (m_bstrSecret != nullptr)
+        ::explicit_bzero(m_bstrSecret, SysStringByteLen(m_bstrSecret));
+    SysFreeString(m_bstrSecret);
+    m_bstrSecret = nullptr;
 }
 
 HRESULT lvSecureShell::Fail(HRESULT hr, const std::string& description)
 {
-    Disconnect();
+    CloseSession();
     return ReportComponentError(hr, CLSID_lvSecureShell, IID_IlvTelnet, description);
 }
 
@@ -256,7 +255,8 @@ lvSecureShell::WaitEnd lvSecureShell::Wait(Clock::time_point deadline)
     pollfd fds[2] = {{m_cancelFd, POLLIN, 0}, {ssh_get_fd(m_session), POLLIN, 0}};
     const bool bSocket = fds[1].fd >= 0;
     // The socket wakes the wait when it is known; otherwise only slices pass.
-    const int nWait = static_cast<int>(std::min<long long>(left, bSocket ? 250 : kWaitSliceMs));
+    const int nWait =
+        static_cast<int>(std::min<long long>(left, bSocket ? kSocketSliceMs : kWaitSliceMs));
     if (m_cancelFd < 0)
         fds[0].fd = -1; // poll ignores negative descriptors
     ::poll(fds, bSocket ? 2 : 1, nWait);
@@ -285,33 +285,38 @@ std::string lvSecureShell::WaitFailure(std::chrono::seconds limit) const
 
 HRESULT lvSecureShell::Connect()
 {
-    Disconnect();
+    CloseSession();
     try
     {
-        CComBSTR address, password;
+        CComBSTR address;
         SHORT nPort = 22;
         get_Address(&address);
-        get_Password(&password);
         get_Port(&nPort);
-        const std::string host(SecureShellHostName(NarrowText(address)));
-        m_password = NarrowText(password);
+        const std::string host(SecureShellHostName(WireText(address)));
         m_loginDeadline = Clock::now() + kConnectLimit;
         // The port is sign-extended; like the telnet transport, its low 16 bits count.
-        HRESULT hr = OpenSession(host, static_cast<uint16_t>(nPort));
+        const auto port = static_cast<uint16_t>(nPort);
+        // Read before connecting, and never by libssh: a file that cannot be read whole ends
+        // the login before any password could go out.
+        CKnownHostsCheck knownHosts(UserSshDirectory() + "/known_hosts", host, port);
+        HRESULT hr = OpenSession(host, port, knownHosts);
         if (SUCCEEDED(hr))
-            hr = CheckHostKey(host);
+        {
+            if (const std::string refusal = knownHosts.Verify(m_session); !refusal.empty())
+                hr = Fail(E_FAIL, refusal);
+        }
         if (SUCCEEDED(hr))
             hr = Authenticate(host);
         return hr;
     }
     catch (const std::bad_alloc&)
     {
-        Disconnect();
+        CloseSession();
         return E_OUTOFMEMORY;
     }
 }
 
-HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
+HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort, CKnownHostsCheck& knownHosts)
 {
     if (host.empty())
         return Fail(E_FAIL, "No host to connect to");
@@ -319,19 +324,20 @@ HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
     if (m_session == nullptr)
         return Fail(E_OUTOFMEMORY, "Cannot create an SSH session");
     const std::string directory = UserSshDirectory();
-    m_knownHostsPath = directory + "/known_hosts";
     const unsigned int port = static_cast<unsigned int>(nPort);
-    const int bNo = 0;
+    const int bNo = 0, bYes = 1;
     ssh_set_callbacks(m_session, &m_callbacks);
     // The account's ssh_config is not read: what the host record says is what is used.
     ssh_options_set(m_session, SSH_OPTIONS_PROCESS_CONFIG, &bNo);
     ssh_options_set(m_session, SSH_OPTIONS_HOST, host.c_str());
     ssh_options_set(m_session, SSH_OPTIONS_PORT, &port);
     ssh_options_set(m_session, SSH_OPTIONS_SSH_DIR, directory.c_str());
-    ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, m_knownHostsPath.c_str());
+    // Small requests go out at once instead of waiting for the previous one's acknowledgement.
+    ssh_options_set(m_session, SSH_OPTIONS_NODELAY, &bYes);
+    knownHosts.Prepare(m_session);
     CComBSTR username;
     get_Username(&username);
-    if (const std::string user = NarrowText(username); !user.empty())
+    if (const std::string user = WireText(username); !user.empty())
         ssh_options_set(m_session, SSH_OPTIONS_USER, user.c_str());
     // Every call from here on returns instead of blocking, so the waits are ours: bounded by the
     // deadline and ended by the client's cancel.
@@ -339,42 +345,28 @@ HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort)
     TraceWireNote("lvSecureShell", "connecting to " + host + " port " + std::to_string(nPort));
     const int rc = Pump([&] { return ssh_connect(m_session); }, SSH_AGAIN, m_loginDeadline);
     if (rc == SSH_OK)
+    {
+        // In case the option was not honoured on this socket.
+        if (const int fd = ssh_get_fd(m_session); fd >= 0)
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &bYes, sizeof bYes);
         return S_OK;
+    }
     return Fail(E_FAIL, "Cannot connect to " + host + " port " + std::to_string(nPort) + ": " +
                             (rc == SSH_AGAIN ? WaitFailure(kConnectLimit)
                                              : std::string(ssh_get_error(m_session))));
-}
-
-HRESULT lvSecureShell::CheckHostKey(const std::string& host)
-{
-    switch (ssh_session_is_known_server(m_session))
-    {
-    case SSH_KNOWN_HOSTS_OK:
-        return S_OK;
-    case SSH_KNOWN_HOSTS_CHANGED:
-    case SSH_KNOWN_HOSTS_OTHER:
-        return Fail(E_FAIL, "The host key of " + host + " has changed since it was recorded in " +
-                                m_knownHostsPath +
-                                "; someone may be listening in. Remove the old entry if the "
-                                "change is expected");
-    case SSH_KNOWN_HOSTS_NOT_FOUND:
-    case SSH_KNOWN_HOSTS_UNKNOWN:
-        // Seen for the first time: trusted and recorded, so that a later change is noticed.
-        if (ssh_session_update_known_hosts(m_session) != SSH_OK)
-            return Fail(E_FAIL, "Cannot record the host key of " + host + " in " +
-                                    m_knownHostsPath + ": " + ssh_get_error(m_session));
-        return S_OK;
-    case SSH_KNOWN_HOSTS_ERROR:
-    default:
-        return Fail(E_FAIL, "Cannot check the host key of " + host + " against " +
-                                m_knownHostsPath + ": " + ssh_get_error(m_session));
-    }
 }
 
 HRESULT lvSecureShell::Authenticate(const std::string& host)
 {
     const Clock::time_point deadline = m_loginDeadline;
     auto pump = [&](auto call) { return Pump(call, SSH_AUTH_AGAIN, deadline); };
+    // The only narrow copy of the password lives as long as the login.
+    std::string password = WireText(m_bstrSecret);
+    struct CZeroOnExit
+    {
+        std::string& Text;
+        ~CZeroOnExit() { ZeroText(Text); }
+    } zero{password};
     int rc = pump([&] { return ssh_userauth_none(m_session, nullptr); });
     const int methods = ssh_userauth_list(m_session, nullptr);
     auto refused = [&] { return rc == SSH_AUTH_DENIED || rc == SSH_AUTH_PARTIAL; };
@@ -386,12 +378,12 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
                                 std::min(deadline, Clock::now() + kAgentLimit));
         rc = pump([&] { return ssh_userauth_publickey_auto(m_session, nullptr, nullptr); });
     }
-    if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD))
+    if (refused() && !password.empty() && (methods & SSH_AUTH_METHOD_PASSWORD))
     {
         TraceWireSecret("lvSecureShell", ETraceDirection::Send, "userauth password");
-        rc = pump([&] { return ssh_userauth_password(m_session, nullptr, m_password.c_str()); });
+        rc = pump([&] { return ssh_userauth_password(m_session, nullptr, password.c_str()); });
     }
-    if (refused() && !m_password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE))
+    if (refused() && !password.empty() && (methods & SSH_AUTH_METHOD_INTERACTIVE))
     {
         // Hosts that ask through PAM: every prompt is answered with the password.
         rc = pump([&] { return ssh_userauth_kbdint(m_session, nullptr, nullptr); });
@@ -402,7 +394,7 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
                             "userauth keyboard-interactive answer");
             for (int i = 0; i < nPrompts; ++i)
                 ssh_userauth_kbdint_setanswer(m_session, static_cast<unsigned int>(i),
-                                              m_password.c_str());
+                                              password.c_str());
             rc = pump([&] { return ssh_userauth_kbdint(m_session, nullptr, nullptr); });
         }
     }
@@ -414,14 +406,14 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
     if (rc == SSH_AUTH_ERROR)
         return Fail(E_FAIL, "The login at " + host + " broke off: " + ssh_get_error(m_session));
     return Fail(E_FAIL, "Authentication failed at " + host +
-                            (m_password.empty()
+                            (password.empty()
                                  ? ": neither the SSH agent nor the user's keys were accepted, "
                                    "and no password is set"
                                  : ": neither the SSH agent, the user's keys nor the password "
                                    "were accepted"));
 }
 
-HRESULT lvSecureShell::Disconnect()
+void lvSecureShell::CloseSession()
 {
     if (m_session != nullptr)
     {
@@ -429,6 +421,13 @@ HRESULT lvSecureShell::Disconnect()
         ssh_free(m_session);
         m_session = nullptr;
     }
+}
+
+HRESULT lvSecureShell::Disconnect()
+{
+    CloseSession();
+    // The client puts the password again before the next Connect (the engine does).
+    ForgetPassword();
     return S_OK;
 }
 
@@ -437,44 +436,53 @@ HRESULT lvSecureShell::IsConnected()
     return m_session != nullptr && ssh_is_connected(m_session) ? S_OK : S_FALSE;
 }
 
-bool lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
-                                std::string& output, bool& bTimedOut)
+lvSecureShell::ReadEnd lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
+                                                  CommandRun& run)
 {
     char buffer[16384];
-    bTimedOut = false;
-    auto keep = [&](int nRead)
+    std::string& error = run.Outcome.Error;
+    // False when the connection broke. Standard error never enters the reply.
+    auto drain = [&]
     {
-        const size_t nRoom = kMaxReplyBytes - output.size();
-        output.append(buffer, std::min(static_cast<size_t>(nRead), nRoom));
-        TraceWireBytes("lvSecureShell", ETraceDirection::Receive, ETraceFormat::Text, buffer,
-                       static_cast<size_t>(nRead));
+        for (const int bError : {0, 1})
+        {
+            int nRead = 0;
+            while ((nRead = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, bError)) >
+                   0)
+            {
+                const auto n = static_cast<size_t>(nRead);
+                TraceWireBytes("lvSecureShell", ETraceDirection::Receive, ETraceFormat::Text,
+                               buffer, n);
+                if (bError)
+                    error.append(buffer,
+                                 std::min(n, kErrorKept - std::min(kErrorKept, error.size())));
+                else if (run.Output.size() <= kMaxReplyBytes)
+                    run.Output.append(buffer, std::min(n, kMaxReplyBytes + 1 - run.Output.size()));
+            }
+            if (nRead == SSH_ERROR)
+                return false;
+        }
+        return true;
     };
     for (;;)
     {
-        // Looked at before the reads: a read can take in the last data and the end together,
-        // and what it buffered must still be collected.
-        const bool bEof = ssh_channel_is_eof(channel) != 0;
-        const bool bClosed = ssh_channel_is_closed(channel) != 0;
-        // What the command says on its standard error shows as it would on a terminal.
-        int nOut = 0, nError = 0;
-        while ((nOut = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, 0)) > 0)
-            keep(nOut);
-        while ((nError = ssh_channel_read_nonblocking(channel, buffer, sizeof buffer, 1)) > 0)
-            keep(nError);
-        if (nOut == SSH_ERROR || nError == SSH_ERROR)
-            return false;
-        if (bEof)
-            return true;
-        // Closed without the end of its output: only whole when the connection still stands.
-        if (bClosed)
-            return ssh_is_connected(m_session) != 0;
+        if (!drain())
+            return ReadEnd::Broken;
+        if (run.Output.size() > kMaxReplyBytes)
+            return ReadEnd::Overflow;
+        // Once the output has ended, reads take in nothing more: what follows (the exit status,
+        // the close) is taken in here, at once, instead of after a wait on a quiet socket.
+        if (ssh_channel_is_eof(channel) && !run.Ended() && !ssh_channel_is_closed(channel) &&
+            ssh_channel_get_exit_status(channel) == SSH_ERROR)
+            return ReadEnd::Broken;
+        if (ssh_channel_is_closed(channel) || (ssh_channel_is_eof(channel) && run.Ended()))
+            return drain() ? ReadEnd::Finished : ReadEnd::Broken;
         switch (Wait(deadline))
         {
         case WaitEnd::Cancelled:
-            return false;
+            return ReadEnd::Cancelled;
         case WaitEnd::Expired:
-            bTimedOut = true;
-            return true;
+            return ReadEnd::TimedOut;
         case WaitEnd::Ready:
             break;
         }
@@ -483,13 +491,13 @@ bool lvSecureShell::ReadChannel(ssh_channel channel, Clock::time_point deadline,
 
 HRESULT lvSecureShell::Execute(BSTR bstrCommand)
 {
-    std::vector<char>().swap(m_output);
-    m_nOutputLength = 0;
+    SetReply({});
+    m_nExitStatus = -1;
     if (m_session == nullptr)
         return ReportComponentError(E_FAIL, CLSID_lvSecureShell, IID_IlvTelnet, "Not connected");
     try
     {
-        const std::string command = NarrowText(bstrCommand);
+        const std::string command = WireText(bstrCommand);
         TraceWireBytes("lvSecureShell", ETraceDirection::Send, ETraceFormat::Text, command.data(),
                        command.size());
         // Freed on every way out, a failed allocation of the output included; before a failure
@@ -499,52 +507,45 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         const ssh_channel channel = owner.get();
         if (channel == nullptr)
             return Fail(E_FAIL, std::string("The connection is lost: ") + ssh_get_error(m_session));
-        const Clock::time_point deadline = Clock::now() + kExecuteLimit;
-        std::string output;
-        bool bTimedOut = false;
-        const bool bRan = Pump([&] { return ssh_channel_open_session(channel); }, SSH_AGAIN,
-                               deadline) == SSH_OK &&
-                          Pump([&] { return ssh_channel_request_exec(channel, command.c_str()); },
-                               SSH_AGAIN, deadline) == SSH_OK &&
-                          ReadChannel(channel, deadline, output, bTimedOut);
-        if (bRan)
+        const std::chrono::seconds limit = ExecuteLimit();
+        const Clock::time_point deadline = Clock::now() + limit;
+        CommandRun run(channel);
+        const bool bStarted =
+            Pump([&] { return ssh_channel_open_session(channel); }, SSH_AGAIN, deadline) ==
+                SSH_OK &&
+            Pump([&] { return ssh_channel_request_exec(channel, command.c_str()); }, SSH_AGAIN,
+                 deadline) == SSH_OK;
+        const ReadEnd end = bStarted ? ReadChannel(channel, deadline, run) : ReadEnd::Broken;
+        if (!bStarted || end == ReadEnd::Cancelled || end == ReadEnd::Broken)
         {
-            ssh_channel_send_eof(channel);
-            ssh_channel_close(channel);
+            const std::string why =
+                m_lastWait != WaitEnd::Ready ? WaitFailure(limit) : ssh_get_error(m_session);
+            owner.reset();
+            return Fail(E_FAIL, (bStarted ? "The connection broke during the command: "
+                                          : "The command did not run: ") +
+                                    why);
         }
+        if (end != ReadEnd::Finished)
+        {
+            // Nothing is left running: the command is told to end, where the server takes
+            // signals, and its channel is closed, which ends it where the server does not.
+            ssh_channel_request_send_signal(channel, "TERM");
+            run.Outcome.How = end == ReadEnd::TimedOut ? CommandOutcome::End::TimedOut
+                                                       : CommandOutcome::End::Overflow;
+        }
+        ssh_channel_close(channel);
         owner.reset();
-        if (!bRan)
-            return Fail(E_FAIL,
-                        "The command did not run: " +
-                            (m_lastWait != WaitEnd::Ready ? WaitFailure(kExecuteLimit)
-                                                          : std::string(ssh_get_error(m_session))));
-        std::string reply = FrameSecureShellReply(command, output);
-        m_output.assign(reply.begin(), reply.end());
-        m_output.push_back('\0');
-        m_nOutputLength = static_cast<LONG>(reply.size());
-        return bTimedOut ? S_FALSE : S_OK;
+        m_nExitStatus = run.Outcome.ExitStatus;
+        run.Outcome.PrintedOutput = !run.Output.empty();
+        if (const std::string why = JudgeCommand(run.Outcome, limit); !why.empty())
+            return ReportComponentError(E_FAIL, CLSID_lvSecureShell, IID_IlvTelnet, why);
+        SetReply(FrameSecureShellReply(command, run.Output));
+        return S_OK;
     }
     catch (const std::bad_alloc&)
     {
         return E_OUTOFMEMORY;
     }
-}
-
-HRESULT lvSecureShell::GetOutput(char** lpszOutput, SHORT* nSize)
-{
-    if (lpszOutput != nullptr)
-        *lpszOutput = m_nOutputLength > 0 ? m_output.data() : nullptr;
-    if (nSize != nullptr)
-        *nSize = static_cast<SHORT>(static_cast<uint16_t>(m_nOutputLength & 0xFFFF));
-    return S_OK;
-}
-
-HRESULT lvSecureShell::GetOutputSize(LONG* pSize)
-{
-    if (pSize == nullptr)
-        return E_POINTER;
-    *pSize = m_nOutputLength;
-    return S_OK;
 }
 
 } // namespace lanvex

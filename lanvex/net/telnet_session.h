@@ -12,6 +12,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lanvex
@@ -67,6 +68,19 @@ public:
 
 protected:
     IUnknown* GetInterface(REFIID riid) override;
+    // For a session that collects its reply its own way: the getters then hand out a copy of
+    // reply (one zero byte after it, not counted); an empty one frees the block.
+    void SetReply(std::string_view reply)
+    {
+        std::vector<char>().swap(m_output);
+        m_nOutputLength = 0;
+        if (reply.empty())
+            return;
+        m_output.reserve(reply.size() + 1);
+        m_output.assign(reply.begin(), reply.end());
+        m_output.push_back('\0');
+        m_nOutputLength = static_cast<LONG>(reply.size());
+    }
     IUnknown* PrimaryInterface() override { return static_cast<IlvTelnet*>(this); }
 
 private:
