@@ -14,6 +14,7 @@ vigil_warnings(lanvex_ftp_secure_policy)
 
 target_sources(lanvex_ftp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tls_connection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tls_ftp_session.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sftp_session.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sftp_file_client.cpp
 )

@@ -1,7 +1,8 @@
-// A TCP connection that can turn to TLS (OpenSSL). The encrypted bytes go through the transport's
-// own send and receive (a BIO of ours), so its waits, cancel and deadline hold in TLS too.
+// TLS (OpenSSL) for the FTP client. The encrypted bytes go through the transport's own send and
+// receive (a BIO of ours), so its waits, cancel and deadline hold in TLS too.
 #include "lanvex/ftp/tls_connection.h"
 
+#include "lanvex/ftp/ftp_failure.h"
 #include "lanvex/net/socket_error.h"
 #include "lanvex/net/wire_trace.h"
 
@@ -145,17 +146,17 @@ bool CTlsContext::Start(const Settings& settings, std::string* pFailure)
     return true;
 }
 
-// The BIO under the session: the transport's own Send and Receive.
+// The BIO under the session: the connection's own Send and Receive.
 
-struct CTlsConnection::CBioMethod
+struct CTlsStream::CBioMethod
 {
     BIO_METHOD* Method = nullptr;
     CBioMethod()
     {
         Method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "lanvex transport");
-        BIO_meth_set_write(Method, &CTlsConnection::BioWrite);
-        BIO_meth_set_read(Method, &CTlsConnection::BioRead);
-        BIO_meth_set_ctrl(Method, &CTlsConnection::BioCtrl);
+        BIO_meth_set_write(Method, &CTlsStream::BioWrite);
+        BIO_meth_set_read(Method, &CTlsStream::BioRead);
+        BIO_meth_set_ctrl(Method, &CTlsStream::BioCtrl);
     }
     ~CBioMethod() { BIO_meth_free(Method); }
     static const CBioMethod& Get()
@@ -165,13 +166,13 @@ struct CTlsConnection::CBioMethod
     }
 };
 
-int CTlsConnection::BioWrite(BIO* pBio, const char* pData, int nLength)
+int CTlsStream::BioWrite(BIO* pBio, const char* pData, int nLength)
 {
-    auto* pSelf = static_cast<CTlsConnection*>(BIO_get_data(pBio));
+    auto* pSelf = static_cast<CTlsStream*>(BIO_get_data(pBio));
     BIO_clear_retry_flags(pBio);
     try
     {
-        const int nSent = pSelf->CTcpConnection::Send(pData, nLength);
+        const int nSent = pSelf->m_connection.Send(pData, nLength);
         return nSent > 0 ? nSent : -1;
     }
     catch (const CExpSocket& error)
@@ -181,14 +182,14 @@ int CTlsConnection::BioWrite(BIO* pBio, const char* pData, int nLength)
     }
 }
 
-int CTlsConnection::BioRead(BIO* pBio, char* pBuffer, int nCapacity)
+int CTlsStream::BioRead(BIO* pBio, char* pBuffer, int nCapacity)
 {
-    auto* pSelf = static_cast<CTlsConnection*>(BIO_get_data(pBio));
+    auto* pSelf = static_cast<CTlsStream*>(BIO_get_data(pBio));
     BIO_clear_retry_flags(pBio);
     try
     {
-        const int nRead = pSelf->CTcpConnection::Receive(pBuffer, nCapacity);
-        if (nRead > 0 || pSelf->CTcpConnection::PeerClosed())
+        const int nRead = pSelf->m_connection.ReceivePending(pBuffer, nCapacity);
+        if (nRead > 0 || pSelf->m_connection.PeerClosed())
             return nRead;
         // The wait passed without a byte: OpenSSL hears "try again", the caller "nothing yet".
         BIO_set_retry_read(pBio);
@@ -201,12 +202,12 @@ int CTlsConnection::BioRead(BIO* pBio, char* pBuffer, int nCapacity)
     }
 }
 
-long CTlsConnection::BioCtrl(BIO*, int nCommand, long, void*)
+long CTlsStream::BioCtrl(BIO*, int nCommand, long, void*)
 {
     return nCommand == BIO_CTRL_FLUSH ? 1 : 0;
 }
 
-void CTlsConnection::RethrowPending()
+void CTlsStream::RethrowPending()
 {
     if (m_nPendingError != 0)
     {
@@ -216,66 +217,49 @@ void CTlsConnection::RethrowPending()
     }
 }
 
-// The connection.
+// The stream.
 
-CTlsConnection::~CTlsConnection()
+CTlsStream::CTlsStream(CTcpConnection& connection, const char* pszTraceComponent,
+                       ETraceFormat format)
+    : m_connection(connection), m_pszComponent(pszTraceComponent), m_format(format)
 {
-    CTlsConnection::Close();
 }
 
-void CTlsConnection::TraceAs(const char* pszComponent, ETraceFormat format)
+CTlsStream::~CTlsStream()
 {
-    m_pszComponent = pszComponent;
-    m_format = format;
-    CTcpConnection::TraceAs(m_ssl != nullptr ? nullptr : pszComponent, format);
+    FreeSsl();
 }
 
-void CTlsConnection::TracePlain(ETraceDirection direction, const void* pData, int nLength)
-{
-    if (m_pszComponent != nullptr && nLength > 0 && WireTraceOn())
-        TraceWireBytes(m_pszComponent, direction, m_format, pData, static_cast<size_t>(nLength));
-}
-
-void CTlsConnection::FreeSsl()
+void CTlsStream::FreeSsl()
 {
     if (m_ssl != nullptr)
         SSL_free(m_ssl);
     m_ssl = nullptr;
     m_nPendingError = 0;
-    CTcpConnection::TraceAs(m_pszComponent, m_format);
+    // The connection traces its own bytes again.
+    m_connection.TraceAs(m_pszComponent, m_format);
 }
 
-int CTlsConnection::Open(const char* pszHost, int nPort)
+void CTlsStream::Finish()
 {
-    FreeSsl();
-    m_bTlsMode = false;
-    return CTcpConnection::Open(pszHost, nPort);
+    if (m_ssl == nullptr || !SSL_is_init_finished(m_ssl))
+        return;
+    // close_notify tells the server the upload ended here, not on a cut connection.
+    ERR_clear_error();
+    SSL_shutdown(m_ssl);
+    m_nPendingError = 0;
+    if (!m_bControl && !(SSL_get_shutdown(m_ssl) & SSL_RECEIVED_SHUTDOWN))
+        DrainBeforeClose();
 }
 
-int CTlsConnection::Close()
-{
-    if (m_ssl != nullptr && SSL_is_init_finished(m_ssl))
-    {
-        // close_notify tells the server the upload ended here, not on a cut connection. A peer
-        // that is gone already makes the transport fail, which changes nothing now.
-        ERR_clear_error();
-        SSL_shutdown(m_ssl);
-        m_nPendingError = 0;
-        if (!m_bControl && !(SSL_get_shutdown(m_ssl) & SSL_RECEIVED_SHUTDOWN))
-            DrainBeforeClose();
-    }
-    FreeSsl();
-    return CTcpConnection::Close();
-}
-
-void CTlsConnection::DrainBeforeClose()
+void CTlsStream::DrainBeforeClose()
 {
     // What the server sent and nobody read (TLS 1.3 session tickets after the handshake) would
     // make the close a reset, and a reset can overtake the last data of an upload at the server
     // (vsftpd then answers 426 with the file cut short). So the data connection is read until the
     // server closes it too, which it does once it has everything; briefly, whatever happens.
-    const uint32_t nWait = std::min<uint32_t>(Timeout(), kDrainLimitMs);
-    SetDeadline(Clock::now() + std::chrono::milliseconds(nWait));
+    const uint32_t nWait = std::min<uint32_t>(m_connection.Timeout(), kDrainLimitMs);
+    m_connection.SetDeadline(CTcpConnection::Clock::now() + std::chrono::milliseconds(nWait));
     char scratch[4096];
     for (int nRound = 0; nRound < 64; ++nRound)
     {
@@ -283,24 +267,24 @@ void CTlsConnection::DrainBeforeClose()
         if (SSL_read(m_ssl, scratch, sizeof scratch) <= 0)
             break;
     }
-    SetDeadline(std::nullopt);
+    m_connection.SetDeadline(std::nullopt);
     m_nPendingError = 0;
 }
 
-CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const std::string& host,
-                                                   bool bControl)
+CTlsStream::Handshake CTlsStream::StartTls(CTlsContext& context, const std::string& host,
+                                           bool bControl)
 {
     Handshake result;
     FreeSsl();
-    m_bTlsMode = true;
-    m_bTlsClosed = false;
-    m_bTlsEnd = false;
+    m_bClosed = false;
+    m_bControl = bControl;
     m_ssl = SSL_new(context.Handle());
     BIO* pBio = m_ssl != nullptr ? BIO_new(CBioMethod::Get().Method) : nullptr;
     if (pBio == nullptr)
     {
         result.Failure = "TLS cannot start: " + OpenSslErrorText();
-        Close();
+        FreeSsl();
+        m_connection.Close();
         return result;
     }
     BIO_set_data(pBio, this);
@@ -309,7 +293,6 @@ CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const s
     long nFirstError = X509_V_OK;
     SSL_set_ex_data(m_ssl, FirstErrorIndex(), &nFirstError);
     SSL_set_ex_data(m_ssl, ControlIndex(), bControl ? this : nullptr);
-    m_bControl = bControl;
     if (IsIpAddressLiteral(host))
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());
     else
@@ -331,8 +314,9 @@ CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const s
         SSL_set_read_ahead(m_ssl, 1); // bulk data: fewer, larger reads
     }
     // The encrypted bytes are not traced; the handshake is, as a note.
-    CTcpConnection::TraceAs(nullptr, m_format);
-    if (m_pszComponent != nullptr && WireTraceOn())
+    m_connection.TraceAs(nullptr, m_format);
+    const bool bTrace = m_pszComponent != nullptr && WireTraceOn();
+    if (bTrace)
         TraceWireNote(m_pszComponent, "TLS handshake with " + host);
 
     ERR_clear_error();
@@ -366,16 +350,16 @@ CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const s
     }
     if (!result.Failure.empty())
     {
-        if (m_pszComponent != nullptr && WireTraceOn())
+        if (bTrace)
             TraceWireNote(m_pszComponent, "TLS refused: " + result.Failure);
         // Not a byte more: no close_notify, no command.
         FreeSsl();
-        CTcpConnection::Close();
+        m_connection.Close();
         return result;
     }
     result.Ok = true;
     result.Resumed = SSL_session_reused(m_ssl) == 1;
-    if (m_pszComponent != nullptr && WireTraceOn())
+    if (bTrace)
         TraceWireNote(m_pszComponent, std::string("TLS established: ") + SSL_get_version(m_ssl) +
                                           " " + SSL_get_cipher_name(m_ssl) +
                                           (result.Resumed ? ", session resumed" : "") +
@@ -383,66 +367,57 @@ CTlsConnection::Handshake CTlsConnection::StartTls(CTlsContext& context, const s
     return result;
 }
 
-int CTlsConnection::Send(const void* pData, int nLength)
+void CTlsStream::SendAll(const void* pData, size_t nLength)
 {
     if (m_ssl == nullptr)
-        return CTcpConnection::Send(pData, nLength);
-    if (nLength <= 0)
-        return 0;
-    ERR_clear_error();
-    const int nWritten = SSL_write(m_ssl, pData, nLength);
-    RethrowPending();
-    if (nWritten <= 0)
-        throw CExpSocket(kWsaEConnReset);
-    TracePlain(ETraceDirection::Send, pData, nWritten);
-    return nWritten;
+        throw CExpSocket(kWsaENotSock);
+    const char* p = static_cast<const char*>(pData);
+    while (nLength > 0)
+    {
+        const int nChunk = nLength > (1u << 30) ? (1 << 30) : static_cast<int>(nLength);
+        ERR_clear_error();
+        const int nWritten = SSL_write(m_ssl, p, nChunk);
+        RethrowPending();
+        if (nWritten <= 0)
+            throw CExpSocket(kWsaEConnReset);
+        if (m_pszComponent != nullptr && WireTraceOn())
+            TraceWireBytes(m_pszComponent, ETraceDirection::Send, m_format, p,
+                           static_cast<size_t>(nWritten));
+        p += nWritten;
+        nLength -= static_cast<size_t>(nWritten);
+    }
 }
 
-int CTlsConnection::Receive(void* pBuffer, int nCapacity)
+int CTlsStream::Receive(void* pBuffer, int nCapacity)
 {
     if (m_ssl == nullptr)
-    {
-        if (m_bTlsMode) // TLS that ended: nothing more comes
-            return m_bTlsEnd = true, 0;
-        return CTcpConnection::Receive(pBuffer, nCapacity);
-    }
-    m_bTlsEnd = false;
-    if (nCapacity <= 0)
+        throw CExpSocket(kWsaENotSock);
+    if (nCapacity <= 0 || m_bClosed)
         return 0;
     ERR_clear_error();
     const int nRead = SSL_read(m_ssl, pBuffer, nCapacity);
     if (nRead > 0)
     {
-        TracePlain(ETraceDirection::Receive, pBuffer, nRead);
+        if (m_pszComponent != nullptr && WireTraceOn())
+            TraceWireBytes(m_pszComponent, ETraceDirection::Receive, m_format, pBuffer,
+                           static_cast<size_t>(nRead));
         return nRead;
     }
     const int nWhy = SSL_get_error(m_ssl, nRead);
     RethrowPending();
-    m_bTlsEnd = true;
     if (nWhy == SSL_ERROR_WANT_READ)
         return 0; // the wait passed
     if (nWhy == SSL_ERROR_ZERO_RETURN)
     {
-        m_bTlsClosed = true; // the server's close_notify: a clean end
+        m_bClosed = true; // the server's close_notify: a clean end
         return 0;
     }
-    // The connection ended without close_notify, or the records were damaged: whatever came
-    // may be cut short, so it is a failure, not an end.
-    throw CExpSocket(kWsaEConnReset);
-}
-
-int CTlsConnection::WaitReadable()
-{
-    if (m_ssl != nullptr && SSL_has_pending(m_ssl))
-        return 1;
-    return CTcpConnection::WaitReadable();
-}
-
-int CTlsConnection::ReceivePending(void* pBuffer, int nCapacity)
-{
-    if (m_ssl == nullptr && !m_bTlsMode)
-        return CTcpConnection::ReceivePending(pBuffer, nCapacity);
-    return Receive(pBuffer, nCapacity);
+    // The connection ended without close_notify, or its records were damaged: what came may be
+    // cut short, so it is a failure, not an end.
+    if (m_bControl)
+        throw CExpSocket(kWsaEConnReset); // the control session ends as on any broken connection
+    ThrowFtp(E_FAIL, "The data connection's TLS ended without close_notify; the transfer may be "
+                     "cut short");
 }
 
 } // namespace lanvex

@@ -1,9 +1,11 @@
-// A TCP connection that can turn to TLS (OpenSSL) after it is open: the FTP client's control
-// connection after "AUTH TLS" (or at once, implicit), and each data connection after its command.
+// TLS (OpenSSL) for the FTP client: what a login trusts, and the stream that takes the plain
+// one's place on the control and data connections.
 #pragma once
 
+#include "lanvex/ftp/ftp_stream.h"
 #include "lanvex/ftp/tls_policy.h"
 #include "lanvex/net/tcp_connection.h"
+#include "lanvex/net/wire_trace.h"
 
 #include <memory>
 #include <string>
@@ -50,7 +52,11 @@ class CTlsContext
     Settings m_settings;
 };
 
-class CTlsConnection : public CTcpConnection
+// TLS over an open connection, in the place of the plain FTP stream: the control connection after
+// "AUTH TLS" (or at once, implicit), a data connection after its command's first reply. The
+// encrypted bytes go through the connection's own Send and Receive, so its waits, cancel and
+// deadline hold in TLS too; the plain bytes are traced in their place.
+class CTlsStream : public IFtpStream
 {
   public:
     // How a handshake ended.
@@ -62,29 +68,23 @@ class CTlsConnection : public CTcpConnection
         bool Resumed = false;
     };
 
-    CTlsConnection() = default;
-    ~CTlsConnection() override;
+    CTlsStream(CTcpConnection& connection, const char* pszTraceComponent, ETraceFormat format);
+    ~CTlsStream() override;
+    CTlsStream(const CTlsStream&) = delete;
+    CTlsStream& operator=(const CTlsStream&) = delete;
 
-    // Turns the open connection to TLS with host as the name to check. A control connection's
-    // sessions are kept in the context; a data connection resumes the context's session. On
-    // failure the connection is closed without another byte sent.
+    // host is the name checked against the certificate. A control connection's sessions are
+    // kept in the context; a data connection resumes the context's session. On failure the
+    // connection is closed without another byte sent.
     Handshake StartTls(CTlsContext& context, const std::string& host, bool bControl);
-    bool IsTls() const { return m_ssl != nullptr; }
 
-    int Close() override;
-    int Send(const void* pData, int nLength) override;
+    void SendAll(const void* pData, size_t nLength) override;
+    // 0 for a quiet wait, or for the server's close_notify (PeerClosed). A connection that ends
+    // without close_notify may have been cut: that is thrown as a failure.
     int Receive(void* pBuffer, int nCapacity) override;
-
-    // These hide the transport's own: in TLS, decrypted bytes may wait inside the session
-    // while the socket is quiet, and the end is the peer's close_notify.
-    int WaitReadable();
-    int ReceivePending(void* pBuffer, int nCapacity);
-    bool PeerClosed() const { return m_bTlsMode ? m_bTlsClosed : CTcpConnection::PeerClosed(); }
-    bool IsEnd() const { return m_bTlsMode ? m_bTlsEnd : CTcpConnection::IsEnd(); }
-    int Open(const char* pszHost, int nPort) override;
-
-    // The plain bytes are traced under this name (the encrypted ones never are).
-    void TraceAs(const char* pszComponent, ETraceFormat format);
+    bool PeerClosed() const override { return m_bClosed; }
+    // close_notify; a data connection then reads to the server's close (see DrainBeforeClose).
+    void Finish() override;
 
   private:
     struct CBioMethod;
@@ -96,16 +96,14 @@ class CTlsConnection : public CTcpConnection
     void FreeSsl();
     void DrainBeforeClose();
     static constexpr uint32_t kDrainLimitMs = 3000;
-    void TracePlain(ETraceDirection direction, const void* pData, int nLength);
 
+    CTcpConnection& m_connection;
+    const char* m_pszComponent;
+    ETraceFormat m_format;
     SSL* m_ssl = nullptr;
     int32_t m_nPendingError = 0;
     bool m_bControl = false;
-    bool m_bTlsMode = false;   // TLS since StartTls, until the next Open
-    bool m_bTlsClosed = false; // close_notify received
-    bool m_bTlsEnd = false;
-    const char* m_pszComponent = nullptr;
-    ETraceFormat m_format = ETraceFormat::Text;
+    bool m_bClosed = false; // close_notify received
 };
 
 } // namespace lanvex

@@ -9,6 +9,7 @@ if(TARGET lanvex_ftp)
   add_executable(lanvex_ftp_secure_tests
     ${CMAKE_CURRENT_LIST_DIR}/tls_connection_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sftp_session_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ftps_client_test.cpp
   )
   target_link_libraries(lanvex_ftp_secure_tests PRIVATE lanvex_ftp lanvex_tls_test_peer
                         lanvex_test_peer GTest::gtest_main)
