@@ -1,5 +1,6 @@
 // Fuzzes the reply reader: the same replies however the bytes are segmented, the reply text within
-// its bound, and what is held back never past the reply bound.
+// its bound, what is held back never past the reply bound, and each command's own reply (the
+// first after any run of preliminary ones) the same whatever the segmenting.
 #include "lanvex/ftp/ftp_protocol.h"
 
 #include <cstdlib>
@@ -45,6 +46,10 @@ std::vector<std::string> Replies(const char* pData, size_t nSize, uint8_t cutKey
             if (reply.Bytes.empty() || reply.Bytes.size() > kBound || reply.Bytes.back() != '\n' ||
                 reply.Text().size() > lanvex::kFtpReplyTextCapacity)
                 std::abort();
+            // A preliminary or completing reply is a well-formed one: three digits and a blank or
+            // a dash.
+            if ((reply.IsPreliminary() || reply.IsCompletion()) && !reply.IsWellFormed())
+                std::abort();
             replies.push_back(reply.Bytes);
         }
     }
@@ -70,5 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < nCommon; ++i)
         if (whole[i] != pieces[i])
             std::abort();
+    // The replies as the control session takes them: preliminary ones pass by, the next one
+    // answers the command, and a line that is no reply ends the session.
+    size_t nAnswered = 0;
+    for (const std::string& bytes : whole)
+    {
+        const lanvex::FtpReply reply{bytes};
+        if (!reply.IsWellFormed())
+            break;
+        if (!reply.IsPreliminary())
+            ++nAnswered;
+        if (reply.IsRefusal() && reply.IsCompletion())
+            std::abort();
+    }
+    if (nAnswered > whole.size())
+        std::abort();
     return 0;
 }

@@ -37,7 +37,7 @@ template <size_t N> void StoreCut(char (&field)[N], std::string_view word)
 // Reads a line word by word the way the listing's fields are laid out.
 class CLineScanner
 {
-public:
+  public:
     explicit CLineScanner(std::string_view line) : m_line(line) {}
 
     bool Word(std::string_view* pWord)
@@ -62,21 +62,23 @@ public:
             return false;
         uint64_t value = 0;
         for (; nPos < m_line.size() && m_line[nPos] >= '0' && m_line[nPos] <= '9'; ++nPos)
-            value = value < (uint64_t{1} << 59) ? value * 10 + static_cast<uint64_t>(m_line[nPos] - '0')
-                                                : value; // saturates far beyond any file size
+            value = value < (uint64_t{1} << 59)
+                        ? value * 10 + static_cast<uint64_t>(m_line[nPos] - '0')
+                        : value; // saturates far beyond any file size
         m_nPos = nPos;
         *pValue = bNegative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
         return true;
     }
 
-    // Where the next word starts (blanks skipped).
-    size_t NextWordStart()
+    // Steps over the one blank that separates two columns; where the next column starts.
+    size_t SkipOneBlank()
     {
-        SkipSpace();
+        if (m_nPos < m_line.size() && m_line[m_nPos] == ' ')
+            ++m_nPos;
         return m_nPos;
     }
 
-private:
+  private:
     void SkipSpace()
     {
         while (m_nPos < m_line.size() && IsSpace(m_line[m_nPos]))
@@ -109,6 +111,7 @@ void ParseLongLine(std::string_view line, FtpFileEntry* pEntry)
         return;
     pEntry->Size = static_cast<int32_t>(static_cast<uint32_t>(number));
     pEntry->FullSize = number;
+    pEntry->HasSize = true;
     if (!scan.Word(&word))
         return;
     StoreCut(pEntry->Month, word);
@@ -118,7 +121,8 @@ void ParseLongLine(std::string_view line, FtpFileEntry* pEntry)
     if (!scan.Word(&word))
         return;
     StoreCut(pEntry->TimeOrYear, word);
-    const size_t nNameStart = scan.NextWordStart();
+    // The name is the column after one blank: blanks it starts with are its own.
+    const size_t nNameStart = scan.SkipOneBlank();
     if (!scan.Word(&word))
         return;
     StoreCut(pEntry->Name, word);

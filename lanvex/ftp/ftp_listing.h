@@ -26,6 +26,7 @@ struct FtpFileEntry
 
     std::string FullName; // the name with its blanks; a link's target left off
     int64_t FullSize = 0;
+    bool HasSize = false; // the line had a size field
     bool IsDirectory = false;
 };
 static_assert(sizeof FtpFileEntry::Name == 43, "GetFileName's callers pass 43-byte buffers");

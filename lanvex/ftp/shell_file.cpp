@@ -16,10 +16,16 @@ namespace
 {
 
 CDispatchTypeInfo g_shellFileTypeInfo(LIBID_LANVEXLib, IID_IlvFTPShellFile);
+CDispatchTypeInfo g_shellFile2TypeInfo(LIBID_LANVEXLib, IID_IlvFTPShellFile2);
+constexpr DISPID kFirstShellFile2Dispid = 12;
 
 } // namespace
 
-lvFTPShellFile::lvFTPShellFile() : IDispatchImpl<IlvFTPShellFile>(g_shellFileTypeInfo) {}
+lvFTPShellFile::lvFTPShellFile()
+    : CExtendedDispatchImpl<IlvFTPShellFile2>(g_shellFileTypeInfo, g_shellFile2TypeInfo,
+                                              kFirstShellFile2Dispid)
+{
+}
 
 lvFTPShellFile::~lvFTPShellFile() = default;
 
@@ -27,6 +33,8 @@ IUnknown* lvFTPShellFile::GetInterface(REFIID riid)
 {
     if (IsEqualIID(riid, IID_IlvFTPShellFile) || IsEqualIID(riid, IID_IDispatch))
         return static_cast<IlvFTPShellFile*>(this);
+    if (IsEqualIID(riid, IID_IlvFTPShellFile2))
+        return static_cast<IlvFTPShellFile2*>(this);
     return nullptr;
 }
 
@@ -70,6 +78,26 @@ HRESULT lvFTPShellFile::get_ShowDialog(LONG* pVal)
 HRESULT lvFTPShellFile::put_ShowDialog(LONG newVal)
 {
     return PutValueProperty(m_bShowDialog, newVal);
+}
+
+HRESULT lvFTPShellFile::get_DownloadLimit(LONGLONG* pVal)
+{
+    return GetValueProperty(m_nDownloadLimit, pVal);
+}
+
+HRESULT lvFTPShellFile::put_DownloadLimit(LONGLONG newVal)
+{
+    return PutValueProperty(m_nDownloadLimit, newVal);
+}
+
+HRESULT lvFTPShellFile::get_MinimumRate(LONG* pVal)
+{
+    return GetValueProperty(m_nMinimumRate, pVal);
+}
+
+HRESULT lvFTPShellFile::put_MinimumRate(LONG newVal)
+{
+    return PutValueProperty(m_nMinimumRate, newVal);
 }
 
 // Text properties.
@@ -155,11 +183,6 @@ HRESULT lvFTPShellFile::Configure()
 
 HRESULT lvFTPShellFile::Execute()
 {
-    void* pv = nullptr;
-    HRESULT hr = CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient2, &pv);
-    if (FAILED(hr))
-        return hr;
-    auto* pClient = static_cast<IlvFTPClient2*>(pv);
     FileOperationRequest request;
     request.Server = m_server.Narrow();
     request.Username = std::u16string(m_username.View());
@@ -169,13 +192,40 @@ HRESULT lvFTPShellFile::Execute()
     request.Function = m_nFunction;
     request.FilesOnly = m_bFilesOnly != 0;
     request.CreateDestDirectories = m_bCreateDestDirectories != 0;
-    CFileOperationProgress progress(m_bShowDialog != 0);
-    CFileOperationRun run(pClient, request,
-                          [&progress](const std::string& path) { return progress.Next(path); });
-    hr = run.Run();
-    pClient->Release();
+    request.DownloadLimit = m_nDownloadLimit;
+    request.MinimumRate = m_nMinimumRate;
+    std::string failure;
+    HRESULT hr = S_OK;
+    try
+    {
+        CFileOperationStatus status;
+        CFileOperationProgress progress(m_bShowDialog != 0);
+        // The run may go to a thread of its own (the window stays responsive): everything it
+        // needs, the client included, is made there.
+        hr = progress.Run(status,
+                          [&]
+                          {
+                              void* pv = nullptr;
+                              HRESULT hrRun =
+                                  CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient2, &pv);
+                              if (FAILED(hrRun))
+                                  return failure = "The FTP client could not be created", hrRun;
+                              auto* pClient =
+                                  static_cast<lvFTPClient*>(static_cast<IlvFTPClient2*>(pv));
+                              CFileOperationRun run(pClient, request, status);
+                              hrRun = run.Run();
+                              failure = run.Failure();
+                              pClient->Release();
+                              return hrRun;
+                          });
+    }
+    catch (const std::bad_alloc&)
+    {
+        hr = E_OUTOFMEMORY;
+        failure = "Out of memory";
+    }
     if (FAILED(hr))
-        return ReportComponentError(hr, CLSID_lvFTPShellFile, IID_IlvFTPShellFile, run.Failure());
+        return ReportComponentError(hr, CLSID_lvFTPShellFile, IID_IlvFTPShellFile, failure);
     SetErrorInfo(0, nullptr); // nothing left over from the client's steps
     return hr;
 }

@@ -2,17 +2,17 @@
 // edited by a user in the "FTP File Operation" dialog.
 #pragma once
 
+#include "lanvex/ftp/ftp_transfer.h"
 #include "lanvex/ftp/shell_file_dialog.h"
 #include "lanvex/ftp/text_property.h"
 #include "lanvex/net/component_object.h"
+#include "lanvex/net/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
-
-#include "platform/com/dispatch_impl.h"
 
 namespace lanvex
 {
 
-class lvFTPShellFile : public IDispatchImpl<IlvFTPShellFile>, public CComponentObject
+class lvFTPShellFile : public CExtendedDispatchImpl<IlvFTPShellFile2>, public CComponentObject
 {
   public:
     static constexpr SHORT kCopy = 1;
@@ -46,6 +46,12 @@ class lvFTPShellFile : public IDispatchImpl<IlvFTPShellFile>, public CComponentO
     STDMETHODIMP get_Password(BSTR* pVal) override;
     STDMETHODIMP put_Password(BSTR newVal) override;
 
+    // IlvFTPShellFile2
+    STDMETHODIMP get_DownloadLimit(LONGLONG* pVal) override;
+    STDMETHODIMP put_DownloadLimit(LONGLONG newVal) override;
+    STDMETHODIMP get_MinimumRate(LONG* pVal) override;
+    STDMETHODIMP put_MinimumRate(LONG newVal) override;
+
   protected:
     IUnknown* GetInterface(REFIID riid) override;
     IUnknown* PrimaryInterface() override { return static_cast<IlvFTPShellFile*>(this); }
@@ -60,6 +66,8 @@ class lvFTPShellFile : public IDispatchImpl<IlvFTPShellFile>, public CComponentO
     LONG m_bFilesOnly = 0;
     LONG m_bCreateDestDirectories = 1;
     SHORT m_nFunction = kCopy;
+    LONGLONG m_nDownloadLimit = kDefaultDownloadLimit;
+    LONG m_nMinimumRate = static_cast<LONG>(kDefaultFloorRate);
 };
 
 } // namespace lanvex

@@ -2,12 +2,15 @@
 // application, in one of its own for a console program with a display, or not at all.
 #include "lanvex/ftp/shell_file_dialog.h"
 
+#include "lanvex/ftp/shell_file_execute.h"
+
 #include "platform/ui/dialog_units.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,7 +20,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
+#include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -29,6 +35,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lanvex
@@ -55,32 +62,34 @@ struct TemplateControl
     const char* Text;
     int X, Y, Width, Height; // dialog units
     bool TabStop;
+    int Buddy = 0; // a label's edit, which its mnemonic focuses
 };
 
 // The dialog template, in template order: creation order, z-order and Tab order follow it.
 constexpr TemplateControl kTemplate[] = {
-    {1, Kind::DefaultButton, "OK", 111, 224, 50, 14, true},
-    {2, Kind::Button, "Cancel", 163, 224, 50, 14, true},
-    {203, Kind::Radio, "Copy", 20, 169, 41, 10, false},
-    {204, Kind::Radio, "Move", 20, 184, 34, 10, false},
-    {205, Kind::Radio, "Delete", 20, 199, 37, 10, false},
-    {206, Kind::Check, "Show dialog", 100, 169, 57, 10, true},
-    {207, Kind::Check, "Files only", 100, 184, 50, 10, true},
-    {208, Kind::Check, "Create destination directories", 100, 199, 110, 10, true},
+    {1, Kind::DefaultButton, "&OK", 111, 224, 50, 14, true},
+    {2, Kind::Button, "C&ancel", 163, 224, 50, 14, true},
+    {203, Kind::Radio, "&Copy", 20, 169, 41, 10, true},
+    {204, Kind::Radio, "&Move", 20, 184, 34, 10, false},
+    {205, Kind::Radio, "&Delete", 20, 199, 37, 10, false},
+    {206, Kind::Check, "Show d&ialog", 100, 169, 57, 10, true},
+    {207, Kind::Check, "Files o&nly", 100, 184, 50, 10, true},
+    {208, Kind::Check, "Create destination di&rectories", 100, 199, 110, 10, true},
     {0, Kind::Group, "Operation", 7, 155, 73, 62, false},
     {0, Kind::Group, "Options", 88, 155, 125, 63, false},
     {0, Kind::Group, "", 7, 3, 206, 72, false},
     {201, Kind::Edit, "", 75, 15, 80, 14, true},
     {202, Kind::Edit, "", 75, 35, 80, 14, true},
     {209, Kind::Edit, "", 75, 55, 80, 14, true},
+    {212, Kind::Check, "S&how", 160, 57, 45, 10, true}, // shows the masked password
     {210, Kind::Edit, "", 20, 99, 165, 14, true},
     {211, Kind::Edit, "", 20, 129, 165, 14, true},
     {0, Kind::Group, "", 7, 77, 206, 75, false},
-    {0, Kind::Static, "From (may use wildcards , *.*, ?.* etc.) :", 20, 89, 160, 8, false},
-    {0, Kind::Static, "To (destination directory or file name) :", 20, 119, 120, 8, false},
-    {0, Kind::Static, "Username", 35, 39, 33, 8, false},
-    {0, Kind::Static, "Password", 36, 57, 32, 8, false},
-    {0, Kind::Static, "Server", 44, 19, 22, 8, false},
+    {0, Kind::Static, "&From (may use wildcards , *.*, ?.* etc.) :", 20, 89, 160, 8, false, 210},
+    {0, Kind::Static, "&To (destination directory or file name) :", 20, 119, 120, 8, false, 211},
+    {0, Kind::Static, "&Username", 35, 39, 33, 8, false, 202},
+    {0, Kind::Static, "&Password", 36, 57, 32, 8, false, 209},
+    {0, Kind::Static, "&Server", 44, 19, 22, 8, false, 201},
 };
 
 constexpr int kDialogWidth = 220;
@@ -107,7 +116,8 @@ class CFileOperationDlg : public QDialog
         setWindowTitle(QStringLiteral("FTP File Operation"));
         setModal(true);
         CreateControls();
-        setFixedSize(DialogUnitsX(this, kDialogWidth), DialogUnitsY(this, kDialogHeight));
+        setFixedSize(DialogUnitsX(this, kDialogWidth) + m_nExtraWidth,
+                     DialogUnitsY(this, kDialogHeight));
         ShowFields();
     }
 
@@ -147,6 +157,8 @@ class CFileOperationDlg : public QDialog
                                  pControl->height());
             if (c.What == Kind::Group || c.What == Kind::Static)
                 frames.push_back(pControl);
+            if (c.Buddy != 0)
+                m_labels[c.Buddy] = static_cast<QLabel*>(pControl);
             if (c.TabStop)
             {
                 if (pPreviousStop != nullptr)
@@ -157,6 +169,38 @@ class CFileOperationDlg : public QDialog
         // Frames come late in the template but must not cover the controls inside them.
         for (QWidget* pFrame : frames)
             pFrame->lower();
+        for (const TemplateControl& c : kTemplate)
+            if (c.Buddy != 0)
+                m_labels[c.Buddy]->setBuddy(m_controls.at(c.Buddy));
+        // The password is masked; "Show" shows it while checked.
+        auto* pPassword = static_cast<QLineEdit*>(m_controls.at(209));
+        pPassword->setEchoMode(QLineEdit::Password);
+        connect(static_cast<QCheckBox*>(m_controls.at(212)), &QCheckBox::toggled, pPassword,
+                [pPassword](bool bShow)
+                { pPassword->setEchoMode(bShow ? QLineEdit::Normal : QLineEdit::Password); });
+        // A check box whose text is wider than the template's box (another font than the
+        // template's) stays inside its frame: the frame grows to hold it, and the dialog with it.
+        KeepInsideFrames();
+    }
+
+    void KeepInsideFrames()
+    {
+        const QList<QGroupBox*> groups = findChildren<QGroupBox*>();
+        const int nWidth = DialogUnitsX(this, kDialogWidth);
+        int nRight = nWidth;
+        for (QGroupBox* pGroup : groups)
+            for (const auto& [id, pControl] : m_controls)
+            {
+                const QRect frame = pGroup->geometry();
+                const QRect inner = frame.adjusted(0, 0, -DialogUnitsX(this, 3), 0);
+                if (!frame.contains(pControl->geometry().topLeft()) ||
+                    inner.right() >= pControl->geometry().right())
+                    continue;
+                pGroup->resize(pControl->geometry().right() + DialogUnitsX(this, 4) - frame.left(),
+                               frame.height());
+                nRight = std::max(nRight, pGroup->geometry().right() + DialogUnitsX(this, 7));
+            }
+        m_nExtraWidth = nRight - nWidth;
     }
 
     QWidget* MakeControl(const TemplateControl& c, QButtonGroup* pRadios)
@@ -176,8 +220,8 @@ class CFileOperationDlg : public QDialog
         }
         case Kind::Radio:
         {
+            // The group is one Tab stop (the checked button); arrows move within it.
             auto* pRadio = new QRadioButton(text, this);
-            pRadio->setFocusPolicy(Qt::ClickFocus); // the group is no Tab stop
             pRadios->addButton(pRadio, c.Id);
             return pRadio;
         }
@@ -231,6 +275,11 @@ class CFileOperationDlg : public QDialog
 
     FileOperationFields& m_fields;
     std::map<int, QWidget*> m_controls;
+    std::map<int, QLabel*> m_labels;
+    int m_nExtraWidth = 0;
+
+  public:
+    int ExtraWidth() const { return m_nExtraWidth; }
 };
 
 HRESULT RunModally(QWidget* pOwner, FileOperationFields& fields)
@@ -427,37 +476,94 @@ HRESULT RunFileOperationDialog(FileOperationFields& fields)
 struct CFileOperationProgress::Impl
 {
     CWidgetHost Host;
-    std::unique_ptr<QProgressDialog> Dialog;
 };
 
 CFileOperationProgress::CFileOperationProgress(bool bShow)
 {
-    if (!bShow)
-        return;
-    m_pImpl = std::make_unique<Impl>();
-    if (!m_pImpl->Host.CanShow())
-        return;
-    m_pImpl->Dialog = std::make_unique<QProgressDialog>(m_pImpl->Host.Owner());
-    QProgressDialog& dialog = *m_pImpl->Dialog;
-    dialog.setWindowTitle(QStringLiteral("FTP File Operation"));
-    dialog.setCancelButtonText(QStringLiteral("Cancel"));
-    dialog.setRange(0, 0); // the number of files is known only as the listings come
-    dialog.setMinimumDuration(0);
-    dialog.setAutoReset(false);
-    dialog.setMinimumWidth(DialogUnitsX(&dialog, 220));
-    dialog.show();
-    QCoreApplication::processEvents();
+    if (bShow)
+        m_pImpl = std::make_unique<Impl>();
 }
 
 CFileOperationProgress::~CFileOperationProgress() = default;
 
-bool CFileOperationProgress::Next(const std::string& remotePath)
+HRESULT CFileOperationProgress::Run(CFileOperationStatus& status,
+                                    const std::function<HRESULT()>& work)
 {
-    if (!m_pImpl || !m_pImpl->Dialog)
-        return true;
-    m_pImpl->Dialog->setLabelText(QString::fromStdString(remotePath));
-    QCoreApplication::processEvents();
-    return !m_pImpl->Dialog->wasCanceled();
+    if (!m_pImpl || !m_pImpl->Host.CanShow())
+        return work();
+    QProgressDialog dialog(m_pImpl->Host.Owner());
+    dialog.setWindowTitle(QStringLiteral("FTP File Operation"));
+    dialog.setCancelButtonText(QStringLiteral("&Cancel"));
+    dialog.setRange(0, 0);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumWidth(DialogUnitsX(&dialog, 260));
+    dialog.setLabelText(QStringLiteral("Connecting..."));
+    // Cancel stops the run at once: its waits end when the status's descriptor turns readable.
+    QObject::connect(&dialog, &QProgressDialog::canceled, [&status] { status.Cancel(); });
+    dialog.show();
+
+    std::atomic<bool> bDone{false};
+    HRESULT hr = E_UNEXPECTED;
+    QEventLoop loop;
+    std::thread worker(
+        [&]
+        {
+            try
+            {
+                hr = work();
+            }
+            catch (const std::bad_alloc&)
+            {
+                hr = E_OUTOFMEMORY;
+            }
+            catch (...)
+            {
+                hr = E_UNEXPECTED;
+            }
+            bDone = true;
+        });
+    // The window reads the status a few times a second; the rate is over the last seconds.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    QTimer timer;
+    timer.setInterval(100);
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&]
+                     {
+                         if (bDone)
+                         {
+                             loop.quit();
+                             return;
+                         }
+                         const CFileOperationStatus::Snapshot now = status.Read();
+                         if (now.Done == 0 && now.Path.empty())
+                             return;
+                         FileOperationProgressSnapshot shown;
+                         shown.Path = now.Path;
+                         shown.Done = now.Done;
+                         shown.Found = now.Found;
+                         shown.Bytes = now.Bytes;
+                         shown.Size = now.Size;
+                         const double seconds =
+                             std::chrono::duration<double>(Clock::now() - start).count();
+                         shown.BytesPerSecond =
+                             seconds > 0 ? static_cast<double>(now.AllBytes) / seconds : 0;
+                         const FileOperationProgressText text = DescribeProgress(shown);
+                         dialog.setLabelText(QString::fromUtf8(text.Label.c_str()));
+                         if (text.Permille < 0)
+                             dialog.setRange(0, 0);
+                         else
+                         {
+                             dialog.setRange(0, 1000);
+                             dialog.setValue(text.Permille);
+                         }
+                     });
+    timer.start();
+    loop.exec();
+    worker.join();
+    return hr;
 }
 
 } // namespace lanvex

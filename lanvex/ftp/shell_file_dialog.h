@@ -4,6 +4,8 @@
 #include "platform/com/hresult.h"
 #include "platform/com/wintypes.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +32,8 @@ struct FileOperationFields
 // untouched unless the result is S_OK.
 HRESULT RunFileOperationDialog(FileOperationFields& fields);
 
+class CFileOperationStatus;
+
 // A progress window with a Cancel button while an operation runs, where one can be shown;
 // elsewhere (or when not asked for) it shows nothing and never cancels.
 class CFileOperationProgress
@@ -40,13 +44,29 @@ class CFileOperationProgress
     CFileOperationProgress(const CFileOperationProgress&) = delete;
     CFileOperationProgress& operator=(const CFileOperationProgress&) = delete;
 
-    // Shows what comes next; false once the user has cancelled.
-    bool Next(const std::string& remotePath);
+    // Runs work and returns its result. With a window, work runs on a thread of its own while
+    // the window shows status and stays responsive; Cancel there calls status.Cancel() at once.
+    // Without one, work runs on the calling thread.
+    HRESULT Run(CFileOperationStatus& status, const std::function<HRESULT()>& work);
 
   private:
     struct Impl;
     std::unique_ptr<Impl> m_pImpl;
 };
+
+// The window's text for a status: the file, "n of N files", bytes and rate.
+struct FileOperationProgressText
+{
+    std::string Label;
+    int Permille = -1; // of the current file; -1 when its size is unknown
+};
+struct FileOperationProgressSnapshot
+{
+    std::string Path;
+    int64_t Done = 0, Found = 0, Bytes = 0, Size = -1;
+    double BytesPerSecond = 0;
+};
+FileOperationProgressText DescribeProgress(const FileOperationProgressSnapshot& now);
 
 // Where a dialog can run, from what the calling process and thread look like.
 enum class DialogHost

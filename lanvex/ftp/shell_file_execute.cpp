@@ -2,6 +2,11 @@
 // local destination, or delete them on the server.
 #include "lanvex/ftp/shell_file_execute.h"
 
+#include "lanvex/ftp/ftp_client.h"
+#include "lanvex/ftp/ftp_listing.h"
+#include "lanvex/ftp/shell_file_dialog.h"
+#include "lanvex/net/wire_text.h"
+
 #include "platform/com/bstr.h"
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
@@ -14,6 +19,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,17 +177,170 @@ bool IsPlainEntryName(std::string_view name)
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-CFileOperationRun::CFileOperationRun(IlvFTPClient2* pClient, const FileOperationRequest& request,
-                                     ProgressFn progress)
-    : m_pClient(pClient), m_request(request), m_progress(std::move(progress))
+CFileOperationStatus::CFileOperationStatus() : m_cancelFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
+}
+
+CFileOperationStatus::~CFileOperationStatus()
+{
+    if (m_cancelFd >= 0)
+        ::close(m_cancelFd);
+}
+
+void CFileOperationStatus::Found(int64_t nFiles)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_now.Found += nFiles;
+}
+
+void CFileOperationStatus::BeginFile(const std::string& path, int64_t nSize)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nEarlierBytes += m_now.Bytes;
+    m_now.Path = path;
+    m_now.Done += 1;
+    m_now.Found = std::max(m_now.Found, m_now.Done);
+    m_now.Bytes = 0;
+    m_now.Size = nSize;
+    m_now.AllBytes = m_nEarlierBytes;
+}
+
+void CFileOperationStatus::BeginDirectory(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_now.Path = path;
+}
+
+void CFileOperationStatus::Moved(int64_t nBytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_now.Bytes = nBytes;
+    m_now.AllBytes = m_nEarlierBytes + nBytes;
+}
+
+CFileOperationStatus::Snapshot CFileOperationStatus::Read() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Snapshot now = m_now;
+    now.Cancelled = IsCancelled();
+    return now;
+}
+
+void CFileOperationStatus::Cancel()
+{
+    const uint64_t one = 1;
+    if (m_cancelFd >= 0)
+        (void)!::write(m_cancelFd, &one, sizeof one);
+}
+
+bool CFileOperationStatus::IsCancelled() const
+{
+    pollfd pfd{m_cancelFd, POLLIN, 0};
+    return m_cancelFd >= 0 && ::poll(&pfd, 1, 0) > 0;
+}
+
+// A listing saved on disk, read back one entry at a time. A line is read only up to a bound
+// (no name is that long); a longer one is a failure, never a cut name that could be another
+// file's.
+class CFileOperationRun::CListing
+{
+  public:
+    static constexpr size_t kMaxLine = 16384;
+    enum class Next
+    {
+        Entry,
+        End,
+        TooLong
+    };
+
+    explicit CListing(const std::string& path) : m_pFile(std::fopen(path.c_str(), "rb")) {}
+    ~CListing()
+    {
+        if (m_pFile != nullptr)
+            std::fclose(m_pFile);
+    }
+    CListing(const CListing&) = delete;
+    CListing& operator=(const CListing&) = delete;
+
+    bool IsOpen() const { return m_pFile != nullptr; }
+    void Rewind() { std::rewind(m_pFile); }
+
+    Next Read(Entry* pEntry)
+    {
+        for (;;)
+        {
+            bool bTooLong = false;
+            if (!ReadLine(&bTooLong))
+                return Next::End;
+            if (bTooLong)
+                return Next::TooLong;
+            m_parsed.clear();
+            ParseFtpListing(m_line, false, &m_parsed, 1);
+            if (m_parsed.empty() || !IsPlainEntryName(m_parsed[0].FullName))
+                continue; // "total", an empty line, a name that is no plain file name
+            pEntry->Name = m_parsed[0].FullName;
+            pEntry->Size = m_parsed[0].HasSize ? m_parsed[0].FullSize : -1;
+            pEntry->IsDirectory = m_parsed[0].IsDirectory;
+            return Next::Entry;
+        }
+    }
+
+  private:
+    bool ReadLine(bool* pbTooLong)
+    {
+        m_line.clear();
+        int c = 0;
+        bool bAny = false;
+        while ((c = std::getc(m_pFile)) != EOF)
+        {
+            bAny = true;
+            if (c == '\n')
+                break;
+            if (m_line.size() < kMaxLine)
+                m_line.push_back(static_cast<char>(c));
+            else
+                *pbTooLong = true;
+        }
+        return bAny;
+    }
+
+    FILE* m_pFile;
+    std::string m_line;
+    std::vector<FtpFileEntry> m_parsed;
+};
+
+namespace
+{
+
+// A name's bytes as a text the client turns back into the same bytes.
+CComBSTR WireName(const std::string& name)
+{
+    const std::u16string wide = WireTextToWide(name);
+    return CComBSTR{std::u16string_view(wide)};
+}
+
+} // namespace
+
+CFileOperationRun::CFileOperationRun(lvFTPClient* pClient, const FileOperationRequest& request,
+                                     CFileOperationStatus& status)
+    : m_pClient(pClient), m_pInterface(pClient), m_request(request), m_status(status)
+{
+}
+
+CFileOperationRun::~CFileOperationRun()
+{
+    if (!m_workDir.empty())
+    {
+        std::error_code ignored;
+        fs::remove_all(m_workDir, ignored);
+    }
 }
 
 HRESULT CFileOperationRun::Fail(HRESULT hr, const std::string& what)
 {
     if (m_failure.empty())
-        m_failure = what;
-    return hr;
+        m_failure = m_status.IsCancelled() ? "Cancelled (" + what + ")" : what;
+    return m_status.IsCancelled() ? E_ABORT : hr;
 }
 
 HRESULT CFileOperationRun::FailClient(HRESULT hr, const std::string& what)
@@ -202,12 +362,16 @@ HRESULT CFileOperationRun::Run()
     // A zero inside would make the system see a shorter path than the one given.
     if (m_request.To.find('\0') != std::string::npos)
         return Fail(E_INVALIDARG, "To holds a zero character");
+    std::string work = (fs::temp_directory_path() / "lvftp-XXXXXX").string();
+    if (::mkdtemp(work.data()) == nullptr)
+        return Fail(E_HANDLE, "No working directory for the listings could be made");
+    m_workDir = work;
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;
     hr = Body();
     // The session ends whatever happened; a refused QUIT undoes nothing that was done.
-    if (FAILED(m_pClient->Disconnect()))
+    if (FAILED(m_pInterface->Disconnect()))
         TakeErrorDescription();
     return hr;
 }
@@ -218,21 +382,37 @@ HRESULT CFileOperationRun::Connect()
     if (!address)
         return Fail(E_INVALIDARG,
                     "Server \"" + m_request.Server + "\" is no host name with an optional :port");
+    m_pClient->SetCancelDescriptor(m_status.CancelDescriptor());
+    m_pClient->SetDownloadLimit(m_request.DownloadLimit);
+    m_pClient->SetFloorRate(m_request.MinimumRate);
     CComBSTR host{std::string_view(address->Host)};
     CComBSTR user{std::u16string_view(m_request.Username)};
     CComBSTR password{std::u16string_view(m_request.Password)};
-    m_pClient->put_Address(host);
+    m_pInterface->put_Address(host);
     // The client's port is 16-bit signed; it uses the low 16 bits.
-    m_pClient->put_Port(static_cast<SHORT>(static_cast<uint16_t>(address->Port)));
-    m_pClient->put_Username(user);
-    m_pClient->put_Password(password);
-    HRESULT hr = m_pClient->Connect();
+    m_pInterface->put_Port(static_cast<SHORT>(static_cast<uint16_t>(address->Port)));
+    m_pInterface->put_Username(user);
+    m_pInterface->put_Password(password);
+    HRESULT hr = m_pInterface->Connect();
     if (FAILED(hr))
         return FailClient(hr, "Logging in to " + m_request.Server);
-    hr = m_pClient->SetType(1); // binary: sizes compare byte for byte
+    hr = m_pInterface->SetType(1); // binary: sizes compare byte for byte
     if (FAILED(hr))
         return FailClient(hr, "Binary transfers on " + m_request.Server);
-    return m_pClient->put_FileList(0); // long listings: sizes and directories
+    return S_OK;
+}
+
+HRESULT CFileOperationRun::ListCurrentDirectory(const std::string& remotePath, std::string* pFile)
+{
+    const std::string shown = remotePath.empty() ? std::string("the login directory") : remotePath;
+    *pFile = m_workDir + "/" + std::to_string(m_nListings++);
+    const HRESULT hr = m_pClient->ListTo(*pFile);
+    if (FAILED(hr))
+    {
+        ::unlink(pFile->c_str());
+        return FailClient(hr, "Listing " + shown);
+    }
+    return S_OK;
 }
 
 HRESULT CFileOperationRun::Body()
@@ -240,34 +420,56 @@ HRESULT CFileOperationRun::Body()
     const std::optional<RemotePattern> from = SplitRemotePattern(m_request.From);
     if (!from->Directory.empty())
     {
-        CComBSTR dir{std::string_view(from->Directory)};
-        const HRESULT hr = m_pClient->ChangeDir(dir);
+        const HRESULT hr = m_pInterface->ChangeDir(WireName(from->Directory));
         if (FAILED(hr))
             return FailClient(hr, from->Directory);
     }
-    std::vector<Entry> entries;
-    HRESULT hr = ListCurrentDirectory(from->Directory, &entries);
+    std::string file;
+    HRESULT hr = ListCurrentDirectory(from->Directory, &file);
     if (FAILED(hr))
         return hr;
-    std::vector<Entry> matches;
-    for (const Entry& entry : entries)
-        if (MatchesWildcard(from->Pattern, entry.Name) &&
-            !(entry.IsDirectory && m_request.FilesOnly))
-            matches.push_back(entry);
-    if (matches.empty())
+    CListing listing(file);
+    if (!listing.IsOpen())
+        return Fail(E_HANDLE, "The listing of " + m_request.From + " could not be read back");
+    const auto matches = [&](const Entry& entry)
+    {
+        return MatchesWildcard(from->Pattern, entry.Name) &&
+               !(entry.IsDirectory && m_request.FilesOnly);
+    };
+    // Two passes over the saved listing: what matched decides where the files go.
+    size_t nMatches = 0;
+    int64_t nFiles = 0;
+    Entry first;
+    Entry entry;
+    for (CListing::Next next; (next = listing.Read(&entry)) != CListing::Next::End;)
+    {
+        if (next == CListing::Next::TooLong)
+            return Fail(E_FAIL, "The listing of " + m_request.From + " has a line longer than " +
+                                    std::to_string(CListing::kMaxLine) + " bytes");
+        if (!matches(entry))
+            continue;
+        if (nMatches++ == 0)
+            first = entry;
+        nFiles += entry.IsDirectory ? 0 : 1;
+    }
+    if (nMatches == 0)
         return Fail(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
                     "No file on " + m_request.Server + " matches " + m_request.From);
+    m_status.Found(nFiles);
 
     bool bIntoDirectory = true;
     if (m_request.Function != kDelete)
     {
         const bool bWildcards = from->Pattern.find_first_of("*?") != std::string::npos;
-        hr = PrepareDestination(matches, bWildcards, &bIntoDirectory);
+        hr = PrepareDestination(nMatches, first, bWildcards, &bIntoDirectory);
         if (FAILED(hr))
             return hr;
     }
-    for (const Entry& entry : matches)
+    listing.Rewind();
+    while (listing.Read(&entry) == CListing::Next::Entry)
     {
+        if (!matches(entry))
+            continue;
         const std::string local = bIntoDirectory ? Join(m_request.To, entry.Name) : m_request.To;
         hr = HandleEntry(entry, from->Directory, local);
         if (FAILED(hr))
@@ -276,43 +478,13 @@ HRESULT CFileOperationRun::Body()
     return S_OK;
 }
 
-HRESULT CFileOperationRun::ListCurrentDirectory(const std::string& remotePath,
-                                                std::vector<Entry>* pEntries)
-{
-    const std::string shown = remotePath.empty() ? std::string("the login directory") : remotePath;
-    HRESULT hr = m_pClient->ReadCurrDir();
-    if (FAILED(hr))
-        return FailClient(hr, "Listing " + shown);
-    LONG nCount = 0;
-    m_pClient->GetFileCount32(&nCount);
-    for (LONG i = 0; i < nCount; ++i)
-    {
-        Entry entry;
-        BSTR name = nullptr;
-        LONG bDirectory = 0;
-        LONGLONG nSize = 0;
-        m_pClient->GetEntryName(i, &name);
-        m_pClient->GetEntrySize(i, &nSize);
-        m_pClient->GetEntryIsDirectory(i, &bDirectory);
-        entry.Name = NarrowFromBstr(name);
-        SysFreeString(name);
-        entry.Size = nSize;
-        entry.IsDirectory = bDirectory != 0;
-        // A line that is no entry (a long listing's "total") has no name; a name that can't be
-        // a plain file name is no entry to act on either.
-        if (IsPlainEntryName(entry.Name))
-            pEntries->push_back(std::move(entry));
-    }
-    return S_OK;
-}
-
-HRESULT CFileOperationRun::PrepareDestination(const std::vector<Entry>& matches, bool bWildcards,
+HRESULT CFileOperationRun::PrepareDestination(size_t nMatches, const Entry& first, bool bWildcards,
                                               bool* pbIntoDirectory)
 {
     const std::string& to = m_request.To;
     // A pattern with wildcards always goes into a directory, however many files it matched, so
     // the outcome never depends on what the server happens to hold.
-    const bool bSingleFile = matches.size() == 1 && !matches[0].IsDirectory && !bWildcards;
+    const bool bSingleFile = nMatches == 1 && !first.IsDirectory && !bWildcards;
     *pbIntoDirectory = IsDirectory(to) || to.back() == '/' || !bSingleFile;
     // The directory that must exist: To itself, or the one the single file goes into.
     std::string needed = to;
@@ -335,44 +507,36 @@ HRESULT CFileOperationRun::HandleEntry(const Entry& entry, const std::string& re
                                        const std::string& localPath)
 {
     const std::string remotePath = Join(remoteDir, entry.Name);
-    if (m_progress && !m_progress(remotePath))
-        return Fail(E_ABORT, "Cancelled before " + remotePath);
-    if (m_request.Function == kDelete)
-    {
-        if (entry.IsDirectory)
-            return DeleteTree(entry.Name, remotePath);
-        CComBSTR name{std::string_view(entry.Name)};
-        const HRESULT hr = m_pClient->DeleteFile(name);
-        return FAILED(hr) ? FailClient(hr, remotePath) : S_OK;
-    }
-    return entry.IsDirectory ? TransferTree(entry, remotePath, localPath)
-                             : TransferFile(entry, remotePath, localPath);
+    if (m_status.IsCancelled())
+        return Fail(E_ABORT, "before " + remotePath);
+    if (entry.IsDirectory)
+        return WalkTree(entry, remotePath, localPath);
+    if (m_request.Function != kDelete)
+        return TransferFile(entry, remotePath, localPath);
+    m_status.BeginFile(remotePath, -1);
+    const HRESULT hr = m_pInterface->DeleteFile(WireName(entry.Name));
+    return FAILED(hr) ? FailClient(hr, remotePath) : S_OK;
 }
 
 HRESULT CFileOperationRun::TransferFile(const Entry& entry, const std::string& remotePath,
                                         const std::string& localPath)
 {
+    m_status.BeginFile(remotePath, entry.Size);
     // The download lands in a file of its own beside the target and takes the target's name
-    // only when complete, so a failed one never damages a file that was there.
+    // only when complete (a 2yz completion and, where the listing gave one, exactly its size),
+    // so a failed one never damages a file that was there.
     std::string temp;
     if (!CreateBeside(localPath, &temp))
         return Fail(E_HANDLE, localPath + ": no file can be created beside it");
-    CComBSTR remote{std::string_view(entry.Name)};
-    CComBSTR local{std::string_view(temp)};
-    HRESULT hr = m_pClient->ReadFile(remote, local);
+    m_pClient->SetProgress([this](int64_t nBytes) { m_status.Moved(nBytes); });
+    HRESULT hr = m_pClient->DownloadTo(entry.Name, temp, entry.Size);
+    m_pClient->SetProgress(nullptr);
     if (FAILED(hr))
     {
         ::unlink(temp.c_str());
-        return FailClient(hr, remotePath);
-    }
-    struct stat st = {};
-    const int64_t nGot = ::stat(temp.c_str(), &st) == 0 ? st.st_size : -1;
-    if (m_request.Function == kMove && nGot != entry.Size)
-    {
-        ::unlink(temp.c_str());
-        return Fail(E_FAIL, remotePath + ": " + std::to_string(nGot) + " of " +
-                                std::to_string(entry.Size) +
-                                " bytes arrived; the server's file is kept");
+        return FailClient(hr,
+                          remotePath + (m_request.Function == kMove ? " (the server's file is kept)"
+                                                                    : std::string()));
     }
     if (::rename(temp.c_str(), localPath.c_str()) != 0)
     {
@@ -382,54 +546,67 @@ HRESULT CFileOperationRun::TransferFile(const Entry& entry, const std::string& r
     }
     if (m_request.Function == kMove)
     {
-        hr = m_pClient->DeleteFile(remote);
+        hr = m_pInterface->DeleteFile(WireName(entry.Name));
         if (FAILED(hr))
             return FailClient(hr, remotePath + " was copied but not deleted");
     }
     return S_OK;
 }
 
-HRESULT CFileOperationRun::TransferTree(const Entry& entry, const std::string& remotePath,
-                                        const std::string& localPath)
+HRESULT CFileOperationRun::WalkTree(const Entry& entry, const std::string& remotePath,
+                                    const std::string& localPath)
 {
-    std::error_code error;
-    fs::create_directory(localPath, error);
-    if (error)
-        return Fail(E_HANDLE, localPath + ": " + error.message());
+    m_status.BeginDirectory(remotePath);
+    if (m_request.Function != kDelete)
+    {
+        std::error_code error;
+        fs::create_directory(localPath, error);
+        if (error)
+            return Fail(E_HANDLE, localPath + ": " + error.message());
+    }
     HRESULT hr = EnterDirectory(entry.Name, remotePath);
     if (FAILED(hr))
         return hr;
-    std::vector<Entry> entries;
-    hr = ListCurrentDirectory(remotePath, &entries);
-    for (size_t i = 0; SUCCEEDED(hr) && i < entries.size(); ++i)
-        hr = HandleEntry(entries[i], remotePath, Join(localPath, entries[i].Name));
+    std::string file;
+    hr = ListCurrentDirectory(remotePath, &file);
+    if (FAILED(hr))
+        return hr;
+    {
+        // Only this level's listing file is open while the walk goes deeper.
+        CListing listing(file);
+        if (!listing.IsOpen())
+            hr = Fail(E_HANDLE, "The listing of " + remotePath + " could not be read back");
+        Entry child;
+        int64_t nFiles = 0;
+        for (CListing::Next next;
+             SUCCEEDED(hr) && (next = listing.Read(&child)) != CListing::Next::End;)
+            if (next == CListing::Next::TooLong)
+                hr = Fail(E_FAIL, "The listing of " + remotePath + " has a line longer than " +
+                                      std::to_string(CListing::kMaxLine) + " bytes");
+            else
+                nFiles += child.IsDirectory ? 0 : 1;
+        if (SUCCEEDED(hr))
+        {
+            m_status.Found(nFiles);
+            listing.Rewind();
+        }
+        while (SUCCEEDED(hr) && listing.Read(&child) == CListing::Next::Entry)
+            hr = HandleEntry(child, remotePath,
+                             m_request.Function == kDelete ? std::string()
+                                                           : Join(localPath, child.Name));
+    }
+    ::unlink(file.c_str());
     if (FAILED(hr))
         return hr;
     hr = LeaveDirectory(remotePath);
-    if (FAILED(hr) || m_request.Function != kMove)
+    if (FAILED(hr) || m_request.Function == kCopy)
         return hr;
-    CComBSTR name{std::string_view(entry.Name)};
-    hr = m_pClient->DeleteDir(name);
-    return FAILED(hr) ? FailClient(hr, remotePath + " was copied but not removed") : S_OK;
-}
-
-HRESULT CFileOperationRun::DeleteTree(const std::string& name, const std::string& remotePath)
-{
-    HRESULT hr = EnterDirectory(name, remotePath);
+    hr = m_pInterface->DeleteDir(WireName(entry.Name));
     if (FAILED(hr))
-        return hr;
-    std::vector<Entry> entries;
-    hr = ListCurrentDirectory(remotePath, &entries);
-    for (size_t i = 0; SUCCEEDED(hr) && i < entries.size(); ++i)
-        hr = HandleEntry(entries[i], remotePath, std::string());
-    if (FAILED(hr))
-        return hr;
-    hr = LeaveDirectory(remotePath);
-    if (FAILED(hr))
-        return hr;
-    CComBSTR dir{std::string_view(name)};
-    hr = m_pClient->DeleteDir(dir);
-    return FAILED(hr) ? FailClient(hr, remotePath) : S_OK;
+        return FailClient(hr, m_request.Function == kMove
+                                  ? remotePath + " was copied but not removed"
+                                  : remotePath);
+    return S_OK;
 }
 
 HRESULT CFileOperationRun::EnterDirectory(const std::string& name, const std::string& remotePath)
@@ -437,8 +614,7 @@ HRESULT CFileOperationRun::EnterDirectory(const std::string& name, const std::st
     if (m_nDepth >= kMaxTreeDepth)
         return Fail(E_FAIL, remotePath + ": more than " + std::to_string(kMaxTreeDepth) +
                                 " directories deep");
-    CComBSTR dir{std::string_view(name)};
-    const HRESULT hr = m_pClient->ChangeDir(dir);
+    const HRESULT hr = m_pInterface->ChangeDir(WireName(name));
     if (FAILED(hr))
         return FailClient(hr, remotePath);
     ++m_nDepth;
@@ -447,11 +623,50 @@ HRESULT CFileOperationRun::EnterDirectory(const std::string& name, const std::st
 
 HRESULT CFileOperationRun::LeaveDirectory(const std::string& remotePath)
 {
-    const HRESULT hr = m_pClient->ChangeDirUp();
+    const HRESULT hr = m_pInterface->ChangeDirUp();
     if (FAILED(hr))
         return FailClient(hr, "Leaving " + remotePath);
     --m_nDepth;
     return S_OK;
+}
+
+} // namespace lanvex
+
+namespace lanvex
+{
+
+namespace
+{
+
+std::string FormatBytes(double nBytes)
+{
+    const char* units[] = {"bytes", "KB", "MB", "GB", "TB"};
+    int nUnit = 0;
+    while (nBytes >= 1024 && nUnit < 4)
+    {
+        nBytes /= 1024;
+        ++nUnit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, nUnit == 0 ? "%.0f %s" : "%.1f %s", nBytes, units[nUnit]);
+    return text;
+}
+
+} // namespace
+
+FileOperationProgressText DescribeProgress(const FileOperationProgressSnapshot& now)
+{
+    FileOperationProgressText text;
+    text.Label = now.Path + "\n" + std::to_string(now.Done) + " of " +
+                 std::to_string(std::max(now.Found, now.Done)) + " files\n" +
+                 FormatBytes(static_cast<double>(now.Bytes)) +
+                 (now.Size >= 0 ? " of " + FormatBytes(static_cast<double>(now.Size)) : "") + ", " +
+                 FormatBytes(now.BytesPerSecond) + "/s";
+    if (now.Size > 0)
+        text.Permille = static_cast<int>(std::min<int64_t>(now.Bytes, now.Size) * 1000 / now.Size);
+    else if (now.Size == 0)
+        text.Permille = 1000;
+    return text;
 }
 
 } // namespace lanvex

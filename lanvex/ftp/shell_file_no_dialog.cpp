@@ -17,9 +17,9 @@ CFileOperationProgress::CFileOperationProgress(bool) {}
 
 CFileOperationProgress::~CFileOperationProgress() = default;
 
-bool CFileOperationProgress::Next(const std::string&)
+HRESULT CFileOperationProgress::Run(CFileOperationStatus&, const std::function<HRESULT()>& work)
 {
-    return true;
+    return work();
 }
 
 } // namespace lanvex

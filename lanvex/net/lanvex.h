@@ -1,5 +1,5 @@
 // Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvFTPClient2, IlvFTPClient3,
-// IlvCache, IlvFTPShellFile,
+// IlvCache, IlvFTPShellFile, IlvFTPShellFile2,
 // their IIDs, the class identifiers and LIBID_LANVEXLib. Clients need only this header and
 // comrt; the identifiers are constants here (internal linkage, so a module stays unloadable),
 // so nothing of libLanvex is linked.
@@ -17,6 +17,7 @@ constexpr IID IID_IlvFTPClient2 = MakeGuid("{8D7167F0-4DA6-4115-A808-AA99CAB18EA
 constexpr IID IID_IlvFTPClient3 = MakeGuid("{16A47EA0-2369-4353-A21D-FC353EEFEECA}");
 constexpr IID IID_IlvCache = MakeGuid("{3B6E1F07-6D25-11D3-9E41-02A95C7D8E16}");
 constexpr IID IID_IlvFTPShellFile = MakeGuid("{7D41B213-4E2C-11D3-8A37-02C4D18E5B90}");
+constexpr IID IID_IlvFTPShellFile2 = MakeGuid("{80C72817-49AA-40DB-9B12-7D42503BD602}");
 constexpr IID IID_IlvTelnet = MakeGuid("{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4}");
 constexpr IID IID_IlvTelnet2 = MakeGuid("{628FDBB6-B14E-42FE-9540-A5E84CABA4CE}");
 
@@ -178,4 +179,17 @@ struct IlvFTPShellFile : public IDispatch
 
 protected:
     ~IlvFTPShellFile() = default;
+};
+
+// The bounds of an executed operation: the most a download without a listed size may bring
+// (bytes), and the slowest rate (bytes a second) a transfer's time limit allows for.
+struct IlvFTPShellFile2 : public IlvFTPShellFile
+{
+    STDMETHOD(get_DownloadLimit)(LONGLONG* pVal) = 0;     // slot 27, DISPID 12
+    STDMETHOD(put_DownloadLimit)(LONGLONG newVal) = 0;    // slot 28
+    STDMETHOD(get_MinimumRate)(LONG* pVal) = 0;           // slot 29, DISPID 13
+    STDMETHOD(put_MinimumRate)(LONG newVal) = 0;          // slot 30
+
+protected:
+    ~IlvFTPShellFile2() = default;
 };

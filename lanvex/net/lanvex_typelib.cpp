@@ -150,6 +150,16 @@ TypeLibInterfaceDesc FtpShellFileInterface()
     return itf;
 }
 
+TypeLibInterfaceDesc FtpShellFile2Interface()
+{
+    TypeLibInterfaceDesc itf = Interface("IlvFTPShellFile2", IID_IlvFTPShellFile2);
+    itf.BaseName = "IlvFTPShellFile";
+    itf.BaseIid = IID_IlvFTPShellFile;
+    AddProperty(itf, "DownloadLimit", 12, 27, VT_I8);
+    AddProperty(itf, "MinimumRate", 13, 29, VT_I4);
+    return itf;
+}
+
 TypeLibInterfaceDesc TelnetInterface()
 {
     TypeLibInterfaceDesc itf = Interface("IlvTelnet", IID_IlvTelnet);
@@ -206,11 +216,12 @@ TypeLibDesc MakeLanvexTypeLibDesc()
     desc.Imports.push_back({"stdole", LIBID_stdole, 2, 0});
     desc.Interfaces = {FtpClientInterface(), CacheInterface(), FtpShellFileInterface(),
                        TelnetInterface(), Telnet2Interface(), FtpClient2Interface(),
-                       FtpClient3Interface()};
+                       FtpClient3Interface(), FtpShellFile2Interface()};
     desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient,
                               {"IlvFTPClient", "IlvFTPClient2", "IlvFTPClient3"}),
                       Coclass("lvCache", CLSID_lvCache, {"IlvCache"}),
-                      Coclass("lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile"}),
+                      Coclass("lvFTPShellFile", CLSID_lvFTPShellFile,
+                              {"IlvFTPShellFile", "IlvFTPShellFile2"}),
                       Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}),
                       Coclass("lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"})};
     return desc;

@@ -16,7 +16,9 @@
 #endif
 #include <netdb.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -243,14 +245,16 @@ int CTcpConnection::Send(const void* pData, int nLength)
 {
     if (nLength < 0)
         nLength = 0;
-    // A peer that stops reading fills its window; the send then waits for room no longer than
-    // a read waits for data (and ends on the caller's cancel or deadline), never for ever.
+    // A peer that stops reading fills its window; the send then fails once no byte has moved
+    // for as long as a read waits for data (and ends on the caller's cancel or deadline). A slow
+    // but steady reader is no stop: the kernel may signal room only after a large part of its
+    // buffer has drained, so the bytes leaving the send queue count as movement too.
     const char* pNext = static_cast<const char*>(pData);
     size_t nLeft = static_cast<size_t>(nLength);
     size_t nTotal = 0;
     do
     {
-        if (nLength > 0 && !WaitFor(POLLOUT, m_nTimeout))
+        if (nLength > 0 && !WaitForRoom())
             throw CExpSocket(kWsaETimedOut);
         // MSG_NOSIGNAL: a peer that went away must become an error, not a SIGPIPE.
         const ssize_t nSent = ::send(m_socket, pNext, nLeft, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -283,6 +287,33 @@ void CTcpConnection::Trace(ETraceDirection direction, const void* pData, ssize_t
     else
         TraceWireBytes(m_pszTraceComponent, direction, m_traceFormat, pData,
                        static_cast<size_t>(nLength));
+}
+
+bool CTcpConnection::WaitForRoom()
+{
+    if (m_nTimeout == kNoLimit)
+        return WaitFor(POLLOUT, kNoLimit) != 0;
+    // The queue is looked at several times within one wait, so that movement is seen in time.
+    const uint32_t nSlice = std::clamp<uint32_t>(m_nTimeout / 5, 10, 500);
+    int nQueued = -1;
+    ::ioctl(m_socket, SIOCOUTQ, &nQueued);
+    auto lastMove = Clock::now();
+    for (;;)
+    {
+        const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                                 lastMove);
+        if (quiet.count() >= static_cast<int64_t>(m_nTimeout))
+            return false;
+        const uint32_t nLeft = m_nTimeout - static_cast<uint32_t>(quiet.count());
+        if (WaitFor(POLLOUT, std::min(nLeft, nSlice)))
+            return true;
+        int nNow = -1;
+        if (::ioctl(m_socket, SIOCOUTQ, &nNow) == 0 && nNow != nQueued)
+        {
+            lastMove = Clock::now(); // the peer took bytes: not stopped
+            nQueued = nNow;
+        }
+    }
 }
 
 int CTcpConnection::WaitReadable()

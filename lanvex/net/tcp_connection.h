@@ -81,6 +81,8 @@ private:
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
     // out. Throws when the caller cancels or its deadline passes.
     int WaitFor(short nEvents, uint32_t nMilliseconds);
+    // Waits for room to send; false once no byte has left the send queue for the wait.
+    bool WaitForRoom();
     void Trace(ETraceDirection direction, const void* pData, ssize_t nLength);
 
     int m_socket = -1; // -1: no socket (0 is a valid descriptor here)

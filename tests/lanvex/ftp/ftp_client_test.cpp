@@ -7,12 +7,17 @@
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lanvex
@@ -120,6 +125,10 @@ Action Rename(const char16_t* pszFrom, const char16_t* pszTo)
 {
     return [=](IlvFTPClient2* p) { return p->RenameFile(CComBSTR(pszFrom), CComBSTR(pszTo)); };
 }
+Action Connected()
+{
+    return [](IlvFTPClient2* p) { return p->IsConnected(); };
+}
 
 TEST(FtpClient, EveryCommandIsJudgedByItsOwnReply)
 {
@@ -162,6 +171,22 @@ TEST(FtpClient, EveryCommandIsJudgedByItsOwnReply)
          {{Noop(), E_FAIL}, {Noop(), E_FAIL}},
          "NOOP\n",
          "Not connected (the control connection is closed)"},
+        {"any number of preliminary replies before a command's own",
+         {ExpectBytes("CWD x\n"), SendBytes("110 a\r\n120 b\r\n"), Silence(100),
+          SendBytes("150 c\r\n550 No.\r\n"), ExpectBytes("NOOP\n"), SendBytes("200 ok\r\n")},
+         {{Cwd(u"x"), E_ABORT}, {Noop(), S_OK}},
+         "CWD x\nNOOP\n",
+         ""},
+        {"a line that is no reply drops the connection; later commands fail at once",
+         {ExpectBytes("NOOP\n"), SendBytes("abc\r\n"), Silence(200)},
+         {{Noop(), E_FAIL}, {Connected(), S_FALSE}, {Noop(), E_FAIL}},
+         "NOOP\n",
+         "Not connected (the control connection is closed)"},
+        {"a digit alone is no reply",
+         {ExpectBytes("CWD y\n"), SendBytes("2\r\n"), Silence(200)},
+         {{Cwd(u"y"), E_FAIL}, {Connected(), S_FALSE}},
+         "CWD y\n",
+         "The server sent \"2..\", which is no reply; the control connection was closed"},
         {"a reset connection fails the command",
          {ExpectBytes("NOOP\n"), ResetConnection()},
          {{Noop(), E_FAIL}},
@@ -205,17 +230,45 @@ TEST(FtpClient, LoginOutcomes)
          {SendBytes("220-Welcome\r\n220-to the\r\n"), Silence(100), SendBytes("220 server\r\n"),
           ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"), ExpectBytes("PASS s3cret\n"),
           SendBytes("230 in\r\n")},
-         S_OK, S_OK, ""},
+         S_OK,
+         S_OK,
+         ""},
         {"wrong password",
          {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"),
           ExpectBytes("PASS s3cret\n"), SendBytes("530 Login incorrect.\r\n")},
-         E_FAIL, S_FALSE, "Login incorrect.\r\n"},
+         E_FAIL,
+         S_FALSE,
+         "Login incorrect.\r\n"},
         {"logged in at USER, PASS still sent and refused",
          {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("230 in\r\n"),
           ExpectBytes("PASS s3cret\n"), SendBytes("503 Already logged in.\r\n")},
-         E_FAIL, S_FALSE, "Already logged in.\r\n"},
-        {"refusing greeting", {SendBytes("421 Too many users.\r\n")}, E_ABORT, S_FALSE,
+         E_FAIL,
+         S_FALSE,
+         "Already logged in.\r\n"},
+        {"refusing greeting",
+         {SendBytes("421 Too many users.\r\n")},
+         E_ABORT,
+         S_FALSE,
          "Too many users.\r\n"},
+        {"greeting after two 120s",
+         {SendBytes("120 soon\r\n120 soon\r\n220 ready\r\n"), ExpectBytes("USER alice\n"),
+          SendBytes("331 pw?\r\n"), ExpectBytes("PASS s3cret\n"), SendBytes("230 in\r\n")},
+         S_OK,
+         S_OK,
+         ""},
+        {"a preliminary reply to USER does not shift the PASS reply",
+         {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"),
+          SendBytes("120 soon\r\n331 pw?\r\n"), ExpectBytes("PASS s3cret\n"),
+          SendBytes("530 Login incorrect.\r\n")},
+         E_FAIL,
+         S_FALSE,
+         "Login incorrect.\r\n"},
+        {"PASS answered with another question",
+         {SendBytes("220 ready\r\n"), ExpectBytes("USER alice\n"), SendBytes("331 pw?\r\n"),
+          ExpectBytes("PASS s3cret\n"), SendBytes("332 Need account.\r\n")},
+         E_FAIL,
+         S_FALSE,
+         "The server did not accept the login: 332 Need account.\r\n"},
         {"no greeting", {Silence(kWaitMs + 300)}, E_ABORT, S_FALSE, ""},
     };
     for (const Case& c : cases)
@@ -259,11 +312,12 @@ TEST(FtpClient, FreshObjectThroughItsSlotsAndDisconnectWithoutConnection)
 // Transfers: the control script answers PASV with the data server's port (and a foreign host).
 class FtpTransfer : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() / ("lanvex-ftp-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir = fs::temp_directory_path() /
+                ("lanvex-ftp-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(m_dir);
     }
     void TearDown() override
@@ -284,23 +338,32 @@ TEST_F(FtpTransfer, DownloadsListsAndUploads)
     for (size_t i = 0; i < blocks.size(); i += 7)
         blocks[i] = static_cast<char>('a' + i % 26);
     WriteAll(m_dir / "up.bin", blocks);
-    CScriptedServer data({{SendBytes("hello\r\nworld"), CloseConnection()},
-                          {SendBytes("a.txt\r\n"), Silence(100), SendBytes("b c\nlast"),
-                           CloseConnection()},
-                          {SendBytes("total 1\r\n-rw-r--r-- 1 u g 70000 Dec 08 20:54 big f\r\n"),
-                           CloseConnection()},
-                          {}});
+    CScriptedServer data(
+        {{SendBytes("hello\r\nworld"), CloseConnection()},
+         {SendBytes("a.txt\r\n"), Silence(100), SendBytes("b c\nlast"), CloseConnection()},
+         {SendBytes("total 1\r\n-rw-r--r-- 1 u g 70000 Dec 08 20:54 big f\r\n"), CloseConnection()},
+         {}});
     const std::string pasv = PassiveReply(data.Port());
-    CScriptedServer control({Then(Login(),
-                                  {ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("RETR r.txt\n"),
-                                   SendBytes("150 Opening\r\n226 Transfer complete.\r\n"),
-                                   ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("NLST\n"),
-                                   SendBytes("150 Here\r\n"), Silence(200), SendBytes("226 Done\r\n"),
-                                   ExpectBytes("PASV\n"), SendBytes(pasv), ExpectBytes("LIST\n"),
-                                   SendBytes("150 Here\r\n226 Done\r\n"), ExpectBytes("PASV\n"),
-                                   SendBytes(pasv), ExpectBytes("STOR up.bin\n"),
-                                   SendBytes("150 Ok to send data.\r\n"), Silence(300),
-                                   SendBytes("226 Transfer complete.\r\n")})});
+    CScriptedServer control({Then(Login(), {ExpectBytes("PASV\n"),
+                                            SendBytes(pasv),
+                                            ExpectBytes("RETR r.txt\n"),
+                                            SendBytes("150 Opening\r\n226 Transfer complete.\r\n"),
+                                            ExpectBytes("PASV\n"),
+                                            SendBytes(pasv),
+                                            ExpectBytes("NLST\n"),
+                                            SendBytes("150 Here\r\n"),
+                                            Silence(200),
+                                            SendBytes("226 Done\r\n"),
+                                            ExpectBytes("PASV\n"),
+                                            SendBytes(pasv),
+                                            ExpectBytes("LIST\n"),
+                                            SendBytes("150 Here\r\n226 Done\r\n"),
+                                            ExpectBytes("PASV\n"),
+                                            SendBytes(pasv),
+                                            ExpectBytes("STOR up.bin\n"),
+                                            SendBytes("150 Ok to send data.\r\n"),
+                                            Silence(300),
+                                            SendBytes("226 Transfer complete.\r\n")})});
     {
         FtpPtr ftp;
         SetLogin(ftp, control.Port());
@@ -398,6 +461,216 @@ TEST_F(FtpTransfer, FailuresLeaveTheLocalFileAndTheSessionInStep)
     control.Finish();
     data.Finish();
     EXPECT_EQ(control.Received(0).find("STOR"), std::string::npos);
+}
+
+// Every download is confirmed by a 2yz completion, never passes its listed size or the limit,
+// and a refusal or a line that is no reply touches no local file.
+TEST_F(FtpTransfer, DownloadsAreConfirmedAndBounded)
+{
+    struct Case
+    {
+        const char* Label;
+        std::vector<ServerStep> Data;
+        const char* Pasv;                // null: the data server's port
+        std::vector<ServerStep> Control; // after PASV
+        int64_t Listed;
+        int64_t Limit;
+        HRESULT Result;
+        std::string Local; // the local file afterwards
+        std::string Description;
+    };
+    const std::string d1500(1500, 'd'), d4000(4000, 'e');
+    const Case cases[] = {
+        {"preliminary replies around the data, then the completion",
+         {SendBytes("hello"), CloseConnection()},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n110 MARK\r\n"), Silence(100),
+          SendBytes("226 Done\r\n")},
+         5,
+         1 << 20,
+         S_OK,
+         "hello",
+         ""},
+        {"451 after the data",
+         {SendBytes("hello"), CloseConnection()},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n"), Silence(100),
+          SendBytes("451 Local error.\r\n")},
+         -1,
+         1 << 20,
+         E_ABORT,
+         "hello",
+         "Local error.\r\n"},
+        {"a 3yz is no completion",
+         {SendBytes("hello"), CloseConnection()},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n350 Hmm.\r\n")},
+         -1,
+         1 << 20,
+         E_FAIL,
+         "hello",
+         "The server did not confirm the transfer: 350 Hmm.\r\n"},
+        {"no reply but a word",
+         {Silence(300)},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("abc\r\n")},
+         -1,
+         1 << 20,
+         E_FAIL,
+         "precious",
+         "which is no reply"},
+        {"226 before any data, 5 bytes listed",
+         {CloseConnection()},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("226 Done\r\n")},
+         5,
+         1 << 20,
+         E_FAIL,
+         "",
+         "0 of the 5 bytes listed arrived"},
+        {"1500 of the 3000 listed",
+         {SendBytes(d1500), CloseConnection()},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n226 Done\r\n")},
+         3000,
+         1 << 20,
+         E_FAIL,
+         d1500,
+         "1500 of the 3000 bytes listed arrived"},
+        {"more than listed",
+         {SendBytes(d4000), Silence(300)},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n"), Silence(200),
+          SendBytes("426 Aborted.\r\n")},
+         3000,
+         1 << 20,
+         E_FAIL,
+         "",
+         "more than the 3000 bytes listed"},
+        {"past the limit without a listed size",
+         {SendBytes(d4000), Silence(300)},
+         nullptr,
+         {ExpectBytes("RETR f\n"), SendBytes("150 Opening\r\n"), Silence(200),
+          SendBytes("426 Aborted.\r\n")},
+         -1,
+         2000,
+         E_FAIL,
+         "",
+         "download limit of 2000 bytes"},
+        {"a 227 that names no port",
+         {},
+         "227 Entering Passive Mode.\r\n",
+         {Silence(100)},
+         -1,
+         1 << 20,
+         E_FAIL,
+         "precious",
+         "names no data port"},
+        {"numbers above 255",
+         {},
+         "227 Entering Passive Mode (127,0,0,1,300,1).\r\n",
+         {Silence(100)},
+         -1,
+         1 << 20,
+         E_FAIL,
+         "precious",
+         "names no data port"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Label);
+        WriteAll(m_dir / "t", "precious");
+        CScriptedServer data(c.Data.empty() ? std::vector<std::vector<ServerStep>>{}
+                                            : std::vector<std::vector<ServerStep>>{c.Data});
+        CScriptedServer control(
+            {Then(Login(), Then({ExpectBytes("PASV\n"),
+                                 SendBytes(c.Pasv != nullptr ? c.Pasv : PassiveReply(data.Port()))},
+                                c.Control))});
+        {
+            FtpPtr ftp;
+            SetLogin(ftp, control.Port());
+            ASSERT_EQ(ftp->Connect(), S_OK);
+            auto* client = static_cast<lvFTPClient*>(ftp.p);
+            client->SetDownloadLimit(c.Limit);
+            SHORT nPort = 77;
+            ftp->put_DataPort(nPort);
+            EXPECT_EQ(client->DownloadTo("f", (m_dir / "t").string(), c.Listed), c.Result);
+            EXPECT_NE(LastDescription().find(c.Description), std::string::npos)
+                << LastDescription();
+            if (c.Pasv != nullptr)
+            {
+                ftp->get_DataPort(&nPort);
+                EXPECT_EQ(nPort, 77); // never a port from numbers that were not read
+            }
+        }
+        EXPECT_EQ(ReadAll(m_dir / "t"), c.Local);
+        control.Finish();
+        data.Finish();
+    }
+}
+
+// A slow reader is not a dead one: the upload goes on as long as bytes leave the send queue,
+// however long one send waits for room. Here 64 KiB a second for 5 s against a wait of 2 s;
+// VIGIL_FTP_SLOW_MB=64 runs the long form: that many MB read at 16 KiB a second throughout,
+// against the real wait of 10 s (over an hour).
+TEST_F(FtpTransfer, SlowReaderDoesNotFailAnUpload)
+{
+    const char* pszLong = std::getenv("VIGIL_FTP_SLOW_MB");
+    const size_t nMegabytes = pszLong != nullptr ? std::strtoul(pszLong, nullptr, 10) : 6;
+    const std::string upload(nMegabytes << 20, 'z');
+    WriteAll(m_dir / "big", upload);
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLength = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &nLength);
+    const int nDataPort = ntohs(address.sin_port);
+    size_t nReceived = 0;
+    // 4 KiB every 62 ms for 5 s, then everything: more than twice the client's wait of slow
+    // going, with a send queue that takes far longer than the wait to drain.
+    std::thread reader(
+        [&]
+        {
+            pollfd pfd{listener, POLLIN, 0};
+            if (::poll(&pfd, 1, 5000) != 1)
+                return;
+            const int fd = ::accept(listener, nullptr, nullptr);
+            char chunk[65536];
+            const auto slowUntil = Clock::now() + (pszLong != nullptr ? std::chrono::hours(24)
+                                                                      : std::chrono::seconds(5));
+            for (;;)
+            {
+                const bool bSlow = Clock::now() < slowUntil;
+                const ssize_t n = ::recv(fd, chunk,
+                                         !bSlow               ? sizeof chunk
+                                         : pszLong != nullptr ? 1024
+                                                              : 4096,
+                                         0);
+                if (n <= 0)
+                    break;
+                nReceived += static_cast<size_t>(n);
+                if (bSlow)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(62));
+            }
+            ::close(fd);
+        });
+    CScriptedServer control(
+        {Then(Login(), {ExpectBytes("PASV\n"), SendBytes(PassiveReply(nDataPort)),
+                        ExpectBytes("STOR big\n"), SendBytes("150 Ok\r\n226 Done\r\n")})});
+    {
+        FtpPtr ftp;
+        static_cast<lvFTPClient*>(ftp.p)->SetTimeout(pszLong != nullptr ? 10000 : 2000);
+        SetLogin(ftp, control.Port());
+        ASSERT_EQ(ftp->Connect(), S_OK);
+        EXPECT_EQ(ftp->WriteFile(Local("big"), CComBSTR(u"big")), S_OK) << LastDescription();
+    }
+    reader.join();
+    ::close(listener);
+    control.Finish();
+    EXPECT_EQ(nReceived, upload.size());
 }
 
 } // namespace

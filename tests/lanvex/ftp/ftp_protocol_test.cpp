@@ -84,12 +84,18 @@ TEST(FtpReplyReader, SameRepliesWhereverTheInputIsCut)
     const ReaderCase cases[] = {
         {"one line", "220 ready\r\n", {"220 ready\r\n"}, 0},
         {"bare LF", "220 ready\n", {"220 ready\n"}, 0},
-        {"two joined", "150 Opening\r\n226 Transfer complete.\r\n",
-         {"150 Opening\r\n", "226 Transfer complete.\r\n"}, 0},
-        {"multi-line", "211-Features:\r\n EPSV\r\n211 End\r\n",
-         {"211-Features:\r\n EPSV\r\n211 End\r\n"}, 0},
-        {"other codes inside", "230-Hi\r\n231 not the end\r\n230-more\r\n230 in\r\n",
-         {"230-Hi\r\n231 not the end\r\n230-more\r\n230 in\r\n"}, 0},
+        {"two joined",
+         "150 Opening\r\n226 Transfer complete.\r\n",
+         {"150 Opening\r\n", "226 Transfer complete.\r\n"},
+         0},
+        {"multi-line",
+         "211-Features:\r\n EPSV\r\n211 End\r\n",
+         {"211-Features:\r\n EPSV\r\n211 End\r\n"},
+         0},
+        {"other codes inside",
+         "230-Hi\r\n231 not the end\r\n230-more\r\n230 in\r\n",
+         {"230-Hi\r\n231 not the end\r\n230-more\r\n230 in\r\n"},
+         0},
         {"end line without text", "220-a\n220\n", {"220-a\n220\n"}, 0},
         {"reply then the start of the next", "200 ok\r\n226 Tra", {"200 ok\r\n"}, 7},
         {"multi-line not ended", "211-Features:\r\n EPSV\r\n", {}, 22},
@@ -161,7 +167,8 @@ TEST(FtpReply, CodeTextAndJudgement)
         {"x99 odd\r\n", "x99", "odd\r\n", false, false},
         {"226\r\n", "226", "\n", false, false},
         {"abc\r\n", "abc", "\n", false, false},
-        {"211-Features:\r\n EPSV\r\n211 End\r\n", "211", "Features:\r\n EPSV\r\n211 End\r\n", false},
+        {"211-Features:\r\n EPSV\r\n211 End\r\n", "211", "Features:\r\n EPSV\r\n211 End\r\n",
+         false},
     };
     for (const Case& c : cases)
     {
@@ -190,7 +197,7 @@ TEST(FtpPassiveReply, ReadsTheDataPortOrNothing)
         {"227 Entering Passive Mode 127,0,0,1,19,137", int16_t{5001}},
         {"227 =127,0,0,1,19,137", int16_t{5001}},
         {"227-Mode\r\n227 (127,0,0,1,19,137)\r\n", int16_t{5001}},
-        {before200.c_str(), int16_t{5001}},            // long text before the numbers
+        {before200.c_str(), int16_t{5001}},                      // long text before the numbers
         {"227 Mode (1,2 then 127,0,0,1,19,137)", int16_t{5001}}, // two numbers are no match
         {"227 Mode (127,0,0,1,19)", std::nullopt},
         {"227 Mode (127,0,0,1,19,x)", std::nullopt},

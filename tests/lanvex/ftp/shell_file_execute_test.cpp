@@ -5,6 +5,8 @@
 #include "lanvex/ftp/shell_file_execute.h"
 #include "tests/lanvex/ftp/shell_file_test_support.h"
 
+#include "lanvex/net/wire_text.h"
+
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
 
@@ -315,6 +317,86 @@ TEST_F(RealFtpServer, TreeDeeperThanTheBoundIsRefusedThere)
         deep += "/d";
     Describe(file, 3, deep, "");
     EXPECT_EQ(file->Execute(), S_OK);
+}
+
+// A tree of 200 entries over 5 levels (binary contents, a name that is no UTF-8, one with
+// leading blanks, one of 200 bytes) is copied, moved and deleted, byte for byte.
+TEST_F(RealFtpServer, LargeTreeCopiedMovedAndDeletedExactly)
+{
+    std::map<std::string, std::string> tree; // relative path -> contents
+    const auto Upload = [&](IlvFTPClient2* c, std::string prefix)
+    {
+        const fs::path staging = m_local / ".staging";
+        for (int nLevel = 0; nLevel < 5; ++nLevel)
+        {
+            for (int i = 0; i < 39; ++i)
+            {
+                std::string name = "f" + std::to_string(nLevel) + "-" + std::to_string(i);
+                if (i == 0)
+                    name = "caf\xe9-" + name;
+                else if (i == 1)
+                    name = "  " + name;
+                else if (i == 2)
+                    name += std::string(200 - name.size(), 'n');
+                std::string contents;
+                for (int k = 0; k < (i * 997 + nLevel * 31) % 5000; ++k)
+                    contents.push_back(static_cast<char>((k * 7 + i) & 0xFF));
+                std::ofstream(staging, std::ios::binary) << contents;
+                const std::u16string wide = WireTextToWide(name);
+                if (c->WriteFile(Bstr(staging.string()), CComBSTR{std::u16string_view(wide)}) !=
+                    S_OK)
+                    return false;
+                tree[prefix + name] = contents;
+            }
+            if (!Call(c->CreateDir(Bstr("d"))) || !Call(c->ChangeDir(Bstr("d"))))
+                return false;
+            prefix += "d/";
+        }
+        fs::remove(staging);
+        return true;
+    };
+    const auto LocalTree = [](const fs::path& root)
+    {
+        std::map<std::string, std::string> files;
+        for (const auto& item : fs::recursive_directory_iterator(root))
+            if (item.is_regular_file())
+            {
+                std::ifstream in(item.path(), std::ios::binary);
+                std::stringstream text;
+                text << in.rdbuf();
+                files[fs::relative(item.path(), root).string()] = text.str();
+            }
+        return files;
+    };
+    const auto PutTree = [&]
+    {
+        return Client(
+            [&](IlvFTPClient2* c)
+            {
+                tree.clear();
+                // The second time "tree" is there already (a move leaves it, emptied).
+                return Call(c->ChangeDir(Bstr(m_remote))) &&
+                       (c->CreateDir(Bstr("tree")), Call(c->ChangeDir(Bstr("tree")))) &&
+                       Upload(c, "");
+            });
+    };
+    ASSERT_TRUE(PutTree());
+    ASSERT_EQ(tree.size(), 195u); // and the 5 directories: 200 entries
+
+    ShellFilePtr file;
+    Describe(file, 1, m_remote + "/tree/*", (m_local / "copy").string());
+    EXPECT_EQ(file->Execute(), S_OK) << TakeErrorDescription();
+    EXPECT_TRUE(LocalTree(m_local / "copy") == tree);
+
+    Describe(file, 2, m_remote + "/tree/*", (m_local / "moved").string());
+    EXPECT_EQ(file->Execute(), S_OK) << TakeErrorDescription();
+    EXPECT_TRUE(LocalTree(m_local / "moved") == tree);
+    EXPECT_EQ(RemoteNames(), std::string(kAll) + " tree");
+
+    ASSERT_TRUE(PutTree());
+    Describe(file, 3, m_remote + "/tree/*", "");
+    EXPECT_EQ(file->Execute(), S_OK) << TakeErrorDescription();
+    EXPECT_EQ(RemoteNames(), std::string(kAll) + " tree");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // lvFTPShellFile and its dialog, driven headless as a user would: what the dialog shows, what OK
 // and Cancel keep, Tab order, and where no dialog can be shown at all.
 #include "lanvex/ftp/shell_file.h"
+#include "lanvex/ftp/shell_file_execute.h"
 #include "tests/lanvex/ftp/shell_file_test_support.h"
 
 #include "platform/com/conversion.h"
@@ -9,17 +10,20 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <thread>
@@ -179,7 +183,8 @@ TEST(FileOperationDialog, EditedFieldsKeptOnlyByOK)
                     auto* edit = Find<QLineEdit>(dialog, t.EditId);
                     EXPECT_EQ(edit->text().toStdString(),
                               std::string("old ") + t.EditId + " \xc3\xa9");
-                    EXPECT_EQ(edit->echoMode(), QLineEdit::Normal); // the password too
+                    EXPECT_EQ(edit->echoMode(), std::string(t.EditId) == "209" ? QLineEdit::Password
+                                                                               : QLineEdit::Normal);
                     edit->selectAll();
                     QTest::keyClick(edit, Qt::Key_Delete);
                     if (std::string(t.EditId) != "201")
@@ -195,8 +200,8 @@ TEST(FileOperationDialog, EditedFieldsKeptOnlyByOK)
     }
 }
 
-// Tab visits the tab stops in template order (the radio group is none) and comes round again;
-// Return in an edit presses the default button.
+// Tab visits the tab stops in template order (the radio group once) and comes round again;
+// arrows move within the radio group; Return in an edit presses the default button.
 TEST(FileOperationDialog, TabOrderAndDefaultButton)
 {
     ShellFilePtr file;
@@ -206,13 +211,20 @@ TEST(FileOperationDialog, TabOrderAndDefaultButton)
                                 dialog->activateWindow();
                                 ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
                                 QStringList visited;
-                                for (int i = 0; i < 11; ++i)
+                                for (int i = 0; i < 13; ++i)
                                 {
                                     visited << QApplication::focusWidget()->objectName();
                                     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
                                 }
                                 EXPECT_EQ(visited.join(' ').toStdString(),
-                                          "1 2 206 207 208 201 202 209 210 211 1");
+                                          "1 2 203 206 207 208 201 202 209 212 210 211 1");
+                                Find(dialog, "203")->setFocus();
+                                QTest::keyClick(Find(dialog, "203"), Qt::Key_Down);
+                                EXPECT_EQ(QApplication::focusWidget()->objectName(), "204");
+                                EXPECT_TRUE(Find<QRadioButton>(dialog, "204")->isChecked());
+                                // Alt and a label's letter reach its edit.
+                                QTest::keyClick(dialog, Qt::Key_P, Qt::AltModifier);
+                                EXPECT_EQ(QApplication::focusWidget()->objectName(), "209");
                                 Find<QLineEdit>(dialog, "210")->setFocus();
                                 QTest::keyClick(Find(dialog, "210"), Qt::Key_Return);
                             }),
@@ -229,20 +241,22 @@ TEST(FileOperationDialog, ControlsWhereTheTemplatePutsThem)
         {
             const auto At = [dialog](int x, int y)
             { return QPoint(DialogUnitsX(dialog, x), DialogUnitsY(dialog, y)); };
-            EXPECT_EQ(dialog->size(), QSize(DialogUnitsX(dialog, 220), DialogUnitsY(dialog, 245)));
+            EXPECT_GE(dialog->width(), DialogUnitsX(dialog, 220));
+            EXPECT_EQ(dialog->height(), DialogUnitsY(dialog, 245));
             const struct
             {
                 const char* Id;
                 const char* Text;
                 int X, Y;
-            } controls[] = {{"1", "OK", 111, 224},
-                            {"2", "Cancel", 163, 224},
-                            {"203", "Copy", 20, 169},
-                            {"204", "Move", 20, 184},
-                            {"205", "Delete", 20, 199},
-                            {"206", "Show dialog", 100, 169},
-                            {"207", "Files only", 100, 184},
-                            {"208", "Create destination directories", 100, 199},
+            } controls[] = {{"1", "&OK", 111, 224},
+                            {"2", "C&ancel", 163, 224},
+                            {"203", "&Copy", 20, 169},
+                            {"204", "&Move", 20, 184},
+                            {"205", "&Delete", 20, 199},
+                            {"206", "Show d&ialog", 100, 169},
+                            {"207", "Files o&nly", 100, 184},
+                            {"208", "Create destination di&rectories", 100, 199},
+                            {"212", "S&how", 160, 57},
                             {"201", "", 75, 15},
                             {"202", "", 75, 35},
                             {"209", "", 75, 55},
@@ -263,9 +277,24 @@ TEST(FileOperationDialog, ControlsWhereTheTemplatePutsThem)
             frames.sort();
             EXPECT_EQ(
                 frames.join('|').toStdString(),
-                "From (may use wildcards , *.*, ?.* etc.) :|Password|Server|"
-                "To (destination directory or file name) :|Username|[Operation]|[Options]|[]|[]");
-            EXPECT_EQ(Find(dialog, "203")->focusPolicy() & Qt::TabFocus, 0);
+                "&From (may use wildcards , *.*, ?.* etc.) :|&Password|&Server|"
+                "&To (destination directory or file name) :|&Username|[Operation]|[Options]|[]|"
+                "[]");
+            // Every check box stays inside its frame, whatever the font makes of its text.
+            for (QGroupBox* group : dialog->findChildren<QGroupBox*>())
+                for (QCheckBox* check : dialog->findChildren<QCheckBox*>())
+                {
+                    if (group->geometry().contains(check->geometry().topLeft()))
+                    {
+                        EXPECT_TRUE(group->geometry().contains(check->geometry()))
+                            << check->text().toStdString();
+                    }
+                }
+            // The password is masked until "Show" is checked.
+            auto* password = Find<QLineEdit>(dialog, "209");
+            EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+            Click(dialog, "212");
+            EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
             Click(dialog, "2");
         });
 }
@@ -334,17 +363,45 @@ TEST(FileOperationDialog, ProgressWindowAndScreenshots)
                 return progress;
         return static_cast<QProgressDialog*>(nullptr);
     };
-    EXPECT_TRUE(CFileOperationProgress(false).Next("a.txt"));
+    CFileOperationStatus status;
+    EXPECT_EQ(CFileOperationProgress(false).Run(status, [] { return S_FALSE; }), S_FALSE);
     EXPECT_EQ(Shown(), nullptr);
+    // The run goes on in its own thread while the window follows it; Cancel ends the wait the
+    // run is in at once.
     CFileOperationProgress progress(true);
-    QProgressDialog* window = Shown();
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(progress.Next("pub/reports/a.txt"));
-    EXPECT_EQ(window->labelText(), "pub/reports/a.txt");
-    if (!shots.isEmpty())
-        window->grab().save(QDir(shots).filePath("progress.png"));
-    QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
-    EXPECT_FALSE(progress.Next("pub/reports/b.txt"));
+    std::chrono::steady_clock::time_point clicked;
+    QTimer::singleShot(400,
+                       [&]
+                       {
+                           QProgressDialog* window = Shown();
+                           ASSERT_NE(window, nullptr);
+                           EXPECT_EQ(window->labelText().toStdString(),
+                                     "pub/reports/a.txt\n1 of 3 files\n500 bytes of 1000 bytes, " +
+                                         window->labelText().toStdString().substr(
+                                             window->labelText().toStdString().rfind(", ") + 2));
+                           EXPECT_EQ(window->value(), 500);
+                           if (!shots.isEmpty())
+                               window->grab().save(QDir(shots).filePath("progress.png"));
+                           clicked = std::chrono::steady_clock::now();
+                           QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
+                       });
+    std::chrono::steady_clock::time_point stopped;
+    const HRESULT hr = progress.Run(status,
+                                    [&]
+                                    {
+                                        status.Found(3);
+                                        status.BeginFile("pub/reports/a.txt", 1000);
+                                        status.Moved(500);
+                                        pollfd cancel{status.CancelDescriptor(), POLLIN, 0};
+                                        ::poll(&cancel, 1, 10000);
+                                        stopped = std::chrono::steady_clock::now();
+                                        return status.IsCancelled() ? E_ABORT : S_OK;
+                                    });
+    EXPECT_EQ(hr, E_ABORT); // the cancel, not the 10 s, ended the wait
+    std::printf(
+        "cancel took %lld ms\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(stopped - clicked).count()));
 
     if (shots.isEmpty())
         return;
