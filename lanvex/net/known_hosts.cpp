@@ -138,6 +138,17 @@ using KeyPtr = std::unique_ptr<ssh_key_struct, void (*)(ssh_key)>;
 KeyPtr ImportKey(const std::string& type, const std::string& base64)
 {
     ssh_key key = nullptr;
+    // The blob names its own type, which libssh does not compare with the one written before.
+    std::string blob;
+    if (!DecodeBase64(base64, blob) || blob.size() < 4)
+        return KeyPtr(nullptr, &ssh_key_free);
+    const std::size_t nType =
+        (static_cast<std::size_t>(static_cast<unsigned char>(blob[0])) << 24) |
+        (static_cast<std::size_t>(static_cast<unsigned char>(blob[1])) << 16) |
+        (static_cast<std::size_t>(static_cast<unsigned char>(blob[2])) << 8) |
+        static_cast<unsigned char>(blob[3]);
+    if (nType > blob.size() - 4 || blob.compare(4, nType, type) != 0 || nType != type.size())
+        return KeyPtr(nullptr, &ssh_key_free);
     const ssh_keytypes_e keyType = ssh_key_type_from_name(type.c_str());
     if (keyType == SSH_KEYTYPE_UNKNOWN ||
         ssh_pki_import_pubkey_base64(base64.c_str(), keyType, &key) != SSH_OK)

@@ -177,7 +177,7 @@ struct lvSecureShell::CommandRun
     CommandOutcome Outcome;
     ssh_channel_callbacks_struct Callbacks{};
 
-    explicit CommandRun(ssh_channel channel)
+    explicit CommandRun(ssh_channel channel) : Channel(channel)
     {
         Callbacks.userdata = this;
         Callbacks.channel_exit_status_function =
@@ -194,6 +194,24 @@ struct lvSecureShell::CommandRun
         ssh_set_channel_callbacks(channel, &Callbacks);
     }
     bool Ended() const { return Outcome.ExitStatus >= 0 || !Outcome.Signal.empty(); }
+    // libssh keeps a channel closed here until the server closes it too, and would still call
+    // back into this object, which is gone by then.
+    template <class Owner> void Release(Owner& owner)
+    {
+        Forget();
+        owner.reset();
+    }
+    void Forget()
+    {
+        if (Channel != nullptr)
+            ssh_remove_channel_callbacks(Channel, &Callbacks);
+        Channel = nullptr;
+    }
+    ~CommandRun() { Forget(); }
+    CommandRun(const CommandRun&) = delete;
+    CommandRun& operator=(const CommandRun&) = delete;
+
+    ssh_channel Channel;
 };
 
 lvSecureShell::lvSecureShell()
@@ -520,7 +538,7 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         {
             const std::string why =
                 m_lastWait != WaitEnd::Ready ? WaitFailure(limit) : ssh_get_error(m_session);
-            owner.reset();
+            run.Release(owner);
             return Fail(E_FAIL, (bStarted ? "The connection broke during the command: "
                                           : "The command did not run: ") +
                                     why);
@@ -534,7 +552,7 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
                                                        : CommandOutcome::End::Overflow;
         }
         ssh_channel_close(channel);
-        owner.reset();
+        run.Release(owner);
         m_nExitStatus = run.Outcome.ExitStatus;
         run.Outcome.PrintedOutput = !run.Output.empty();
         if (const std::string why = JudgeCommand(run.Outcome, limit); !why.empty())

@@ -191,9 +191,8 @@ void PrintStatus(long result, const std::string& reason, bool lineEachStatus)
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    std::string text = RefreshResultText(result, local);
-    if (result != 0 && !reason.empty())
-        text += ": " + EscapeField(reason);
+    std::string text = result == 0 ? RefreshResultText(result, local)
+                                   : RefreshFailureText(result, EscapeField(reason));
     if (result != 0 || (lineEachStatus && (text.empty() || text.back() != '\n')))
         text += '\n';
     std::fputs(text.c_str(), stderr);

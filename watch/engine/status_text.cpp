@@ -26,6 +26,16 @@ std::string RefreshResultText(long result, const std::tm& localTime)
     }
 }
 
+std::string RefreshFailureText(long result, const std::string& reason)
+{
+    if (result == 2 && !reason.empty())
+        return "Unable to refresh: " + reason;
+    std::string text = RefreshResultText(result, {});
+    if (!text.empty() && !reason.empty())
+        text += ": " + reason;
+    return text;
+}
+
 std::string CountdownText(long seconds)
 {
     char text[32];

@@ -8,5 +8,10 @@
 // "Failed to execute ps command", or empty for any other result.
 std::string RefreshResultText(long result, const std::tm& localTime);
 
+// A refresh that failed, with its reason when one is known: "Unable to refresh: <reason>" when
+// the command failed, "Unable to connect: <reason>" when the login did; without a reason the
+// text of RefreshResultText.
+std::string RefreshFailureText(long result, const std::string& reason);
+
 // "%d sec." for the countdown.
 std::string CountdownText(long seconds);

@@ -24,6 +24,10 @@ TEST(StatusText, RefreshResults)
     EXPECT_EQ(RefreshResultText(1, {}), "Unable to connect");
     EXPECT_EQ(RefreshResultText(2, {}), "Failed to execute ps command");
     EXPECT_EQ(RefreshResultText(3, {}), "");
+    EXPECT_EQ(RefreshFailureText(2, "the command did not end within 60 s"),
+              "Unable to refresh: the command did not end within 60 s");
+    EXPECT_EQ(RefreshFailureText(2, ""), "Failed to execute ps command");
+    EXPECT_EQ(RefreshFailureText(1, "Login incorrect"), "Unable to connect: Login incorrect");
     EXPECT_EQ(CountdownText(0), "0 sec.");
     EXPECT_EQ(CountdownText(9), "9 sec.");
 }
