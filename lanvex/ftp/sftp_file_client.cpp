@@ -1,12 +1,15 @@
 // The file operation's servers by scheme, and the SFTP client behind the FTP client's interface.
 #include "lanvex/ftp/sftp_file_client.h"
 
+#include "lanvex/ftp/ftp_client.h"
+
 #include "lanvex/net/component_error.h"
 #include "lanvex/net/component_property.h"
 
 #include "platform/com/conversion.h"
 
 #include <charconv>
+#include <cinttypes>
 #include <climits>
 #include <cstring>
 #include <strings.h>
@@ -36,7 +39,81 @@ bool TakeScheme(std::string_view& server, std::string_view scheme)
     return true;
 }
 
+// lvFTPClient as the operation's client.
+class CFtpOperationClient : public IFileOperationClient
+{
+  public:
+    explicit CFtpOperationClient(lvFTPClient* pClient) : m_pClient(pClient) {}
+    ~CFtpOperationClient() override { m_pClient->Release(); }
+    IlvFTPClient2* Interface() override { return m_pClient; }
+    void SetCancelDescriptor(int fd) override { m_pClient->SetCancelDescriptor(fd); }
+    void SetDownloadLimit(int64_t nBytes) override { m_pClient->SetDownloadLimit(nBytes); }
+    void SetFloorRate(int64_t nRate) override { m_pClient->SetFloorRate(nRate); }
+    void SetProgress(std::function<void(int64_t)> progress) override
+    {
+        m_pClient->SetProgress(std::move(progress));
+    }
+    HRESULT ListTo(const std::string& localPath) override { return m_pClient->ListTo(localPath); }
+    HRESULT DownloadTo(const std::string& remote, const std::string& localPath,
+                       int64_t nExpectedSize) override
+    {
+        return m_pClient->DownloadTo(remote, localPath, nExpectedSize);
+    }
+
+  private:
+    lvFTPClient* m_pClient;
+};
+
+class CSftpOperationClient : public IFileOperationClient
+{
+  public:
+    explicit CSftpOperationClient(CSftpFileClient* pClient) : m_pClient(pClient) {}
+    ~CSftpOperationClient() override { m_pClient->Release(); }
+    IlvFTPClient2* Interface() override { return m_pClient; }
+    void SetCancelDescriptor(int fd) override { m_pClient->Session().SetCancelDescriptor(fd); }
+    void SetDownloadLimit(int64_t nBytes) override { m_pClient->SetDownloadLimit(nBytes); }
+    void SetFloorRate(int64_t nRate) override { m_pClient->Session().SetFloorRate(nRate); }
+    void SetProgress(std::function<void(int64_t)> progress) override
+    {
+        m_pClient->Session().SetProgress(std::move(progress));
+    }
+    HRESULT ListTo(const std::string& localPath) override { return m_pClient->ListTo(localPath); }
+    HRESULT DownloadTo(const std::string& remote, const std::string& localPath,
+                       int64_t nExpectedSize) override
+    {
+        return m_pClient->DownloadTo(remote, localPath, nExpectedSize);
+    }
+
+  private:
+    CSftpFileClient* m_pClient;
+};
+
 } // namespace
+
+HRESULT CreateFileOperationClient(const std::string& server,
+                                  std::unique_ptr<IFileOperationClient>* pClient)
+{
+    const std::optional<FileServer> parsed = ParseFileServer(server);
+    void* pv = nullptr;
+    if (parsed && parsed->Kind == EFileServerKind::Sftp)
+    {
+        const HRESULT hr = CreateComponent<CSftpFileClient>(nullptr, IID_IlvFTPClient2, &pv);
+        if (FAILED(hr))
+            return hr;
+        *pClient = std::make_unique<CSftpOperationClient>(
+            static_cast<CSftpFileClient*>(static_cast<IlvFTPClient2*>(pv)));
+        return S_OK;
+    }
+    const HRESULT hr = CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient3, &pv);
+    if (FAILED(hr))
+        return hr;
+    auto* pFtp = static_cast<IlvFTPClient3*>(pv);
+    // ftps:// is verified against the system's trust store (SSL_CERT_FILE works) and host name.
+    if (parsed && parsed->Kind == EFileServerKind::Ftps)
+        pFtp->put_Security(1);
+    *pClient = std::make_unique<CFtpOperationClient>(static_cast<lvFTPClient*>(pFtp));
+    return S_OK;
+}
 
 std::optional<FileServer> ParseFileServer(std::string_view server)
 {
@@ -247,7 +324,7 @@ HRESULT CSftpFileClient::ReadFile(BSTR bstrRemoteFile, BSTR bstrLocalFile)
     int64_t nBytes = 0;
     const bool bOk = m_session.Download(
         Resolve(bstrRemoteFile), [&] { return pLocal = std::fopen(local.c_str(), "wb"); },
-        kMaxDownload, &nBytes);
+        m_nDownloadLimit, &nBytes);
     const bool bClosed = pLocal == nullptr || std::fclose(pLocal) == 0;
     if (!bOk)
         return pLocal == nullptr && m_session.IsConnected() &&
@@ -276,6 +353,58 @@ HRESULT CSftpFileClient::ReadCurrDir()
 {
     m_entries.clear();
     return m_session.List(m_cwd, &m_entries, kMaxEntries) ? S_OK : Failed();
+}
+
+// The file operation's steps.
+
+HRESULT CSftpFileClient::ListTo(const std::string& localPath)
+{
+    m_entries.clear();
+    if (!m_session.List(m_cwd, &m_entries, kMaxEntries))
+        return Failed();
+    // The form a Unix FTP server lists in, so that one reader takes both.
+    FILE* pFile = std::fopen(localPath.c_str(), "wb");
+    if (pFile == nullptr)
+        return ReportComponentError(E_HANDLE, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
+                                    "The listing could not be kept in " + localPath);
+    bool bOk = true;
+    for (const CSftpSession::Entry& entry : m_entries)
+    {
+        // A name with a line end cannot stand on a line of its own: not a plain name anyway.
+        if (entry.Name.find_first_of("\r\n") != std::string::npos)
+            continue;
+        bOk = bOk && std::fprintf(pFile, "%s    1 0        0        %12" PRId64 " Jan 01 00:00 %s\r\n",
+                                  entry.IsDirectory ? "drwxr-xr-x" : "-rw-r--r--", entry.Size,
+                                  entry.Name.c_str()) > 0;
+    }
+    m_entries.clear(); // the file holds them; memory stays small however large the directory
+    if (std::fclose(pFile) != 0 || !bOk)
+        return ReportComponentError(E_FAIL, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
+                                    "The listing could not be written to " + localPath);
+    return S_OK;
+}
+
+HRESULT CSftpFileClient::DownloadTo(const std::string& remote, const std::string& localPath,
+                                    int64_t nExpectedSize)
+{
+    FILE* pLocal = nullptr;
+    int64_t nBytes = 0;
+    const std::string path = Resolve(CComBSTR(NarrowToWide(remote).c_str()));
+    const bool bOk = m_session.Download(
+        path, [&] { return pLocal = std::fopen(localPath.c_str(), "wb"); },
+        nExpectedSize >= 0 ? nExpectedSize : m_nDownloadLimit, &nBytes);
+    const bool bClosed = pLocal == nullptr || std::fclose(pLocal) == 0;
+    if (!bOk)
+        return Failed();
+    if (!bClosed)
+        return ReportComponentError(E_FAIL, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
+                                    "The local file could not be written");
+    if (nExpectedSize >= 0 && nBytes != nExpectedSize)
+        return ReportComponentError(E_FAIL, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
+                                    std::to_string(nBytes) + " of the " +
+                                        std::to_string(nExpectedSize) +
+                                        " bytes listed arrived; the transfer is incomplete");
+    return S_OK;
 }
 
 // The listing.

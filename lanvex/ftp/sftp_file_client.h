@@ -1,7 +1,7 @@
 // The file operation's servers: which protocol a Server names ("host[:port]" FTP,
-// "ftps://host[:port]" FTP with explicit TLS, "sftp://host[:port]" SFTP), and an SFTP client
-// behind the FTP client's interface, so that copy, move and delete run the same steps (and keep
-// the same bounds and data-loss rules) over all three.
+// "ftps://host[:port]" FTP with explicit TLS, "sftp://host[:port]" SFTP), what the operation asks
+// of a server's client, and an SFTP client behind the FTP client's interface, so that copy, move
+// and delete run the same steps (and keep the same bounds and data-loss rules) over all three.
 #pragma once
 
 #include "lanvex/ftp/sftp_session.h"
@@ -11,6 +11,8 @@
 
 #include "platform/com/bstr.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +38,30 @@ struct FileServer
 // No value for an unknown scheme, an empty host, a port outside 1 to 65535, or a path after the
 // host (the From property names files).
 std::optional<FileServer> ParseFileServer(std::string_view server);
+
+// What a file operation asks of its server's client beyond IlvFTPClient2 (lvFTPClient's own
+// members, which the SFTP client offers too).
+class IFileOperationClient
+{
+  public:
+    virtual ~IFileOperationClient() = default;
+    virtual IlvFTPClient2* Interface() = 0;
+    virtual void SetCancelDescriptor(int fd) = 0;
+    virtual void SetDownloadLimit(int64_t nBytes) = 0;
+    virtual void SetFloorRate(int64_t nBytesPerSecond) = 0;
+    virtual void SetProgress(std::function<void(int64_t)> progress) = 0;
+    // The long listing of the current directory, one "ls -l" line an entry, into a local file.
+    virtual HRESULT ListTo(const std::string& localPath) = 0;
+    // remote into a local file made once the server agrees; with a listed size (>= 0) exactly
+    // that many bytes must arrive.
+    virtual HRESULT DownloadTo(const std::string& remote, const std::string& localPath,
+                               int64_t nExpectedSize) = 0;
+};
+
+// The client for server (an unreadable Server gets the FTP client, whose run then says why):
+// lvFTPClient, with verified explicit TLS for ftps://, or the SFTP client.
+HRESULT CreateFileOperationClient(const std::string& server,
+                                  std::unique_ptr<IFileOperationClient>* pClient);
 
 // Not registered and not creatable by clients: the file operation makes one for an sftp://
 // Server. Names are paths relative to the login directory unless they start with a slash.
@@ -89,6 +115,11 @@ class CSftpFileClient : public CExtendedDispatchImpl<IlvFTPClient2>, public CCom
     STDMETHODIMP get_LastReplyText(BSTR* pText) override;
 
     CSftpSession& Session() { return m_session; }
+    // The file operation's own steps (IFileOperationClient).
+    HRESULT ListTo(const std::string& localPath);
+    HRESULT DownloadTo(const std::string& remote, const std::string& localPath,
+                       int64_t nExpectedSize);
+    void SetDownloadLimit(int64_t nBytes) { m_nDownloadLimit = nBytes; }
 
   protected:
     IUnknown* GetInterface(REFIID riid) override;
@@ -104,6 +135,7 @@ class CSftpFileClient : public CExtendedDispatchImpl<IlvFTPClient2>, public CCom
 
     CComBSTR m_bstrUsername, m_bstrPassword, m_bstrAddress;
     SHORT m_nPort = 22;
+    int64_t m_nDownloadLimit = kMaxDownload;
     LONG m_bFileList = 1;
     std::string m_cwd; // empty: the login directory
     CSftpSession m_session;

@@ -4,6 +4,7 @@
 // socket down under them.
 #include "lanvex/ftp/sftp_session.h"
 
+#include "lanvex/net/known_hosts.h"
 #include "lanvex/net/wire_trace.h"
 
 #include <libssh/callbacks.h>
@@ -212,7 +213,7 @@ void CSftpSession::Disconnect()
 
 void CSftpSession::Arm()
 {
-    Arm(Clock::now() + m_wait);
+    Arm(std::min(Clock::now() + m_wait, m_transferEnd));
 }
 
 void CSftpSession::Arm(Clock::time_point deadline)
@@ -233,6 +234,9 @@ bool CSftpSession::FailCall(const std::string& what, const std::string& path)
     std::string why;
     if (m_watch && m_watch->Cancelled())
         why = "cancelled";
+    else if (m_watch && m_watch->Expired() && Clock::now() >= m_transferEnd)
+        why = "the transfer did not finish in time (the slowest rate allowed is " +
+              std::to_string(m_nFloorRate) + " bytes a second)";
     else if (m_watch && m_watch->Expired())
         why = "no answer from the server within " + std::to_string((m_wait.count() + 999) / 1000) +
               " s";
@@ -275,8 +279,14 @@ bool CSftpSession::Connect(const std::string& host, int nPort, const std::string
     Disconnect();
     m_failure.clear();
     m_bTimedOut = m_bCancelled = false;
-    return OpenSession(host, nPort, user) && CheckHostKey(host) && Authenticate(host, password) &&
-           StartSftp();
+    // The host-key policy of lvSecureShell: known_hosts read by us, failing closed.
+    CKnownHostsCheck knownHosts(UserSshDirectory() + "/known_hosts", host,
+                                static_cast<unsigned int>(nPort));
+    m_pKnownHosts = &knownHosts;
+    const bool bOk = OpenSession(host, nPort, user) && CheckHostKey(host) &&
+                     Authenticate(host, password) && StartSftp();
+    m_pKnownHosts = nullptr;
+    return bOk;
 }
 
 bool CSftpSession::OpenSession(const std::string& host, int nPort, const std::string& user)
@@ -287,7 +297,6 @@ bool CSftpSession::OpenSession(const std::string& host, int nPort, const std::st
     if (m_session == nullptr)
         return Fail("Cannot create an SSH session");
     const std::string directory = UserSshDirectory();
-    m_knownHostsPath = directory + "/known_hosts";
     const unsigned int port = static_cast<unsigned int>(nPort);
     const int bNo = 0;
     static ssh_callbacks_struct s_callbacks = []
@@ -302,7 +311,7 @@ bool CSftpSession::OpenSession(const std::string& host, int nPort, const std::st
     ssh_options_set(m_session, SSH_OPTIONS_HOST, host.c_str());
     ssh_options_set(m_session, SSH_OPTIONS_PORT, &port);
     ssh_options_set(m_session, SSH_OPTIONS_SSH_DIR, directory.c_str());
-    ssh_options_set(m_session, SSH_OPTIONS_KNOWNHOSTS, m_knownHostsPath.c_str());
+    m_pKnownHosts->Prepare(m_session);
     if (!user.empty())
         ssh_options_set(m_session, SSH_OPTIONS_USER, user.c_str());
     ssh_set_blocking(m_session, 0);
@@ -321,30 +330,11 @@ bool CSftpSession::OpenSession(const std::string& host, int nPort, const std::st
 
 bool CSftpSession::CheckHostKey(const std::string& host)
 {
-    std::string refusal;
-    switch (ssh_session_is_known_server(m_session))
-    {
-    case SSH_KNOWN_HOSTS_OK:
+    const std::string refusal = m_pKnownHosts->Verify(m_session);
+    if (refusal.empty())
         return true;
-    case SSH_KNOWN_HOSTS_NOT_FOUND:
-    case SSH_KNOWN_HOSTS_UNKNOWN:
-        // Seen for the first time: recorded, so that a later change is noticed.
-        if (ssh_session_update_known_hosts(m_session) == SSH_OK)
-            return true;
-        refusal = "Cannot record the host key of " + host + " in " + m_knownHostsPath;
-        break;
-    case SSH_KNOWN_HOSTS_CHANGED:
-    case SSH_KNOWN_HOSTS_OTHER:
-        refusal = "The host key of " + host + " has changed since it was recorded in " +
-                  m_knownHostsPath + "; someone may be listening in";
-        break;
-    default:
-        refusal = "Cannot check the host key of " + host + " against " + m_knownHostsPath + ": " +
-                  ssh_get_error(m_session);
-        break;
-    }
     Disconnect();
-    return Fail(refusal);
+    return Fail("The host key of " + host + " is refused: " + refusal);
 }
 
 bool CSftpSession::Authenticate(const std::string& host, const std::string& password)
@@ -490,6 +480,15 @@ bool CSftpSession::Download(const std::string& remote, const std::function<FILE*
     sftp_file file = sftp_open(m_sftp, remote.c_str(), O_RDONLY, 0);
     if (file == nullptr)
         return FailCall("Reading", remote);
+    // The whole transfer: three waits for the replies around it, and the size at the floor rate.
+    const int64_t nSeconds = std::min<int64_t>(nLimit / std::max<int64_t>(m_nFloorRate, 1),
+                                               int64_t{1} << 30);
+    m_transferEnd = Clock::now() + 3 * m_wait + std::chrono::seconds(nSeconds + 1);
+    struct CEnd
+    {
+        Clock::time_point& End;
+        ~CEnd() { End = Clock::time_point::max(); }
+    } end{m_transferEnd};
     FILE* pLocal = openLocal();
     if (pLocal == nullptr)
     {
@@ -536,6 +535,8 @@ bool CSftpSession::Download(const std::string& remote, const std::function<FILE*
             else if (std::fwrite(block.data(), 1, static_cast<size_t>(nRead), pLocal) !=
                      static_cast<size_t>(nRead))
                 bOk = Fail("The local file could not be written");
+            else if (m_progress)
+                m_progress(*pBytes);
         }
     }
     if (m_sftp != nullptr)

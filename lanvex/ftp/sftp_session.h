@@ -19,6 +19,8 @@
 namespace lanvex
 {
 
+class CKnownHostsCheck;
+
 class CSftpSession
 {
   public:
@@ -48,6 +50,10 @@ class CSftpSession
     void SetWait(std::chrono::milliseconds wait) { m_wait = wait; }
     // A descriptor that becomes readable when the caller cancels: every wait ends at once.
     void SetCancelDescriptor(int fd) { m_cancelFd = fd; }
+    // A transfer's whole time allows for this rate over its size (or limit), beyond the waits.
+    void SetFloorRate(int64_t nBytesPerSecond) { m_nFloorRate = nBytesPerSecond; }
+    // Called with the bytes moved so far during a transfer.
+    void SetProgress(std::function<void(int64_t)> progress) { m_progress = std::move(progress); }
 
     // Each returns false with Failure() set; a failed call leaves the session as it was, except
     // that a time-out, a cancel or a broken connection ends it (IsConnected false).
@@ -89,8 +95,12 @@ class CSftpSession
     sftp_session m_sftp = nullptr;
     std::unique_ptr<CWatch> m_watch;
     int m_cancelFd = -1;
+    int64_t m_nFloorRate = 1024;
+    std::function<void(int64_t)> m_progress;
+    // The end of the transfer under way (no limit outside one); every step's wait stops there.
+    Clock::time_point m_transferEnd = Clock::time_point::max();
     std::chrono::milliseconds m_wait{10000};
-    std::string m_knownHostsPath;
+    CKnownHostsCheck* m_pKnownHosts = nullptr; // during Connect
     std::string m_failure;
     bool m_bTimedOut = false;
     bool m_bCancelled = false;
