@@ -77,16 +77,15 @@ struct CPeers
             for (size_t n = 0; n < kTransferSize; n += block.size())
                 out.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
-        ::chown((fs::path(Home) / "bench-secure-down.bin").c_str(), pEntry->pw_uid,
-                pEntry->pw_gid);
+        ::chown((fs::path(Home) / "bench-secure-down.bin").c_str(), pEntry->pw_uid, pEntry->pw_gid);
     }
     ~CPeers()
     {
         std::error_code ignored;
         if (!Local.empty())
             fs::remove_all(Local, ignored);
-        for (const char* pszName : {"bench-secure-down.bin", "bench-secure-up.bin",
-                                    "bench-secure-up-curl.bin"})
+        for (const char* pszName :
+             {"bench-secure-down.bin", "bench-secure-up.bin", "bench-secure-up-curl.bin"})
             if (!Home.empty())
                 fs::remove(fs::path(Home) / pszName, ignored);
     }
@@ -135,9 +134,10 @@ void BM_LanvexFtps(benchmark::State& state)
     const bool bDownload = state.range(0) == 0;
     for (auto _ : state)
     {
-        const HRESULT hr =
-            bDownload ? p->ReadFile(Wide("bench-secure-down.bin"), Wide((peers.Local / "down.bin").string()))
-                      : p->WriteFile(Wide((peers.Local / "up.bin").string()), Wide("bench-secure-up.bin"));
+        const HRESULT hr = bDownload ? p->ReadFile(Wide("bench-secure-down.bin"),
+                                                   Wide((peers.Local / "down.bin").string()))
+                                     : p->WriteFile(Wide((peers.Local / "up.bin").string()),
+                                                    Wide("bench-secure-up.bin"));
         if (hr != S_OK)
         {
             state.SkipWithError("the transfer failed");
@@ -154,8 +154,8 @@ void BM_CurlFtps(benchmark::State& state)
     if (!Ready(state))
         return;
     CPeers& peers = CPeers::Get();
-    const std::string url = "'ftp://" + peers.User + ":" + peers.Password + "@127.0.0.1:" +
-                            std::to_string(peers.FtpsPort) + "/";
+    const std::string url = "'ftp://" + peers.User + ":" + peers.Password +
+                            "@127.0.0.1:" + std::to_string(peers.FtpsPort) + "/";
     // Uploads with TLS 1.3 fail against this vsftpd with curl (426, the file cut short): curl's
     // uploads go over TLS 1.2.
     const std::string curl = "curl -sS --ssl-reqd --cacert '" + peers.Ca + "' ";
@@ -183,9 +183,9 @@ void BM_LanvexSftp(benchmark::State& state)
             FILE* pLocal = nullptr;
             int64_t nBytes = 0;
             const std::string path = (peers.Local / "down.bin").string();
-            bOk = session.Download("bench-secure-down.bin",
-                                   [&] { return pLocal = std::fopen(path.c_str(), "wb"); },
-                                   INT64_MAX, &nBytes);
+            bOk = session.Download(
+                "bench-secure-down.bin", [&] { return pLocal = std::fopen(path.c_str(), "wb"); },
+                INT64_MAX, &nBytes);
             if (pLocal != nullptr)
                 std::fclose(pLocal);
         }
@@ -213,11 +213,10 @@ void BM_CurlSftp(benchmark::State& state)
     // -k: the host key is not what is measured.
     const std::string curl = "curl -sS -k -u '" + peers.User + ":" + peers.Password + "' ";
     const std::string url = "'sftp://127.0.0.1:" + std::to_string(peers.SshPort) + "/~/";
-    Run(state, state.range(0) == 0
-                   ? curl + "-o '" + (peers.Local / "down-curl.bin").string() + "' " + url +
-                         "bench-secure-down.bin'"
-                   : curl + "-T '" + (peers.Local / "up.bin").string() + "' " + url +
-                         "bench-secure-up-curl.bin'");
+    Run(state, state.range(0) == 0 ? curl + "-o '" + (peers.Local / "down-curl.bin").string() +
+                                         "' " + url + "bench-secure-down.bin'"
+                                   : curl + "-T '" + (peers.Local / "up.bin").string() + "' " +
+                                         url + "bench-secure-up-curl.bin'");
 }
 
 // Side by side: each transfer with Lanvex, then with curl. Arg 0 download, 1 upload.

@@ -373,9 +373,10 @@ HRESULT CSftpFileClient::ListTo(const std::string& localPath)
         // A name with a line end cannot stand on a line of its own: not a plain name anyway.
         if (entry.Name.find_first_of("\r\n") != std::string::npos)
             continue;
-        bOk = bOk && std::fprintf(pFile, "%s    1 0        0        %12" PRId64 " Jan 01 00:00 %s\r\n",
-                                  entry.IsDirectory ? "drwxr-xr-x" : "-rw-r--r--", entry.Size,
-                                  entry.Name.c_str()) > 0;
+        bOk = bOk &&
+              std::fprintf(pFile, "%s    1 0        0        %12" PRId64 " Jan 01 00:00 %s\r\n",
+                           entry.IsDirectory ? "drwxr-xr-x" : "-rw-r--r--", entry.Size,
+                           entry.Name.c_str()) > 0;
     }
     m_entries.clear(); // the file holds them; memory stays small however large the directory
     if (std::fclose(pFile) != 0 || !bOk)

@@ -481,8 +481,8 @@ bool CSftpSession::Download(const std::string& remote, const std::function<FILE*
     if (file == nullptr)
         return FailCall("Reading", remote);
     // The whole transfer: three waits for the replies around it, and the size at the floor rate.
-    const int64_t nSeconds = std::min<int64_t>(nLimit / std::max<int64_t>(m_nFloorRate, 1),
-                                               int64_t{1} << 30);
+    const int64_t nSeconds =
+        std::min<int64_t>(nLimit / std::max<int64_t>(m_nFloorRate, 1), int64_t{1} << 30);
     m_transferEnd = Clock::now() + 3 * m_wait + std::chrono::seconds(nSeconds + 1);
     struct CEnd
     {

@@ -10,9 +10,11 @@ if(TARGET lanvex_ftp)
     ${CMAKE_CURRENT_LIST_DIR}/tls_connection_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sftp_session_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ftps_client_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/shell_file_secure_test.cpp
   )
   target_link_libraries(lanvex_ftp_secure_tests PRIVATE lanvex_ftp lanvex_tls_test_peer
                         lanvex_test_peer GTest::gtest_main)
   vigil_warnings(lanvex_ftp_secure_tests)
-  gtest_discover_tests(lanvex_ftp_secure_tests PROPERTIES LABELS threads TIMEOUT 120)
+  gtest_discover_tests(lanvex_ftp_secure_tests
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS threads TIMEOUT 120)
 endif()
