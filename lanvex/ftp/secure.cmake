@@ -4,6 +4,7 @@
 find_package(OpenSSL REQUIRED)
 add_library(lanvex_ftp_secure_policy STATIC
   ${CMAKE_CURRENT_LIST_DIR}/tls_policy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sftp_listing.cpp
 )
 set_target_properties(lanvex_ftp_secure_policy PROPERTIES
   CXX_VISIBILITY_PRESET hidden

@@ -2,6 +2,7 @@
 #include "lanvex/ftp/sftp_file_client.h"
 
 #include "lanvex/ftp/ftp_client.h"
+#include "lanvex/ftp/sftp_listing.h"
 
 #include "lanvex/net/component_error.h"
 #include "lanvex/net/component_property.h"
@@ -9,7 +10,6 @@
 #include "platform/com/conversion.h"
 
 #include <charconv>
-#include <cinttypes>
 #include <climits>
 #include <cstring>
 #include <strings.h>
@@ -369,15 +369,9 @@ HRESULT CSftpFileClient::ListTo(const std::string& localPath)
                                     "The listing could not be kept in " + localPath);
     bool bOk = true;
     for (const CSftpSession::Entry& entry : m_entries)
-    {
-        // A name with a line end cannot stand on a line of its own: not a plain name anyway.
-        if (entry.Name.find_first_of("\r\n") != std::string::npos)
-            continue;
-        bOk = bOk &&
-              std::fprintf(pFile, "%s    1 0        0        %12" PRId64 " Jan 01 00:00 %s\r\n",
-                           entry.IsDirectory ? "drwxr-xr-x" : "-rw-r--r--", entry.Size,
-                           entry.Name.c_str()) > 0;
-    }
+        if (const std::optional<std::string> line =
+                SftpListingLine(entry.Name, entry.Size, entry.IsDirectory))
+            bOk = bOk && std::fwrite(line->data(), 1, line->size(), pFile) == line->size();
     m_entries.clear(); // the file holds them; memory stays small however large the directory
     if (std::fclose(pFile) != 0 || !bOk)
         return ReportComponentError(E_FAIL, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
