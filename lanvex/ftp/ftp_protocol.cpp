@@ -28,7 +28,8 @@ size_t CharBoundaryAtOrBefore(std::string_view text, size_t nPos)
 FtpLineResult BuildFtpCommandLine(std::string_view verb, std::optional<std::string_view> argument,
                                   char* pBuffer, size_t nCapacity, size_t* pLength)
 {
-    if (argument && argument->find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+    if (argument &&
+        argument->find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         return FtpLineResult::ControlInArgument;
     const size_t nLength = verb.size() + (argument ? 1 + argument->size() : 0) + 1;
     if (nLength + 1 > nCapacity)

@@ -63,7 +63,7 @@ struct FtpReply
 // after a complete reply stay for the next one.
 class CFtpReplyReader
 {
-public:
+  public:
     enum class Status
     {
         Incomplete, // feed more bytes
@@ -78,7 +78,7 @@ public:
     void Reset();
     size_t Buffered() const { return m_buffer.size() - m_nStart; }
 
-private:
+  private:
     std::string m_buffer;
     size_t m_nStart = 0; // first byte of the pending reply
     size_t m_nScan = 0;  // lines before this offset (from m_nStart) are known not to end it

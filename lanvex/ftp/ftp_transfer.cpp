@@ -79,7 +79,9 @@ int64_t CFtpTransfers::Transfer(std::string_view line, int64_t nSize,
     // A failure that comes from the deadline says so, whichever wait ran into it.
     const auto inTime = [&](CFtpFailure failure) -> CFtpFailure
     {
-        if (Clock::now() >= deadline && failure.Description != "Cancelled")
+        // (A wait cut to the deadline ends within a millisecond before it.)
+        if (Clock::now() + std::chrono::milliseconds(20) >= deadline &&
+            failure.Description != "Cancelled")
             failure = {E_FAIL, "The transfer did not finish within " + Seconds(nAllowed) +
                                    " (the slowest rate allowed is " +
                                    std::to_string(bounds.FloorRate) + " bytes a second)"};

@@ -222,6 +222,11 @@ HRESULT lvFTPShellFile::Execute()
         hr = E_OUTOFMEMORY;
         failure = "Out of memory";
     }
+    catch (...)
+    {
+        hr = E_UNEXPECTED; // no exception leaves a component
+        failure = "Unexpected failure";
+    }
     if (FAILED(hr))
         return ReportComponentError(hr, CLSID_lvFTPShellFile, IID_IlvFTPShellFile, failure);
     SetErrorInfo(0, nullptr); // nothing left over from the client's steps

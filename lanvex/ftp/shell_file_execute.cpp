@@ -364,7 +364,9 @@ HRESULT CFileOperationRun::Run()
     // A zero inside would make the system see a shorter path than the one given.
     if (m_request.To.find('\0') != std::string::npos)
         return Fail(E_INVALIDARG, "To holds a zero character");
-    std::string work = (fs::temp_directory_path() / "lvftp-XXXXXX").string();
+    std::error_code error;
+    const fs::path temp = fs::temp_directory_path(error);
+    std::string work = ((error ? fs::path("/tmp") : temp) / "lvftp-XXXXXX").string();
     if (::mkdtemp(work.data()) == nullptr)
         return Fail(E_HANDLE, "No working directory for the listings could be made");
     m_workDir = work;
