@@ -97,6 +97,17 @@ struct CTestPki::CKeys
     EVP_PKEY* Key = nullptr;
     X509* Certs[4] = {};
     SSL_CTX* Contexts[4] = {};
+
+    ~CKeys()
+    {
+        for (SSL_CTX* pCtx : Contexts)
+            SSL_CTX_free(pCtx);
+        for (X509* pCert : Certs)
+            X509_free(pCert);
+        X509_free(Ca);
+        EVP_PKEY_free(Key);
+        EVP_PKEY_free(CaKey);
+    }
 };
 
 CTestPki& CTestPki::Get()
@@ -137,7 +148,11 @@ CTestPki::CTestPki() : m_keys(std::make_shared<CKeys>())
         PEM_write_X509(pFile, k.Ca);
         std::fclose(pFile);
     }
-    std::atexit([] { std::remove(CTestPki::Get().CaFile().c_str()); });
+}
+
+CTestPki::~CTestPki()
+{
+    std::remove(m_caFile.c_str());
 }
 
 std::string CTestPki::Fingerprint(ETestCert which) const

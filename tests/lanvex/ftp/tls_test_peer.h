@@ -34,6 +34,7 @@ class CTestPki
 
   private:
     CTestPki();
+    ~CTestPki();
     std::shared_ptr<CKeys> m_keys;
     std::string m_caFile;
 };
