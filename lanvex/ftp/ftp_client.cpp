@@ -22,6 +22,8 @@ namespace
 // The members of IlvFTPClient, and those IlvFTPClient2 adds, by name and DISPID.
 CDispatchTypeInfo g_clientTypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient);
 CDispatchTypeInfo g_client2TypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient2);
+CDispatchTypeInfo g_client3TypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient3);
+constexpr DISPID kFirstClient3Dispid = 34;
 constexpr DISPID kFirstClient2Dispid = 28;
 
 // The bytes a text stands for (names travel as bytes, valid UTF-8 or not); an unset text has
@@ -63,7 +65,8 @@ CLocalFile OpenLocal(const std::string& name, const char* pszMode)
 } // namespace
 
 lvFTPClient::lvFTPClient()
-    : CExtendedDispatchImpl<IlvFTPClient2>(g_clientTypeInfo, g_client2TypeInfo, kFirstClient2Dispid)
+    : CExtendedDispatchImpl<IlvFTPClient3>(g_clientTypeInfo, g_client2TypeInfo, kFirstClient2Dispid,
+                                           &g_client3TypeInfo, kFirstClient3Dispid)
 {
 }
 
@@ -79,6 +82,8 @@ IUnknown* lvFTPClient::GetInterface(REFIID riid)
         return static_cast<IlvFTPClient*>(this);
     if (IsEqualIID(riid, IID_IlvFTPClient2))
         return static_cast<IlvFTPClient2*>(this);
+    if (IsEqualIID(riid, IID_IlvFTPClient3))
+        return static_cast<IlvFTPClient3*>(this);
     if (IsEqualIID(riid, IID_ISupportErrorInfo))
         return static_cast<ISupportErrorInfo*>(this);
     return nullptr;
@@ -181,7 +186,7 @@ HRESULT lvFTPClient::Connect()
         {
             m_bConnected = FALSE; // the old connection goes whatever happens
             const std::optional<std::string> address = Narrow(m_bstrAddress);
-            m_control.Open(address ? address->c_str() : nullptr, m_nPort);
+            m_tls.Open(m_control, m_transfers, address, m_nPort); // plain unless Security says
             m_transfers.SetHost(address);
             const std::string user = Line("USER", Narrow(m_bstrUsername).value_or(""));
             const std::string pass = Line("PASS", Narrow(m_bstrPassword).value_or(""));
@@ -515,14 +520,16 @@ HRESULT lvFTPClient::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wF
         return ReportComponentError(E_INVALIDARG, CLSID_lvFTPClient, IID_IlvFTPClient,
                                     "GetFileName needs a 43-byte buffer that a dispatch call "
                                     "cannot pass; use GetEntryName");
-    return CExtendedDispatchImpl<IlvFTPClient2>::Invoke(
+    return CExtendedDispatchImpl<IlvFTPClient3>::Invoke(
         dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
 
 HRESULT lvFTPClient::InterfaceSupportsErrorInfo(REFIID riid)
 {
-    return IsEqualIID(riid, IID_IlvFTPClient) || IsEqualIID(riid, IID_IlvFTPClient2) ? S_OK
-                                                                                     : S_FALSE;
+    return IsEqualIID(riid, IID_IlvFTPClient) || IsEqualIID(riid, IID_IlvFTPClient2) ||
+                   IsEqualIID(riid, IID_IlvFTPClient3)
+               ? S_OK
+               : S_FALSE;
 }
 
 } // namespace lanvex

@@ -6,6 +6,7 @@
 #include "lanvex/ftp/ftp_listing.h"
 #include "lanvex/ftp/ftp_protocol.h"
 #include "lanvex/ftp/ftp_transfer.h"
+#include "lanvex/ftp/tls_ftp_session.h"
 #include "lanvex/net/component_object.h"
 #include "lanvex/net/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
@@ -22,7 +23,7 @@
 namespace lanvex
 {
 
-class lvFTPClient : public CExtendedDispatchImpl<IlvFTPClient2>,
+class lvFTPClient : public CExtendedDispatchImpl<IlvFTPClient3>,
                     public ISupportErrorInfo,
                     public CComponentObject
 {
@@ -78,6 +79,17 @@ class lvFTPClient : public CExtendedDispatchImpl<IlvFTPClient2>,
     STDMETHODIMP GetEntryIsDirectory(LONG nId, LONG* pIsDir) override;
     STDMETHODIMP get_LastReplyCode(LONG* pCode) override;
     STDMETHODIMP get_LastReplyText(BSTR* pText) override;
+
+    // IlvFTPClient3 (tls_ftp_session.cpp)
+    STDMETHODIMP get_Security(LONG* pVal) override;
+    STDMETHODIMP put_Security(LONG newVal) override;
+    STDMETHODIMP get_TlsVerify(LONG* pVal) override;
+    STDMETHODIMP put_TlsVerify(LONG newVal) override;
+    STDMETHODIMP get_TlsCaFile(BSTR* pVal) override;
+    STDMETHODIMP put_TlsCaFile(BSTR newVal) override;
+    STDMETHODIMP get_TlsPinnedSha256(BSTR* pVal) override;
+    STDMETHODIMP put_TlsPinnedSha256(BSTR newVal) override;
+    STDMETHODIMP get_TlsPeerFingerprint(BSTR* pVal) override;
 
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
@@ -154,6 +166,7 @@ class lvFTPClient : public CExtendedDispatchImpl<IlvFTPClient2>,
     BOOL m_bConnected = FALSE;
     int64_t m_nDownloadLimit = kDefaultDownloadLimit;
     int64_t m_nFloorRate = kDefaultFloorRate;
+    CFtpTls m_tls; // before the control session, which it outlives
     CFtpControl m_control;
     CFtpTransfers m_transfers{m_control};
     std::vector<FtpFileEntry> m_files;

@@ -81,7 +81,7 @@ void CFtpControl::DropAndThrow(HRESULT hr, const std::string& description)
     ThrowFtp(hr, description);
 }
 
-void CFtpControl::Open(const char* pszHost, int nPort)
+void CFtpControl::Open(const char* pszHost, int nPort, const std::function<void()>& beforeGreeting)
 {
     Drop();
     try
@@ -102,6 +102,8 @@ void CFtpControl::Open(const char* pszHost, int nPort)
     if (!m_connection.HasSocket())
         DropAndThrow(E_ABORT, "The server's address could not be resolved");
     m_bOpen = true;
+    if (beforeGreeting)
+        beforeGreeting();
     try
     {
         const FtpReply& greeting = FinalReply();

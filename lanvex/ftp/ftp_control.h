@@ -9,6 +9,7 @@
 
 #include "platform/com/unknown.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ class CFtpControl
 
     // Connects and reads the greeting (preliminary "120"s waited out); a refusing greeting is
     // thrown as E_ABORT. Any earlier connection is dropped first.
-    void Open(const char* pszHost, int nPort);
+    // beforeGreeting runs once the connection stands (implicit TLS starts there).
+    void Open(const char* pszHost, int nPort, const std::function<void()>& beforeGreeting = {});
     // Closes without QUIT. Every later command fails at once until the next Open.
     void Drop();
     bool IsOpen() const { return m_bOpen; }

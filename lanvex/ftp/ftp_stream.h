@@ -22,6 +22,8 @@ class IFtpStream
     // peer closed (PeerClosed() then says so). Throws CExpSocket.
     virtual int Receive(void* pBuffer, int nCapacity) = 0;
     virtual bool PeerClosed() const = 0;
+    // The sender's end of the data, before the connection closes (TLS: close_notify).
+    virtual void Finish() {}
 };
 
 // The TCP connection as it is.

@@ -121,6 +121,7 @@ int64_t CFtpTransfers::Transfer(std::string_view line, int64_t nSize,
             if (begin)
                 begin();
             nMoved = move(*stream);
+            stream->Finish();
             data.Close(); // an upload's end of data is the end of the file
         }
         catch (...)

@@ -4,6 +4,7 @@
 
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/shell_file_execute.h"
+#include "lanvex/ftp/sftp_file_client.h"
 #include "lanvex/net/component_error.h"
 #include "lanvex/net/component_property.h"
 
@@ -205,17 +206,14 @@ HRESULT lvFTPShellFile::Execute()
         hr = progress.Run(status,
                           [&]
                           {
-                              void* pv = nullptr;
-                              HRESULT hrRun =
-                                  CreateComponent<lvFTPClient>(nullptr, IID_IlvFTPClient2, &pv);
+                              // FTP, FTPS or SFTP, as Server says.
+                              std::unique_ptr<IFileOperationClient> pClient;
+                              HRESULT hrRun = CreateFileOperationClient(request.Server, &pClient);
                               if (FAILED(hrRun))
-                                  return failure = "The FTP client could not be created", hrRun;
-                              auto* pClient =
-                                  static_cast<lvFTPClient*>(static_cast<IlvFTPClient2*>(pv));
-                              CFileOperationRun run(pClient, request, status);
+                                  return failure = "The client could not be created", hrRun;
+                              CFileOperationRun run(pClient.get(), request, status);
                               hrRun = run.Run();
                               failure = run.Failure();
-                              pClient->Release();
                               return hrRun;
                           });
     }

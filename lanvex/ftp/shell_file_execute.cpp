@@ -2,6 +2,8 @@
 // local destination, or delete them on the server.
 #include "lanvex/ftp/shell_file_execute.h"
 
+#include "lanvex/ftp/sftp_file_client.h"
+
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/ftp_listing.h"
 #include "lanvex/ftp/shell_file_dialog.h"
@@ -321,9 +323,9 @@ CComBSTR WireName(const std::string& name)
 
 } // namespace
 
-CFileOperationRun::CFileOperationRun(lvFTPClient* pClient, const FileOperationRequest& request,
+CFileOperationRun::CFileOperationRun(IFileOperationClient* pClient, const FileOperationRequest& request,
                                      CFileOperationStatus& status)
-    : m_pClient(pClient), m_pInterface(pClient), m_request(request), m_status(status)
+    : m_pClient(pClient), m_pInterface(pClient->Interface()), m_request(request), m_status(status)
 {
 }
 
@@ -380,10 +382,11 @@ HRESULT CFileOperationRun::Run()
 
 HRESULT CFileOperationRun::Connect()
 {
-    const std::optional<FtpServerAddress> address = ParseFtpServer(m_request.Server);
+    const std::optional<FileServer> address = ParseFileServer(m_request.Server);
     if (!address)
-        return Fail(E_INVALIDARG,
-                    "Server \"" + m_request.Server + "\" is no host name with an optional :port");
+        return Fail(E_INVALIDARG, "Server \"" + m_request.Server +
+                                      "\" is no host name with an optional :port (and an optional "
+                                      "ftps:// or sftp:// before it)");
     m_pClient->SetCancelDescriptor(m_status.CancelDescriptor());
     m_pClient->SetDownloadLimit(m_request.DownloadLimit);
     m_pClient->SetFloorRate(m_request.MinimumRate);

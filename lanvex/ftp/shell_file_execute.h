@@ -96,7 +96,7 @@ class CFileOperationStatus
     int m_cancelFd = -1;
 };
 
-class lvFTPClient;
+class IFileOperationClient;
 
 // One run of an operation over a logged-out client. Run answers S_OK when everything was done,
 // else the first failure's status, with Failure() naming the file; nothing done is undone, and
@@ -105,7 +105,7 @@ class lvFTPClient;
 class CFileOperationRun
 {
   public:
-    CFileOperationRun(lvFTPClient* pClient, const FileOperationRequest& request,
+    CFileOperationRun(IFileOperationClient* pClient, const FileOperationRequest& request,
                       CFileOperationStatus& status);
     ~CFileOperationRun();
     HRESULT Run();
@@ -143,7 +143,7 @@ class CFileOperationRun
     HRESULT Fail(HRESULT hr, const std::string& what);
     HRESULT FailClient(HRESULT hr, const std::string& what);
 
-    lvFTPClient* m_pClient;
+    IFileOperationClient* m_pClient; // FTP, FTPS or SFTP, by Server
     IlvFTPClient2* m_pInterface;
     FileOperationRequest m_request;
     CFileOperationStatus& m_status;

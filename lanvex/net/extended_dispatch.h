@@ -1,6 +1,7 @@
 // IDispatch of a component whose interface was later extended by a second one (IlvTelnet2 over
-// IlvTelnet): the first interface's type information is the one handed out, a name is looked up
-// in it and then in the extension's, and a DISPID is invoked through the description holding it.
+// IlvTelnet), and perhaps by a third over that (IlvFTPClient3): the first interface's type
+// information is the one handed out, a name is looked up in it and then in the extensions', and
+// a DISPID is invoked through the description holding it.
 #pragma once
 
 #include "platform/com/dispatch_impl.h"
@@ -13,9 +14,11 @@ template <class Extended> class CExtendedDispatchImpl : public IDispatchImpl<Ext
   public:
     // DISPIDs from nFirstExtensionDispid on belong to the extension.
     CExtendedDispatchImpl(CDispatchTypeInfo& baseInfo, CDispatchTypeInfo& extensionInfo,
-                          DISPID nFirstExtensionDispid)
+                          DISPID nFirstExtensionDispid, CDispatchTypeInfo* pNextInfo = nullptr,
+                          DISPID nFirstNextDispid = 0)
         : IDispatchImpl<Extended>(baseInfo), m_extensionInfo(extensionInfo),
-          m_nFirstExtensionDispid(nFirstExtensionDispid)
+          m_nFirstExtensionDispid(nFirstExtensionDispid), m_pNextInfo(pNextInfo),
+          m_nFirstNextDispid(nFirstNextDispid)
     {
     }
 
@@ -28,6 +31,13 @@ template <class Extended> class CExtendedDispatchImpl : public IDispatchImpl<Ext
             return hr;
         ITypeInfo* pInfo = nullptr;
         hr = m_extensionInfo.Get(&pInfo);
+        if (FAILED(hr))
+            return hr;
+        hr = DispGetIDsOfNames(pInfo, rgszNames, cNames, rgDispId);
+        pInfo->Release();
+        if (hr != DISP_E_UNKNOWNNAME || m_pNextInfo == nullptr)
+            return hr;
+        hr = m_pNextInfo->Get(&pInfo);
         if (FAILED(hr))
             return hr;
         hr = DispGetIDsOfNames(pInfo, rgszNames, cNames, rgDispId);
@@ -45,7 +55,8 @@ template <class Extended> class CExtendedDispatchImpl : public IDispatchImpl<Ext
         if (riid != IID_NULL)
             return DISP_E_UNKNOWNINTERFACE;
         ITypeInfo* pInfo = nullptr;
-        HRESULT hr = m_extensionInfo.Get(&pInfo);
+        const bool bNext = m_pNextInfo != nullptr && dispIdMember >= m_nFirstNextDispid;
+        HRESULT hr = bNext ? m_pNextInfo->Get(&pInfo) : m_extensionInfo.Get(&pInfo);
         if (FAILED(hr))
             return hr;
         // The extension derives from the first interface: one vtable serves both descriptions.
@@ -58,6 +69,8 @@ template <class Extended> class CExtendedDispatchImpl : public IDispatchImpl<Ext
   private:
     CDispatchTypeInfo& m_extensionInfo;
     DISPID m_nFirstExtensionDispid;
+    CDispatchTypeInfo* m_pNextInfo;
+    DISPID m_nFirstNextDispid;
 };
 
 } // namespace lanvex

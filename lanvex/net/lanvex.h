@@ -1,5 +1,5 @@
-// Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvFTPClient2, IlvCache,
-// IlvFTPShellFile, IlvFTPShellFile2,
+// Lanvex public interfaces: IlvTelnet, IlvTelnet2, IlvFTPClient, IlvFTPClient2, IlvFTPClient3,
+// IlvCache, IlvFTPShellFile, IlvFTPShellFile2,
 // their IIDs, the class identifiers and LIBID_LANVEXLib. Clients need only this header and
 // comrt; the identifiers are constants here (internal linkage, so a module stays unloadable),
 // so nothing of libLanvex is linked.
@@ -14,6 +14,7 @@ constexpr GUID LIBID_LANVEXLib = MakeGuid("{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719
 
 constexpr IID IID_IlvFTPClient = MakeGuid("{E2057CAF-48B9-11D3-8C5A-02B3E4F6A719}");
 constexpr IID IID_IlvFTPClient2 = MakeGuid("{8D7167F0-4DA6-4115-A808-AA99CAB18EA8}");
+constexpr IID IID_IlvFTPClient3 = MakeGuid("{16A47EA0-2369-4353-A21D-FC353EEFEECA}");
 constexpr IID IID_IlvCache = MakeGuid("{3B6E1F07-6D25-11D3-9E41-02A95C7D8E16}");
 constexpr IID IID_IlvFTPShellFile = MakeGuid("{7D41B213-4E2C-11D3-8A37-02C4D18E5B90}");
 constexpr IID IID_IlvFTPShellFile2 = MakeGuid("{80C72817-49AA-40DB-9B12-7D42503BD602}");
@@ -110,6 +111,27 @@ struct IlvFTPClient2 : public IlvFTPClient
 
 protected:
     ~IlvFTPClient2() = default;
+};
+
+// The same client over TLS. Security: 0 none, 1 explicit ("AUTH TLS"), 2 implicit (TLS from the
+// first byte; port 990 when Port is left at 21). TlsVerify (default 1) checks the server's
+// certificate against the system's trust store (or TlsCaFile alone when set) and its host name;
+// TlsPinnedSha256, when set, is the SHA-256 of the one certificate accepted (hex, colons
+// optional) in place of those checks. TlsPeerFingerprint: the server's certificate after Connect.
+struct IlvFTPClient3 : public IlvFTPClient2
+{
+    STDMETHOD(get_Security)(LONG* pVal) = 0;             // slot 43, DISPID 34
+    STDMETHOD(put_Security)(LONG newVal) = 0;            // slot 44
+    STDMETHOD(get_TlsVerify)(LONG* pVal) = 0;            // slot 45, DISPID 35
+    STDMETHOD(put_TlsVerify)(LONG newVal) = 0;           // slot 46
+    STDMETHOD(get_TlsCaFile)(BSTR* pVal) = 0;            // slot 47, DISPID 36
+    STDMETHOD(put_TlsCaFile)(BSTR newVal) = 0;           // slot 48
+    STDMETHOD(get_TlsPinnedSha256)(BSTR* pVal) = 0;      // slot 49, DISPID 37
+    STDMETHOD(put_TlsPinnedSha256)(BSTR newVal) = 0;     // slot 50
+    STDMETHOD(get_TlsPeerFingerprint)(BSTR* pVal) = 0;   // slot 51, DISPID 38
+
+protected:
+    ~IlvFTPClient3() = default;
 };
 
 // Byte cache in a file or in memory, with commit and roll-back.

@@ -104,6 +104,20 @@ TypeLibInterfaceDesc FtpClient2Interface()
     return itf;
 }
 
+TypeLibInterfaceDesc FtpClient3Interface()
+{
+    TypeLibInterfaceDesc itf = Interface("IlvFTPClient3", IID_IlvFTPClient3);
+    itf.BaseName = "IlvFTPClient2";
+    itf.BaseIid = IID_IlvFTPClient2;
+    AddProperty(itf, "Security", 34, 43, VT_I4);
+    AddProperty(itf, "TlsVerify", 35, 45, VT_I4);
+    AddProperty(itf, "TlsCaFile", 36, 47, VT_BSTR);
+    AddProperty(itf, "TlsPinnedSha256", 37, 49, VT_BSTR);
+    itf.Funcs.push_back(
+        TypeLibPropGet("TlsPeerFingerprint", 38, 51, VT_BSTR, "property TlsPeerFingerprint"));
+    return itf;
+}
+
 TypeLibInterfaceDesc CacheInterface()
 {
     TypeLibInterfaceDesc itf = Interface("IlvCache", IID_IlvCache);
@@ -202,8 +216,9 @@ TypeLibDesc MakeLanvexTypeLibDesc()
     desc.Imports.push_back({"stdole", LIBID_stdole, 2, 0});
     desc.Interfaces = {FtpClientInterface(), CacheInterface(), FtpShellFileInterface(),
                        TelnetInterface(), Telnet2Interface(), FtpClient2Interface(),
-                       FtpShellFile2Interface()};
-    desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2"}),
+                       FtpClient3Interface(), FtpShellFile2Interface()};
+    desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient,
+                              {"IlvFTPClient", "IlvFTPClient2", "IlvFTPClient3"}),
                       Coclass("lvCache", CLSID_lvCache, {"IlvCache"}),
                       Coclass("lvFTPShellFile", CLSID_lvFTPShellFile,
                               {"IlvFTPShellFile", "IlvFTPShellFile2"}),

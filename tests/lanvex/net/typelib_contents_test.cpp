@@ -125,6 +125,11 @@ const std::vector<InterfaceRow>& Interfaces()
                {{42, 33, Get, "LastReplyText", "[out,retval] BSTR*", "property LastReplyText"}}})},
         {"IlvFTPShellFile2", IID_IlvFTPShellFile2,
          Rows({Prop(27, 12, "DownloadLimit", "int64"), Prop(29, 13, "MinimumRate", "long")})},
+        {"IlvFTPClient3", IID_IlvFTPClient3,
+         Rows({Prop(43, 34, "Security", "long"), Prop(45, 35, "TlsVerify", "long"),
+               Prop(47, 36, "TlsCaFile", "BSTR"), Prop(49, 37, "TlsPinnedSha256", "BSTR"),
+               {{51, 38, Get, "TlsPeerFingerprint", "[out,retval] BSTR*",
+                 "property TlsPeerFingerprint"}}})},
     };
     return rows;
 }
@@ -139,7 +144,7 @@ struct CoclassRow
 const std::vector<CoclassRow>& Coclasses()
 {
     static const std::vector<CoclassRow> rows = {
-        {"lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2"}},
+        {"lvFTPClient", CLSID_lvFTPClient, {"IlvFTPClient", "IlvFTPClient2", "IlvFTPClient3"}},
         {"lvCache", CLSID_lvCache, {"IlvCache"}},
         {"lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile", "IlvFTPShellFile2"}},
         {"lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}},
