@@ -1,5 +1,6 @@
-# Desktop integration of the installed psvigil: its menu entry, the watch log's MIME type and
-# the icon in the hicolor theme, rendered at build time by the program's own drawing code.
+# Desktop integration of the installed psvigil: its menu entry, its AppStream description, the
+# watch log's MIME type and the icon in the hicolor theme, rendered at build time by the
+# program's own drawing code.
 set(vigil_icon_sizes 16 22 24 32 48 64 128 256)
 set(vigil_icon_dir ${CMAKE_BINARY_DIR}/share/icons/hicolor)
 
@@ -22,3 +23,5 @@ foreach(size IN LISTS vigil_icon_sizes)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/psvigil.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/psvigil.xml DESTINATION share/mime/packages)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/psvigil.metainfo.xml DESTINATION share/metainfo
+  RENAME example.korvane.psvigil.metainfo.xml)

@@ -1,6 +1,7 @@
 # Install rules: the programs, the runtime and Lanvex, their headers, the CMake package
-# (find_package(Lanvex) gives Lanvex::comrt) and the desktop integration. Included last from
-# the top CMakeLists.txt, so every target below already exists when it is built at all.
+# (find_package(Lanvex) gives Lanvex::comrt), the desktop integration and the manual pages.
+# Included last from the top CMakeLists.txt, so every target below already exists when it is
+# built at all.
 include(CMakePackageConfigHelpers)
 
 # The agreed layout is <prefix>/bin and <prefix>/lib on every system (psvigil looks for Lanvex
@@ -27,6 +28,7 @@ if(TARGET comrt)
   # Clients outside this tree include "platform/com/..." from <prefix>/include.
   target_include_directories(comrt INTERFACE $<INSTALL_INTERFACE:${VIGIL_INSTALL_INCLUDEDIR}>)
   target_compile_features(comrt INTERFACE cxx_std_20)
+  # libcomrt.so.1 and its file; the unversioned link is for building against it.
   install(TARGETS comrt EXPORT LanvexTargets LIBRARY DESTINATION ${VIGIL_INSTALL_LIBDIR})
   add_dependencies(installables comrt)
 
@@ -48,9 +50,10 @@ if(TARGET comrt)
 endif()
 
 if(TARGET lanvex)
-  # Lanvex is loaded by path from the hive; it finds comrt beside itself.
+  # Lanvex is loaded by path from the hive (libLanvex.so.1, its SONAME link); it finds comrt
+  # beside itself. Nothing links against it, so no unversioned link.
   set_target_properties(lanvex PROPERTIES INSTALL_RPATH "$ORIGIN")
-  install(TARGETS lanvex LIBRARY DESTINATION ${VIGIL_INSTALL_LIBDIR})
+  install(TARGETS lanvex LIBRARY DESTINATION ${VIGIL_INSTALL_LIBDIR} NAMELINK_SKIP)
   install(FILES ${CMAKE_SOURCE_DIR}/lanvex/net/lanvex.h
     DESTINATION ${VIGIL_INSTALL_INCLUDEDIR}/lanvex/net)
   add_dependencies(installables lanvex)
@@ -58,4 +61,7 @@ endif()
 
 if(TARGET psvigil)
   include(${CMAKE_CURRENT_LIST_DIR}/desktop.cmake)
+endif()
+if(NOT VIGIL_FUZZ)
+  include(${CMAKE_CURRENT_LIST_DIR}/manpages.cmake)
 endif()

@@ -9,6 +9,7 @@
 #include "platform/com/typelib.h"
 
 #include <string>
+#include <sys/stat.h>
 
 COMRT_EMBED_TYPELIB(lanvex::MakeLanvexTypeLibDesc)
 
@@ -23,9 +24,29 @@ namespace lanvex
 namespace
 {
 
+// The path the hive keeps: the SONAME link beside the loaded file when it leads to this very
+// file, so an update of the library (a new libLanvex.so.1.x behind the same link) keeps the
+// registration valid; else the loaded file itself.
 std::string ModulePath()
 {
-    return ComrtModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
+    const std::string loaded = ComrtModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
+#ifdef LANVEX_SONAME
+    const size_t slash = loaded.rfind('/');
+    if (slash != std::string::npos)
+    {
+        const std::string stable = loaded.substr(0, slash + 1) + LANVEX_SONAME;
+        struct stat linked
+        {
+        };
+        struct stat real
+        {
+        };
+        if (::stat(stable.c_str(), &linked) == 0 && ::stat(loaded.c_str(), &real) == 0 &&
+            linked.st_dev == real.st_dev && linked.st_ino == real.st_ino)
+            return stable;
+    }
+#endif
+    return loaded;
 }
 
 // The library is read from the module itself, else from the .tlb beside it.
@@ -37,9 +58,10 @@ HRESULT LoadOwnTypeLib(ITypeLib** ppLib, std::string* pPath)
     if (SUCCEEDED(hr))
         return hr;
     std::string tlb = module;
+    // libLanvex.so.1 -> libLanvex.tlb: every suffix goes, the version's too.
     const size_t nSlash = tlb.rfind('/');
-    const size_t nDot = tlb.rfind('.');
-    if (nDot != std::string::npos && (nSlash == std::string::npos || nDot > nSlash))
+    const size_t nDot = tlb.find('.', nSlash == std::string::npos ? 0 : nSlash + 1);
+    if (nDot != std::string::npos)
         tlb.erase(nDot);
     tlb += ".tlb";
     *pPath = tlb;

@@ -1,4 +1,5 @@
-// The registry hive in memory (keys, default and named values) and its .reg export text form.
+// The registry hive in memory (keys, default and named values) and its .reg export text form
+// (the tree in registry_hive.cpp, reader and writer in registry_reader.cpp, registry_writer.cpp).
 #pragma once
 
 #include "platform/com/wintypes.h"
@@ -60,8 +61,9 @@ private:
 
 // Key names may hold any character but a backslash or a control character.
 bool IsValidRegistryKeyName(std::string_view name);
-// Splits "A\B\C" into its components; empty components (doubled or edge backslashes) are skipped.
-std::vector<std::string> SplitRegistryPath(std::string_view path);
+// Splits "A\B\C" into its components; empty components (doubled or edge backslashes) are skipped
+// unless keepEmpty says to keep them (the file reader refuses them).
+std::vector<std::string> SplitRegistryPath(std::string_view path, bool keepEmpty = false);
 std::string FoldRegistryName(std::string_view name);
 
 class CRegistryHive

@@ -261,6 +261,32 @@ void Unlock(int fd)
         close(fd);
     }
 }
+
+// The hive a write starts from, with the lock on it held.
+struct LockedHive
+{
+    std::string Path;
+    int LockFd = -1;
+    std::shared_ptr<const CRegistryHive> Hive;
+};
+
+// Takes the lock, then reads the hive under it, so no other writer's change falls between the
+// read and the rewrite. On a failure nothing stays locked and the failure is counted.
+LONG LockAndLoad(LockedHive* out)
+{
+    out->Path = WriteTarget(RegistryStorePath());
+    LONG rc = Lock(out->Path, &out->LockFd);
+    if (rc != ERROR_SUCCESS)
+        return WriteFailure(rc);
+    rc = Load(out->Path, &out->Hive);
+    if (rc != ERROR_SUCCESS)
+    {
+        Unlock(out->LockFd);
+        out->LockFd = -1;
+        return WriteFailure(rc);
+    }
+    return ERROR_SUCCESS;
+}
 } // namespace
 
 std::string RegistryStorePath()
@@ -295,24 +321,16 @@ LONG RegistryStoreWrite(const std::function<LONG(CRegistryHive&, bool* changed)>
         t_txn.Changed = t_txn.Changed || changed;
         return rc;
     }
-    std::string path = WriteTarget(RegistryStorePath());
-    int fd = -1;
-    LONG rc = Lock(path, &fd);
+    LockedHive locked;
+    LONG rc = LockAndLoad(&locked);
     if (rc != ERROR_SUCCESS)
-        return WriteFailure(rc);
-    std::shared_ptr<const CRegistryHive> current;
-    rc = Load(path, &current);
-    if (rc == ERROR_SUCCESS)
-    {
-        CRegistryHive copy(*current);
-        bool changed = false;
-        rc = fn(copy, &changed);
-        if (rc == ERROR_SUCCESS && changed && (rc = Save(path, copy)) != ERROR_SUCCESS)
-            WriteFailure(rc);
-    }
-    else
+        return rc;
+    CRegistryHive copy(*locked.Hive);
+    bool changed = false;
+    rc = fn(copy, &changed);
+    if (rc == ERROR_SUCCESS && changed && (rc = Save(locked.Path, copy)) != ERROR_SUCCESS)
         WriteFailure(rc);
-    Unlock(fd);
+    Unlock(locked.LockFd);
     return rc;
 }
 
@@ -325,22 +343,13 @@ LONG RegistryStoreBegin()
         ++t_txn.Depth;
         return ERROR_SUCCESS;
     }
-    std::string path = WriteTarget(RegistryStorePath());
-    int fd = -1;
-    LONG rc = Lock(path, &fd);
-    if (rc != ERROR_SUCCESS)
-        return WriteFailure(rc);
-    std::shared_ptr<const CRegistryHive> current;
-    rc = Load(path, &current);
-    if (rc != ERROR_SUCCESS)
-    {
-        Unlock(fd);
-        return WriteFailure(rc);
-    }
+    LockedHive locked;
+    if (LONG rc = LockAndLoad(&locked); rc != ERROR_SUCCESS)
+        return rc;
     t_txn.Depth = 1;
-    t_txn.LockFd = fd;
-    t_txn.Path = path;
-    t_txn.Hive = std::make_unique<CRegistryHive>(*current);
+    t_txn.LockFd = locked.LockFd;
+    t_txn.Path = locked.Path;
+    t_txn.Hive = std::make_unique<CRegistryHive>(*locked.Hive);
     t_txn.Changed = false;
     return ERROR_SUCCESS;
 }

@@ -9,9 +9,18 @@
 #include <cstdio>
 #include <memory>
 
+namespace
+{
+// No option is known here; a file named like one is given as ./-name.
+bool IsOption(const std::string& arg)
+{
+    return arg.size() > 1 && arg[0] == '-';
+}
+} // namespace
+
 int RunHostsCommand(const CliArgs& args)
 {
-    if (args.size() > 1)
+    if (args.size() > 1 || (!args.empty() && IsOption(args[0])))
     {
         std::fprintf(stderr, "usage: psvigil-cli hosts [FILE]\n");
         return 2;

@@ -1,8 +1,11 @@
 // The options psvigil answers before any window exists: --help, --version and --desktop.
 #include "watch/ui/app/command_line.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +26,39 @@ bool MakeDirectories(const std::string& dir)
     };
     return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+// The options QApplication takes for itself (with one dash or two); the first group reads a
+// value from the next argument unless it comes as name=value.
+constexpr std::string_view kQtOptionsWithValue[] = {"platform",
+                                                    "platformpluginpath",
+                                                    "platformtheme",
+                                                    "plugin",
+                                                    "qwindowgeometry",
+                                                    "qwindowicon",
+                                                    "qwindowtitle",
+                                                    "session",
+                                                    "display",
+                                                    "geometry",
+                                                    "style",
+                                                    "stylesheet",
+                                                    "qmljsdebugger",
+                                                    "name",
+                                                    "title",
+                                                    "visual",
+                                                    "ncols"};
+constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb",
+                                         "dograb",  "sync",        "cmap"};
+
+bool SameLetters(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y)
+                      {
+                          return std::tolower(static_cast<unsigned char>(x)) ==
+                                 std::tolower(static_cast<unsigned char>(y));
+                      });
+}
 } // namespace
 
 EarlyOptions ParseEarlyOptions(const std::vector<std::string>& arguments)
@@ -37,6 +73,20 @@ EarlyOptions ParseEarlyOptions(const std::vector<std::string>& arguments)
             options.Version = true;
         else if (a == "--desktop")
             options.Desktop = true;
+        else if (a.size() > 1 && a[0] == '-' && options.Unknown.empty())
+        {
+            std::string_view name(a);
+            name.remove_prefix(a[1] == '-' ? 2 : 1);
+            const bool inlineValue = name.find('=') != std::string_view::npos;
+            name = name.substr(0, name.find('='));
+            const auto is = [name](std::string_view known) { return name == known; };
+            if (std::any_of(std::begin(kQtOptionsWithValue), std::end(kQtOptionsWithValue), is))
+                i += inlineValue ? 0 : 1;
+            // -Embedding and -Automation: the component-server forms, which only hide the splash.
+            else if (!std::any_of(std::begin(kQtFlags), std::end(kQtFlags), is) &&
+                     !SameLetters(name, "Embedding") && !SameLetters(name, "Automation"))
+                options.Unknown = a;
+        }
     }
     return options;
 }
@@ -55,7 +105,8 @@ std::string HelpText()
            "              start watching the host with this address from the list;\n"
            "              local: watches this computer (added to the list when missing)\n"
            "  --help      show this text and exit\n"
-           "  --version   show the version and exit\n";
+           "  --version   show the version and exit\n"
+           "Qt's own options (-platform NAME, -style NAME, -reverse, ...) are passed to Qt.\n";
 }
 
 std::string VersionText()

@@ -10,9 +10,12 @@ struct EarlyOptions
     bool Version = false;
     // Started from a desktop entry: work in the user's configuration folder for psvigil.
     bool Desktop = false;
+    // The first option neither psvigil nor Qt knows; psvigil then prints its usage and exits 2.
+    std::string Unknown;
 };
 
-// Reads the options that need no display; everything else is left to the application.
+// Reads the options that need no display; files and Qt's own options are left to the
+// application.
 EarlyOptions ParseEarlyOptions(const std::vector<std::string>& arguments);
 
 std::string HelpText();

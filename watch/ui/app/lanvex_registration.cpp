@@ -11,7 +11,8 @@
 
 namespace
 {
-constexpr char kLanvexFile[] = "libLanvex.so";
+// The SONAME link: the name an installed Lanvex keeps across compatible updates.
+constexpr char kLanvexFile[] = "libLanvex.so.1";
 
 bool IsRegularFile(const std::string& path)
 {

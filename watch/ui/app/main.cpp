@@ -18,6 +18,12 @@ int main(int argc, char** argv)
         std::fputs(options.Help ? HelpText().c_str() : VersionText().c_str(), stdout);
         return 0;
     }
+    if (!options.Unknown.empty())
+    {
+        std::fprintf(stderr, "psvigil: unknown option %s\n%s", options.Unknown.c_str(),
+                     HelpText().c_str());
+        return 2;
+    }
     std::string started;
     if (options.Desktop)
     {

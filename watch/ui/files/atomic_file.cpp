@@ -38,6 +38,29 @@ bool WriteAll(int fd, std::string_view bytes)
 }
 } // namespace
 
+int OpenRegularFile(const std::string& path, int flags, mode_t mode, int* cause)
+{
+    // O_NONBLOCK keeps the open itself from waiting (on a FIFO without a writer, say).
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0)
+    {
+        *cause = errno;
+        return -1;
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        *cause = EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    // On a regular file reads and writes wait as usual.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 std::string FinalLinkTarget(const std::string& path)
 {
     std::string current = path;
@@ -75,22 +98,10 @@ namespace
 // old file whole.
 bool WriteInPlace(const std::string& path, std::string_view bytes, mode_t mode, int* cause)
 {
-    // Without O_NONBLOCK a FIFO put in the file's place would hold the save for ever.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    // A FIFO put in the file's place would otherwise hold the save for ever.
+    const int fd = OpenRegularFile(path, O_WRONLY | O_CREAT, 0600, cause);
     if (fd < 0)
-    {
-        *cause = errno;
         return false;
-    }
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    {
-        *cause = EINVAL;
-        ::close(fd);
-        return false;
-    }
     // An explicit mode (a password inside) narrows the file's; failing that, it stays as it was.
     if (mode != kModeFromUmask)
         (void)::fchmod(fd, mode);
@@ -158,19 +169,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
     bytes.clear();
     // Only a regular file ends: a FIFO would hold the open or the read for ever, a device such
-    // as /dev/zero would fill memory. O_NONBLOCK keeps the open itself from waiting.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // as /dev/zero would fill memory.
+    int cause = 0;
+    const int fd = OpenRegularFile(path, O_RDONLY, 0, &cause);
     if (fd < 0)
         return false;
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    {
-        ::close(fd);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     char buffer[65536];
     bool ok = true;
     for (;;)

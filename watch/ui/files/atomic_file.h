@@ -20,5 +20,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
 // is read from the folder of the link. Empty for a loop or a chain longer than 40 links.
 std::string FinalLinkTarget(const std::string& path);
 
+// Opens path (open(2) flags and the mode of a file it creates) without waiting, and keeps it only
+// when it is a regular file: a FIFO or a device in its place is refused (cause EINVAL) instead of
+// holding the open or a read for ever. Returns the descriptor (close-on-exec, blocking again), or
+// -1 with *cause the reason.
+int OpenRegularFile(const std::string& path, int flags, mode_t mode, int* cause);
+
 // Reads a whole file. Returns false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);

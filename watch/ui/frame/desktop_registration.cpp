@@ -33,6 +33,17 @@ bool WriteIfChanged(const QString& path, const QByteArray& bytes, bool* changed)
     return true;
 }
 
+// Removes path when it holds exactly bytes (a file this program wrote). Sets changed when it did.
+void RemoveIfOurs(const QString& path, const QByteArray& bytes, bool* changed)
+{
+    QFile existing(path);
+    if (!existing.open(QIODevice::ReadOnly) || existing.readAll() != bytes)
+        return;
+    existing.close();
+    if (existing.remove())
+        *changed = true;
+}
+
 QByteArray MimeXml()
 {
     return QByteArray(
@@ -104,20 +115,38 @@ QString DesktopExecLine(const QString& programPath)
     return '"' + quoted + "\" --desktop %f";
 }
 
+bool PrefixHasDesktopEntry(const QString& programPath)
+{
+    const QString programDir = QFileInfo(programPath).absolutePath();
+    return QFileInfo::exists(
+        QDir::cleanPath(programDir + "/../share/applications/psvigil.desktop"));
+}
+
 bool RegisterDocumentType(const QString& dataDir, const QString& programPath)
 {
     const QDir base(dataDir);
     bool mimeChanged = false;
     bool entryChanged = false;
     bool iconChanged = false;
+    const QString iconPath =
+        base.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/psvigil.png").arg(kIconSize));
+    if (PrefixHasDesktopEntry(programPath))
+    {
+        RemoveIfOurs(base.filePath("mime/packages/psvigil.xml"), MimeXml(), &mimeChanged);
+        RemoveIfOurs(base.filePath("applications/psvigil.desktop"), DesktopEntry(programPath),
+                     &entryChanged);
+        RemoveIfOurs(iconPath, IconPng(), &iconChanged);
+        if (mimeChanged)
+            RefreshCache(QStringLiteral("update-mime-database"), base.filePath("mime"));
+        if (entryChanged)
+            RefreshCache(QStringLiteral("update-desktop-database"), base.filePath("applications"));
+        return true;
+    }
     bool ok = WriteIfChanged(base.filePath("mime/packages/psvigil.xml"), MimeXml(), &mimeChanged);
     ok = WriteIfChanged(base.filePath("applications/psvigil.desktop"), DesktopEntry(programPath),
                         &entryChanged) &&
          ok;
-    ok = WriteIfChanged(
-             base.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/psvigil.png").arg(kIconSize)),
-             IconPng(), &iconChanged) &&
-         ok;
+    ok = WriteIfChanged(iconPath, IconPng(), &iconChanged) && ok;
     if (mimeChanged)
         RefreshCache(QStringLiteral("update-mime-database"), base.filePath("mime"));
     if (entryChanged)

@@ -14,18 +14,29 @@ TEST(EarlyOptions, FoundAfterTheProgramNameOnly)
     {
         std::vector<std::string> Arguments;
         bool Help, Version, Desktop;
+        std::string Unknown;
     } cases[] = {
-        {{"psvigil", "-h"}, true, false, false},
-        {{"psvigil", "a.pvg", "--version"}, false, true, false},
-        {{"psvigil", "--desktop", "/home/kim/a.pvg"}, false, false, true},
-        {{"--help"}, false, false, false},
-        {{"psvigil", "--helpful", "-Embedding"}, false, false, false},
+        {{"psvigil", "-h"}, true, false, false, ""},
+        {{"psvigil", "a.pvg", "--version"}, false, true, false, ""},
+        {{"psvigil", "--desktop", "/home/kim/a.pvg"}, false, false, true, ""},
+        {{"--help"}, false, false, false, ""},
+        {{"psvigil", "--helpful", "-Embedding"}, false, false, false, "--helpful"},
+        {{"psvigil", "-platform", "--bogus", "--style=fusion", "-reverse", "-"},
+         false,
+         false,
+         false,
+         ""},
+        {{"psvigil", "/automation", "-AUTOMATION", "--bogus", "-x"},
+         false,
+         false,
+         false,
+         "--bogus"},
     };
     for (const auto& c : cases)
     {
         const EarlyOptions o = ParseEarlyOptions(c.Arguments);
-        EXPECT_EQ(std::tuple(o.Help, o.Version, o.Desktop),
-                  std::tuple(c.Help, c.Version, c.Desktop))
+        EXPECT_EQ(std::tuple(o.Help, o.Version, o.Desktop, o.Unknown),
+                  std::tuple(c.Help, c.Version, c.Desktop, c.Unknown))
             << c.Arguments.back();
     }
 }

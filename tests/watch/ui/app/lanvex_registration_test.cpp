@@ -129,7 +129,7 @@ TEST(LanvexCandidates, OnlyTheLibraryBesideTheProgram)
 {
     // An installed or copied program never reaches back into the tree it was built in.
     EXPECT_EQ(LanvexLibraryCandidates("/opt/vigilor/bin"),
-              std::vector<std::string>{"/opt/vigilor/bin/../lib/libLanvex.so"});
+              std::vector<std::string>{"/opt/vigilor/bin/../lib/libLanvex.so.1"});
     EXPECT_TRUE(LanvexLibraryCandidates("").empty());
 }
 } // namespace

@@ -182,6 +182,29 @@ TEST(DesktopRegistration, WritesTheTypeAndEntryAndRepeatsQuietly)
     EXPECT_FALSE(RegisterDocumentType(dir.filePath("blocked"), program));
 }
 
+TEST(DesktopRegistration, AProgramWhosePrefixHasAnEntryLeavesTheMenuToIt)
+{
+    QTemporaryDir prefix;
+    QTemporaryDir data;
+    const QString program = prefix.filePath("bin/psvigil");
+    ASSERT_TRUE(RegisterDocumentType(data.path(), program)); // as an earlier version did
+    const QString userEntry = data.filePath("applications/psvigil.desktop");
+    QFile mine(data.filePath("mime/packages/other.xml")); // the user's own file stays
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && mine.write("x") == 1);
+    mine.close();
+
+    ASSERT_TRUE(QDir(prefix.path()).mkpath("share/applications"));
+    QFile packaged(prefix.filePath("share/applications/psvigil.desktop"));
+    ASSERT_TRUE(packaged.open(QIODevice::WriteOnly) && packaged.write("[Desktop Entry]\n") > 0);
+    packaged.close();
+    EXPECT_TRUE(PrefixHasDesktopEntry(program));
+    EXPECT_TRUE(RegisterDocumentType(data.path(), program));
+    EXPECT_FALSE(QFileInfo::exists(userEntry));
+    EXPECT_FALSE(QFileInfo::exists(data.filePath("mime/packages/psvigil.xml")));
+    EXPECT_FALSE(QFileInfo::exists(data.filePath("icons/hicolor/64x64/apps/psvigil.png")));
+    EXPECT_TRUE(mine.exists());
+}
+
 TEST(DesktopRegistration, ExecLineQuotesWhatTheShellWouldReadDifferently)
 {
     EXPECT_EQ(DesktopExecLine("/usr/bin/psvigil"), "\"/usr/bin/psvigil\" --desktop %f");
