@@ -1,4 +1,5 @@
 // psvigil-cli once and watch: refreshes through the watch engine, as the application does.
+#include "watch/cli/alert_output.h"
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
 #include "watch/cli/row_printer.h"
@@ -282,11 +283,17 @@ int RunOnceCommand(const CliArgs& args)
     return result == 0 ? 0 : 1;
 }
 
-int RunWatchCommand(const CliArgs& args)
+int RunWatchCommand(const CliArgs& allArgs)
 {
+    CAlertOutput alerts;
+    CliArgs args;
+    if (!alerts.TakeOptions(allArgs, args))
+        return Usage("watch");
     HostOptions options = ParseHostOptions(args, true);
     if (!options.Ok)
         return Usage("watch");
+    if (alerts.Active() && !alerts.Load(std::string(FieldText(options.Host.Address))))
+        return 2;
     CheckComponent(options.Host);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -308,7 +315,10 @@ int RunWatchCommand(const CliArgs& args)
         if (!sink.Next(n, 200))
             continue;
         if (n.Message == WM_WATCH_TABLE)
+        {
             PrintChanges(shown, engine);
+            alerts.Observe(engine);
+        }
         else if (n.WParam == kStatusRefreshed)
             PrintStatus(static_cast<long>(n.LParam), engine.GetLastFailure(), lineEachStatus);
         else if (n.WParam == kStatusCountdown)
@@ -323,4 +333,11 @@ int RunWatchCommand(const CliArgs& args)
     if (!lineEachStatus)
         std::fputc('\n', stderr);
     return 0;
+}
+
+bool ParseCliHost(const CliArgs& args, HostSettings& host)
+{
+    const HostOptions options = ParseHostOptions(args, false);
+    host = options.Host;
+    return options.Ok;
 }

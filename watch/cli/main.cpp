@@ -16,6 +16,9 @@ void PrintUsage(std::FILE* out)
                  "  watch HOST [options]              refresh on the countdown until Ctrl+C\n"
                  "  hosts [FILE]                      the host list of a psvigil.cfg\n"
                  "  log FILE.pvg                      the rows of a watch log\n"
+                 "  signal HOST PID... [--signal NAME | --renice N]   act on processes\n"
+                 "options of watch: --alerts FILE (alert rules; a line per alert) --exec CMD\n"
+                 "  (run by /bin/sh per alert, the details in PSVIGIL_ALERT_* variables)\n"
                  "options of once and watch: --port N --user U --password-file F (or the\n"
                  "  environment variable PSVIGIL_PASSWORD) --sysv --filter-user --filter EXPR\n"
                  "  --refresh SECONDS (watch) --close (close the connection between refreshes)\n"
@@ -47,7 +50,7 @@ int main(int argc, char** argv)
     const CliArgs args(argv + 2, argv + argc);
     const std::map<std::string, int (*)(const CliArgs&)> commands = {
         {"parse", RunParseCommand}, {"once", RunOnceCommand}, {"watch", RunWatchCommand},
-        {"hosts", RunHostsCommand}, {"log", RunLogCommand}};
+        {"hosts", RunHostsCommand}, {"log", RunLogCommand}, {"signal", RunSignalCommand}};
     const auto found = commands.find(argv[1]);
     if (found == commands.end())
         return Usage();

@@ -1,6 +1,7 @@
 // Alert rules: the rules file read and written, and rules firing once per change.
 #include "watch/engine/alert_evaluator.h"
 #include "watch/engine/alert_rules.h"
+#include "watch/engine/alert_text.h"
 
 #include <gtest/gtest.h>
 
@@ -219,4 +220,19 @@ TEST(AlertEvaluatorTest, OnlyTheHostsRulesCountAndResetStartsAfresh)
     EXPECT_EQ(sample.Command, "sleep 1");
     std::strcpy(row.CpuUsage, "-");
     EXPECT_FALSE(SampleOf(row).CpuPercent);
+}
+
+TEST(AlertTextTest, JsonAndEnvironmentCarryHostTextSafely)
+{
+    const AlertEvent event{.Time = 0, .Host = "h\"1", .Rule = "r\\", .Kind = AlertKind::Goes,
+                           .Pid = 42, .User = "bob", .Command = "a\x1b[2J\xff\xc3\xa9",
+                           .Detail = "none left"};
+    const std::string json = AlertEventJson(event);
+    EXPECT_EQ(json.substr(json.find("\"host\"")),
+              "\"host\":\"h\\\"1\",\"rule\":\"r\\\\\",\"when\":\"goes\",\"pid\":42,\"user\":\"bob\","
+              "\"command\":\"a\\u001b[2J\\ufffd\xc3\xa9\",\"detail\":\"none left\"}}");
+    const auto environment = AlertEnvironment(event);
+    ASSERT_EQ(environment.size(), 8u);
+    EXPECT_EQ(environment[4], (std::pair<std::string, std::string>{"PSVIGIL_ALERT_PID", "42"}));
+    EXPECT_EQ(environment[6].second, "a [2J\xff\xc3\xa9");
 }
