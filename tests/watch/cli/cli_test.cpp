@@ -1,16 +1,20 @@
 // psvigil-cli run as a separate program: parse, hosts, log, and once against a real host.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
+#include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -38,7 +42,10 @@ Result RunShell(const std::string& command)
     return result;
 }
 
-std::string Cli() { return CLI_PATH; }
+std::string Cli()
+{
+    return CLI_PATH;
+}
 
 class CliTest : public testing::Test
 {
@@ -60,18 +67,23 @@ class CliTest : public testing::Test
     fs::path m_dir;
 };
 
-std::string Int32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+std::string Int32(int32_t v)
+{
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
 } // namespace
 
 TEST_F(CliTest, ParseReadsARawReplyFromStandardInput)
 {
-    const std::string reply = Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
-                                             "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
+    const std::string reply =
+        Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
+                       "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
     Result r = RunShell(Cli() + " parse < " + reply);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
-    const std::string sysv = Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
+    const std::string sysv =
+        Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
     r = RunShell(Cli() + " parse --sysv --filter 1 < " + sysv);
     EXPECT_EQ(r.Out, "x\t12\t12\t\tpts/1\t10:02:33\t0:00\tgrep x\n");
 
@@ -117,11 +129,15 @@ TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
 
     // A control character in a text field cannot forge a line or reach the terminal.
     std::string forged = record;
-    forged.replace(12, 11, "a\nb\tc\x1b\xc2\x9b" "\xc3\xa9\0", 11); // ESC, CSI (C1), e acute
+    forged.replace(12, 11,
+                   "a\nb\tc\x1b\xc2\x9b"
+                   "\xc3\xa9\0",
+                   11); // ESC, CSI (C1), e acute
     r = RunShell(Cli() + " hosts " + Write("forged.cfg", Int32(1) + forged));
     EXPECT_EQ(r.Out, "a\\nb\\tc\\x1b\\xc2\\x9b\xc3\xa9\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
 
-    EXPECT_EQ(RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
+    EXPECT_EQ(
+        RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
 }
 
 // Files the command line reads must be regular files; nothing it is pointed at can hang it or
@@ -138,6 +154,10 @@ TEST_F(CliTest, OnlyRegularFilesAreRead)
         // Refused before any connection is tried (a usage error).
         EXPECT_EQ(RunShell("timeout 10 " + Cli() + " once 127.0.0.1 --port 1 --password-file " +
                            path + " 2>/dev/null")
+                      .Status,
+                  2);
+        EXPECT_EQ(RunShell("timeout 10 " + Cli() + " watch 127.0.0.1 --port 1 --alerts " + path +
+                           " 2>/dev/null")
                       .Status,
                   2);
     }
@@ -187,9 +207,10 @@ TEST_F(CliTest, WatchEndsPromptlyOnSigterm)
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
     const std::string port = std::to_string(ntohs(address.sin_port));
 
-    const Result r = RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
-                              " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
-                              "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
+    const Result r =
+        RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
+                 " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
+                 "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
     ::close(listener);
     int status = -1;
     long elapsedMs = -1;
@@ -214,14 +235,15 @@ class CliAgainstRealHost : public CliTest
         m_user = user;
         m_passwordFile = Write("password", password);
         m_env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
-        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
+        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status,
+                  0);
     }
 
     Result Once(const std::string& passwordFile, const std::string& extra = "")
     {
         return RunShell(m_env + "PSVIGIL_PASSWORD= " + Cli() + " once 127.0.0.1 --port " + m_port +
-                   " --user " + m_user + " --password-file " + passwordFile + " " + extra +
-                   " 2>" + (m_dir / "stderr").string());
+                        " --user " + m_user + " --password-file " + passwordFile + " " + extra +
+                        " 2>" + (m_dir / "stderr").string());
     }
 
     std::string Stderr()
@@ -243,7 +265,8 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
     const std::string self = "\t" + pid + "\t" + pid + "\t";
     const std::size_t at = r.Out.find(self);
     ASSERT_NE(at, std::string::npos) << r.Out;
-    const std::size_t lineStart = r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
+    const std::size_t lineStart =
+        r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
     const std::string line = r.Out.substr(lineStart, r.Out.find('\n', at) - lineStart);
     EXPECT_EQ(line.substr(0, line.find('\t')), "root") << line;
     EXPECT_NE(line.find("cli_tests"), std::string::npos) << line;
@@ -257,7 +280,8 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
 // The host prints full-width lines: a long command line arrives whole in both readings.
 TEST_F(CliAgainstRealHost, LongCommandLinesArriveWhole)
 {
-    const std::string marker = "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
+    const std::string marker =
+        "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
     const Result started = RunShell("sh -c 'sleep 60' " + marker + " >/dev/null 2>&1 & echo $!");
     const std::string pid = started.Out.substr(0, started.Out.find('\n'));
     ASSERT_FALSE(pid.empty());
@@ -286,7 +310,150 @@ TEST_F(CliAgainstRealHost, AWrongPasswordIsUnableToConnectWithTheHostsReason)
 
 TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
 {
-    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
+    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" +
+                              (m_dir / "stderr").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
+}
+
+namespace
+{
+// A sleep of the peers' account started here, so the host sees it appear; the test reaps it.
+pid_t StartSleepAs(const std::string& user, long seconds)
+{
+    const passwd* account = ::getpwnam(user.c_str());
+    if (account == nullptr || ::geteuid() != 0)
+        return -1;
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        if (::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(127);
+        const std::string text = std::to_string(seconds);
+        ::execlp("sleep", "sleep", text.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return child;
+}
+
+// Whether the process has ended (reaping it when it has).
+bool Ended(pid_t pid)
+{
+    int status = 0;
+    return ::waitpid(pid, &status, WNOHANG) == pid;
+}
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WaitForText(const fs::path& path, const std::string& text, std::chrono::seconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until)
+    {
+        if (ReadAll(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+} // namespace
+
+// signal over both sessions: our own sleep is terminated, a process of root is refused as the
+// host says, and the exit status is 0 only when every PID was signalled.
+TEST_F(CliAgainstRealHost, SignalTerminatesAProcessAndReportsARefusal)
+{
+    struct Transport
+    {
+        const char* Host;
+        const char* PortVariable;
+    };
+    for (const Transport& t : {Transport{"127.0.0.1", "VIGIL_TELNET_PORT"},
+                               Transport{"ssh://127.0.0.1", "VIGIL_SSH_PORT"}})
+    {
+        SCOPED_TRACE(t.Host);
+        const char* port = std::getenv(t.PortVariable);
+        if (port == nullptr)
+            continue;
+        const pid_t sleeper = StartSleepAs(m_user, 300);
+        ASSERT_GT(sleeper, 0);
+        const std::string signal = m_env + "PSVIGIL_PASSWORD= " + Cli() + " signal " + t.Host +
+                                   " --port " + port + " --user " + m_user + " --password-file " +
+                                   m_passwordFile;
+        Result r = RunShell(signal + " " + std::to_string(sleeper) + " --signal TERM 2>" +
+                            (m_dir / "stderr").string());
+        EXPECT_EQ(r.Status, 0) << Stderr();
+        EXPECT_EQ(r.Out, std::to_string(sleeper) + "\tTERM\t0\t\n");
+        EXPECT_EQ(Stderr(), "TERM sent to " + std::to_string(sleeper) + " (exit status 0)\n");
+        int status = 0;
+        EXPECT_EQ(::waitpid(sleeper, &status, 0), sleeper);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+
+        // This test runs as root: its own process is not the peer account's to signal.
+        const std::string self = std::to_string(getpid());
+        r = RunShell(signal + " " + self + " --signal CONT 2>" + (m_dir / "stderr").string());
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_EQ(r.Out, self + "\tCONT\t1\tOperation not permitted\n");
+        EXPECT_EQ(Stderr(), "CONT to " + self + ": exit status 1, Operation not permitted\n");
+    }
+    EXPECT_EQ(RunShell(Cli() + " signal 127.0.0.1 0 2>/dev/null").Status, 2);
+    EXPECT_EQ(RunShell(Cli() + " signal 127.0.0.1 5 --signal BOGUS 2>/dev/null").Status, 2);
+}
+
+// watch --alerts: a sleep appears and fires once, goes (signalled from the command line) and
+// fires once; --exec gets the details in its environment.
+TEST_F(CliAgainstRealHost, WatchAlertsWhenAProcessAppearsAndGoes)
+{
+    const long seconds = 100000 + getpid();
+    const std::string pattern = "^sleep " + std::to_string(seconds) + "$";
+    const std::string rules =
+        Write("rules.ini", "[rule 1]\nhost = 127.0.0.1\nname = sleeper "
+                           "up\nwhen = appears\ncommand = " +
+                               pattern + "\n[rule 2]\nhost = *\nwhen = goes\ncommand = " + pattern +
+                               "\n[rule 3]\nhost = elsewhere\n"
+                               "when = appears\n");
+    const fs::path out = m_dir / "watch.out", ran = m_dir / "exec.out";
+    const std::string exec =
+        "sh " + Write("exec.sh", "printf '%s|%s|%s|%s\\n' \"$PSVIGIL_ALERT_WHEN\" "
+                                 "\"$PSVIGIL_ALERT_PID\" \"$PSVIGIL_ALERT_RULE\" "
+                                 "\"$PSVIGIL_ALERT_HOST\" >> " +
+                                     ran.string());
+    const Result started = RunShell(
+        m_env + "PSVIGIL_PASSWORD= timeout 60 " + Cli() + " watch 127.0.0.1 --port " + m_port +
+        " --user " + m_user + " --password-file " + m_passwordFile + " --refresh 1 --alerts " +
+        rules + " --exec \"" + exec + "\" >" + out.string() + " 2>/dev/null & echo $!");
+    const std::string watcher = started.Out.substr(0, started.Out.find('\n'));
+    ASSERT_TRUE(WaitForText(out, "\n+\t", std::chrono::seconds(20))) << ReadAll(out);
+
+    const pid_t sleeper = StartSleepAs(m_user, seconds);
+    ASSERT_GT(sleeper, 0);
+    const std::string pid = std::to_string(sleeper);
+    // procps cuts user names longer than 8 characters ("vigilte+").
+    EXPECT_TRUE(WaitForText(out,
+                            "\tsleeper up\tappears\t" + pid + "\t" +
+                                (m_user.size() > 8 ? m_user.substr(0, 7) + "+" : m_user) +
+                                "\tsleep " + std::to_string(seconds) + "\tappeared\n",
+                            std::chrono::seconds(20)))
+        << ReadAll(out);
+    EXPECT_EQ(RunShell(m_env + "PSVIGIL_PASSWORD= " + Cli() + " signal 127.0.0.1 " + pid +
+                       " --port " + m_port + " --user " + m_user + " --password-file " +
+                       m_passwordFile + " >/dev/null 2>&1")
+                  .Status,
+              0);
+    EXPECT_TRUE(WaitForText(out, "\tgoes\t" + pid + "\t", std::chrono::seconds(20)))
+        << ReadAll(out);
+    EXPECT_TRUE(Ended(sleeper) || ::waitpid(sleeper, nullptr, 0) == sleeper);
+    EXPECT_TRUE(WaitForText(ran, "goes|" + pid, std::chrono::seconds(10)));
+    RunShell("kill -TERM " + watcher + "; wait " + watcher);
+
+    // Each change fired once, and the other host's rule never.
+    const std::string lines = ReadAll(out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '!'), 2) << lines;
+    EXPECT_EQ(ReadAll(ran), "appears|" + pid + "|sleeper up|127.0.0.1\n" + "goes|" + pid +
+                                "|no process matching \"" + pattern + "\" left|127.0.0.1\n");
 }
