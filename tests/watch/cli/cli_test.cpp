@@ -1,20 +1,20 @@
 // psvigil-cli run as a separate program: parse, hosts, log, and once against a real host.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <array>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <pwd.h>
 #include <string>
-#include <sys/socket.h>
+#include <arpa/inet.h>
+#include <csignal>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <thread>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,10 +42,7 @@ Result RunShell(const std::string& command)
     return result;
 }
 
-std::string Cli()
-{
-    return CLI_PATH;
-}
+std::string Cli() { return CLI_PATH; }
 
 class CliTest : public testing::Test
 {
@@ -67,23 +64,18 @@ class CliTest : public testing::Test
     fs::path m_dir;
 };
 
-std::string Int32(int32_t v)
-{
-    return std::string(reinterpret_cast<const char*>(&v), 4);
-}
+std::string Int32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 } // namespace
 
 TEST_F(CliTest, ParseReadsARawReplyFromStandardInput)
 {
-    const std::string reply =
-        Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
-                       "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
+    const std::string reply = Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
+                                             "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
     Result r = RunShell(Cli() + " parse < " + reply);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
-    const std::string sysv =
-        Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
+    const std::string sysv = Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
     r = RunShell(Cli() + " parse --sysv --filter 1 < " + sysv);
     EXPECT_EQ(r.Out, "x\t12\t12\t\tpts/1\t10:02:33\t0:00\tgrep x\n");
 
@@ -129,15 +121,11 @@ TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
 
     // A control character in a text field cannot forge a line or reach the terminal.
     std::string forged = record;
-    forged.replace(12, 11,
-                   "a\nb\tc\x1b\xc2\x9b"
-                   "\xc3\xa9\0",
-                   11); // ESC, CSI (C1), e acute
+    forged.replace(12, 11, "a\nb\tc\x1b\xc2\x9b" "\xc3\xa9\0", 11); // ESC, CSI (C1), e acute
     r = RunShell(Cli() + " hosts " + Write("forged.cfg", Int32(1) + forged));
     EXPECT_EQ(r.Out, "a\\nb\\tc\\x1b\\xc2\\x9b\xc3\xa9\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
 
-    EXPECT_EQ(
-        RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
+    EXPECT_EQ(RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
 }
 
 // Files the command line reads must be regular files; nothing it is pointed at can hang it or
@@ -207,10 +195,9 @@ TEST_F(CliTest, WatchEndsPromptlyOnSigterm)
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
     const std::string port = std::to_string(ntohs(address.sin_port));
 
-    const Result r =
-        RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
-                 " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
-                 "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
+    const Result r = RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
+                              " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
+                              "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
     ::close(listener);
     int status = -1;
     long elapsedMs = -1;
@@ -235,15 +222,14 @@ class CliAgainstRealHost : public CliTest
         m_user = user;
         m_passwordFile = Write("password", password);
         m_env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
-        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status,
-                  0);
+        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
     }
 
     Result Once(const std::string& passwordFile, const std::string& extra = "")
     {
         return RunShell(m_env + "PSVIGIL_PASSWORD= " + Cli() + " once 127.0.0.1 --port " + m_port +
-                        " --user " + m_user + " --password-file " + passwordFile + " " + extra +
-                        " 2>" + (m_dir / "stderr").string());
+                   " --user " + m_user + " --password-file " + passwordFile + " " + extra +
+                   " 2>" + (m_dir / "stderr").string());
     }
 
     std::string Stderr()
@@ -265,8 +251,7 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
     const std::string self = "\t" + pid + "\t" + pid + "\t";
     const std::size_t at = r.Out.find(self);
     ASSERT_NE(at, std::string::npos) << r.Out;
-    const std::size_t lineStart =
-        r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
+    const std::size_t lineStart = r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
     const std::string line = r.Out.substr(lineStart, r.Out.find('\n', at) - lineStart);
     EXPECT_EQ(line.substr(0, line.find('\t')), "root") << line;
     EXPECT_NE(line.find("cli_tests"), std::string::npos) << line;
@@ -280,8 +265,7 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
 // The host prints full-width lines: a long command line arrives whole in both readings.
 TEST_F(CliAgainstRealHost, LongCommandLinesArriveWhole)
 {
-    const std::string marker =
-        "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
+    const std::string marker = "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
     const Result started = RunShell("sh -c 'sleep 60' " + marker + " >/dev/null 2>&1 & echo $!");
     const std::string pid = started.Out.substr(0, started.Out.find('\n'));
     ASSERT_FALSE(pid.empty());
@@ -310,8 +294,7 @@ TEST_F(CliAgainstRealHost, AWrongPasswordIsUnableToConnectWithTheHostsReason)
 
 TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
 {
-    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" +
-                              (m_dir / "stderr").string());
+    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
 }
