@@ -1,85 +1,81 @@
-// The list of the grid view: one item per process, keyed by Pid, texts fetched on demand.
+// The rows of the grid: one item per process, sorted by kind, filtered, with new and gone marks.
 #include "watch/ui/document/process_table_model.h"
 
-#include "watch/engine/host_settings.h"
+#include "watch/ui/document/process_columns.h"
 #include "watch/ui/document/psvigil_doc.h"
 
-#include <algorithm>
-#include <numeric>
-#include <unordered_set>
+#include <QFont>
 
-namespace
+#include <algorithm>
+#include <cstring>
+
+struct CProcessTableModel::Item
 {
-constexpr const char* kHeadings[CProcessTableModel::kColumnCount] = {
-    "User", "PID", "CPU Usage", "Term", "Start Time", "CPU Time", "Command"};
-}
+    ProcessRow Row;
+    int NewLeft = 0;  // refreshes for which the item still shows as new
+    int GoneLeft = 0; // the same for a gone item; it leaves when this reaches 0
+    bool Gone = false;
+    bool Shown = false;  // in m_rows
+    bool Wanted = false; // scratch of ShowInOrder
+    // The sort key of the column in m_keyStamp; a text key for text columns, else a number.
+    int64_t KeyStamp = -1;
+    SortKey Key;
+    // Case-folded texts of every column, for the filter; built on first use.
+    std::optional<QString> Folded;
+
+    void SetRow(const ProcessRow& row)
+    {
+        Row = row;
+        KeyStamp = -1;
+        Folded.reset();
+    }
+};
 
 CProcessTableModel::CProcessTableModel(CPsvigilDoc* doc, QObject* parent)
-    : QAbstractTableModel(parent), m_doc(doc)
+    : QAbstractTableModel(parent), m_doc(doc), m_today([] { return QDate::currentDate(); })
 {
+    // "pts/10" after "pts/9", as a reader expects.
+    m_collator.setNumericMode(true);
 }
+
+CProcessTableModel::~CProcessTableModel() = default;
 
 int CProcessTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_items.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
 int CProcessTableModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : kColumnCount;
-}
-
-std::string_view CProcessTableModel::CellText(const ProcessRow& row, int column)
-{
-    switch (column)
-    {
-    case 0:
-        return FieldText(row.User);
-    case 1:
-        return FieldText(row.PidText);
-    case 2:
-        return FieldText(row.CpuUsage);
-    case 3:
-        return FieldText(row.Term);
-    case 4:
-        return FieldText(row.StartTime);
-    case 5:
-        return FieldText(row.CpuTime);
-    case 6:
-        return FieldText(row.Command);
-    default:
-        return {};
-    }
-}
-
-int CProcessTableModel::CompareTexts(std::string_view a, std::string_view b)
-{
-    // string_view compares as unsigned bytes, and a text that is a prefix of the other is
-    // smaller, just as a terminator would be.
-    const int c = a.compare(b);
-    return (c > 0) - (c < 0);
+    return parent.isValid() ? 0 : ProcessColumnCount();
 }
 
 QVariant CProcessTableModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const int32_t pid = m_items[static_cast<std::size_t>(index.row())];
+    const Item& item = *m_rows[static_cast<std::size_t>(index.row())];
     switch (role)
     {
     case Qt::DisplayRole:
     {
-        // An item whose process has left the table shows empty cells.
-        const ProcessRow* row = m_doc->FindRowByPid(pid);
-        if (!row)
-            return QString();
-        const std::string_view text = CellText(*row, index.column());
+        const std::string_view text = ProcessCellText(item.Row, index.column());
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));
+    case Qt::FontRole:
+        if (item.Gone)
+        {
+            QFont font;
+            font.setStrikeOut(true);
+            return font;
+        }
+        return {};
     case kPidRole:
-        return pid;
+        return item.Row.Pid;
+    case kLookRole:
+        return static_cast<int>(LookAt(index.row()));
     default:
         return {};
     }
@@ -87,10 +83,10 @@ QVariant CProcessTableModel::data(const QModelIndex& index, int role) const
 
 QVariant CProcessTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= ProcessColumnCount())
         return {};
     if (role == Qt::DisplayRole)
-        return QString::fromLatin1(kHeadings[section]);
+        return QString::fromLatin1(ProcessColumns()[static_cast<std::size_t>(section)].Heading);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
@@ -105,155 +101,343 @@ Qt::ItemFlags CProcessTableModel::flags(const QModelIndex& index) const
 
 int32_t CProcessTableModel::PidAt(int row) const
 {
-    return (row >= 0 && row < rowCount()) ? m_items[static_cast<std::size_t>(row)] : 0;
+    return (row >= 0 && row < rowCount()) ? m_rows[static_cast<std::size_t>(row)]->Row.Pid : 0;
 }
 
 int CProcessTableModel::RowOfPid(int32_t pid) const
 {
-    const auto it = std::find(m_items.begin(), m_items.end(), pid);
-    return it == m_items.end() ? -1 : static_cast<int>(it - m_items.begin());
+    const auto it = m_items.find(pid);
+    if (it == m_items.end() || !it->second->Shown)
+        return -1;
+    const auto at = std::find(m_rows.begin(), m_rows.end(), it->second.get());
+    return at == m_rows.end() ? -1 : static_cast<int>(at - m_rows.begin());
+}
+
+ERowLook CProcessTableModel::LookAt(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return ERowLook::Current;
+    const Item& item = *m_rows[static_cast<std::size_t>(row)];
+    if (item.Gone)
+        return ERowLook::Gone;
+    return item.NewLeft > 0 ? ERowLook::New : ERowLook::Current;
+}
+
+void CProcessTableModel::PurgeLeaving()
+{
+    for (auto it = m_items.begin(); it != m_items.end();)
+    {
+        if (it->second->Gone && it->second->GoneLeft <= 0 && !it->second->Shown)
+            it = m_items.erase(it);
+        else
+            ++it;
+    }
+}
+
+void CProcessTableModel::EmitAllChanged()
+{
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
 void CProcessTableModel::ApplyTableStates()
 {
+    // Every mark is one refresh older; a gone item whose time is up leaves with this rebuild.
+    for (auto& [pid, item] : m_items)
+    {
+        if (item->Gone)
+            --item->GoneLeft;
+        else if (item->NewLeft > 0)
+            --item->NewLeft;
+    }
+
+    const int highlight = m_primed ? m_highlightRefreshes : 0;
+    m_addedLast = 0;
+    m_goneLast = 0;
     const COwningPtrArray<ProcessRow>& table = m_doc->ProcessTable();
-    std::vector<int32_t> added;
-    std::unordered_set<int32_t> gone;
-    bool anyUpdated = false;
     for (int32_t i = 0; i < table.GetSize(); ++i)
     {
         ProcessRow& row = *table.GetAt(i);
-        if (row.State == kRowNew)
+        auto it = m_items.find(row.Pid);
+        if (row.State == kRowGone)
         {
-            added.push_back(row.Pid);
-            row.State = kRowUpdated;
-        }
-        else if (row.State == kRowGone)
-            gone.insert(row.Pid);
-        else
-            anyUpdated = true;
-    }
-
-    // Gone items leave in runs, from the bottom up, so every run is one removal.
-    if (!gone.empty())
-    {
-        int end = rowCount();
-        while (end > 0)
-        {
-            if (!gone.count(m_items[static_cast<std::size_t>(end - 1)]))
-            {
-                --end;
+            if (it == m_items.end() || it->second->Gone)
                 continue;
-            }
-            int first = end - 1;
-            while (first > 0 && gone.count(m_items[static_cast<std::size_t>(first - 1)]))
-                --first;
-            beginRemoveRows(QModelIndex(), first, end - 1);
-            m_items.erase(m_items.begin() + first, m_items.begin() + end);
-            endRemoveRows();
-            end = first;
+            ++m_goneLast;
+            it->second->Gone = true;
+            it->second->GoneLeft = m_highlightRefreshes;
+            it->second->NewLeft = 0;
+            continue;
         }
+        const bool added = row.State == kRowNew;
+        if (added)
+            row.State = kRowUpdated; // the table's new rows are shown now
+        if (it == m_items.end())
+        {
+            it = m_items.emplace(row.Pid, std::make_unique<Item>()).first;
+            it->second->SetRow(row);
+            it->second->NewLeft = highlight;
+            m_addedLast += m_primed ? 1 : 0;
+            continue;
+        }
+        Item& item = *it->second;
+        if (item.Gone || added)
+        {
+            // A process id that comes back belongs to a new process.
+            item.Gone = false;
+            item.GoneLeft = 0;
+            item.NewLeft = highlight;
+            m_addedLast += m_primed ? 1 : 0;
+        }
+        ProcessRow incoming = row;
+        incoming.State = item.Row.State;
+        if (std::memcmp(&incoming, &item.Row, sizeof(ProcessRow)) != 0)
+            item.SetRow(row);
     }
+    // A merge without rows (the empty table at start) is no first look yet.
+    m_primed = m_primed || table.GetSize() > 0;
+    m_stale = false;
 
-    // Each new item goes in at the top, so the last new row ends up first.
-    if (!added.empty())
-    {
-        beginInsertRows(QModelIndex(), 0, static_cast<int>(added.size()) - 1);
-        m_items.insert(m_items.begin(), added.rbegin(), added.rend());
-        m_addedAtTop += static_cast<int>(added.size());
-        endInsertRows();
-    }
-
-    if (anyUpdated && rowCount() > 0)
-        emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1), {Qt::DisplayRole});
+    Rebuild();
+    PurgeLeaving();
+    EmitAllChanged();
+    emit CountsChanged();
 }
 
-int CProcessTableModel::CompareItems(int32_t pidA, int32_t pidB, int column, bool ascending) const
+void CProcessTableModel::Clear()
 {
-    if (column < 0 || column >= kColumnCount)
-        return 0;
-    const ProcessRow* a = m_doc->FindRowByPid(pidA);
-    const ProcessRow* b = m_doc->FindRowByPid(pidB);
-    if (!a || !b)
-        return 0;
-    const int c = CompareTexts(CellText(*a, column), CellText(*b, column));
-    return ascending ? c : -c;
+    beginResetModel();
+    m_rows.clear();
+    m_items.clear();
+    m_primed = false;
+    m_stale = false;
+    m_addedLast = 0;
+    m_goneLast = 0;
+    m_liveCount = 0;
+    m_matchingCount = 0;
+    endResetModel();
+    emit CountsChanged();
+}
+
+void CProcessTableModel::SetHighlightRefreshes(int refreshes)
+{
+    m_highlightRefreshes = std::max(0, refreshes);
+    if (m_highlightRefreshes > 0)
+        return;
+    // Switched off: the marks go now, not at the next refresh.
+    for (auto& [pid, item] : m_items)
+    {
+        item->NewLeft = 0;
+        item->GoneLeft = 0;
+    }
+    Rebuild();
+    PurgeLeaving();
+    EmitAllChanged();
+}
+
+void CProcessTableModel::SetStale(bool stale)
+{
+    if (m_stale == stale)
+        return;
+    m_stale = stale;
+    EmitAllChanged();
+}
+
+void CProcessTableModel::SetFilter(const QString& text)
+{
+    if (text == m_filter)
+        return;
+    m_filter = text;
+    m_foldedFilter = text.toCaseFolded();
+    Rebuild();
+    emit CountsChanged();
 }
 
 void CProcessTableModel::SortItems(int column, bool ascending)
 {
-    if (column < 0 || column >= kColumnCount || m_items.size() < 2)
+    if (column < 0 || column >= ProcessColumnCount())
         return;
+    m_sortColumn = column;
+    m_ascending = ascending;
+    Rebuild();
+}
 
-    // Look every row up once, not twice per comparison.
-    struct Key
+bool CProcessTableModel::Matches(Item& item) const
+{
+    if (m_foldedFilter.isEmpty())
+        return true;
+    if (!item.Folded)
     {
-        std::string_view Text;
-        bool Present;
-    };
-    std::vector<Key> keys(m_items.size());
-    for (std::size_t i = 0; i < m_items.size(); ++i)
-    {
-        const ProcessRow* row = m_doc->FindRowByPid(m_items[i]);
-        keys[i] = row ? Key{CellText(*row, column), true} : Key{{}, false};
+        QString all;
+        for (int c = 0; c < ProcessColumnCount(); ++c)
+        {
+            const std::string_view text = ProcessCellText(item.Row, c);
+            all += QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+            all += QChar('\n'); // no match runs from one column into the next
+        }
+        item.Folded = all.toCaseFolded();
     }
-    auto less = [&](int x, int y)
-    {
-        const Key& a = keys[static_cast<std::size_t>(x)];
-        const Key& b = keys[static_cast<std::size_t>(y)];
-        if (!a.Present || !b.Present)
-            return false;
-        const int c = CompareTexts(a.Text, b.Text);
-        return ascending ? c < 0 : c > 0;
-    };
-    const int count = static_cast<int>(m_items.size());
-    const int added = std::min(m_addedAtTop, count);
-    m_addedAtTop = 0;
+    return item.Folded->contains(m_foldedFilter);
+}
 
-    // The usual update leaves a few new items at the top of a list that is still in order;
-    // they are placed by binary search instead of sorting everything again.
-    bool tailSorted = true;
-    for (int i = added + 1; i < count && tailSorted; ++i)
-        tailSorted = !less(i, i - 1);
-    std::vector<int> order;
+CProcessTableModel::SortKey CProcessTableModel::MakeKey(const ProcessRow& row, int column) const
+{
+    SortKey key;
+    const ProcessColumn& spec = ProcessColumns()[static_cast<std::size_t>(column)];
+    const std::string_view text = spec.Text(row);
+    switch (spec.Sort)
+    {
+    case ESortKind::Number:
+        key.Number = NumberKey(text);
+        break;
+    case ESortKind::Duration:
+        key.Number = DurationKey(text);
+        break;
+    case ESortKind::StartTime:
+        key.Number = StartTimeKey(text, m_today());
+        break;
+    case ESortKind::Text:
+        key.Text =
+            m_collator.sortKey(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        break;
+    }
+    return key;
+}
+
+void CProcessTableModel::PrepareKey(Item& item) const
+{
+    if (item.KeyStamp == m_keyStamp)
+        return;
+    item.KeyStamp = m_keyStamp;
+    item.Key = MakeKey(item.Row, m_sortColumn);
+}
+
+int CProcessTableModel::CompareKeys(const SortKey& a, int32_t pidA, const SortKey& b, int32_t pidB,
+                                    bool ascending)
+{
+    // Texts that are not of the column's kind go last in either direction.
+    int c = 0;
+    if (a.Text && b.Text)
+        c = a.Text->compare(*b.Text);
+    else if (a.Number && b.Number)
+        c = (*a.Number > *b.Number) - (*a.Number < *b.Number);
+    else if (a.Number.has_value() != b.Number.has_value())
+        return a.Number ? -1 : 1;
+    if (c != 0)
+        return ascending ? (c > 0) - (c < 0) : (c < 0) - (c > 0);
+    return (pidA > pidB) - (pidA < pidB);
+}
+
+bool CProcessTableModel::Less(const Item& a, const Item& b) const
+{
+    return CompareKeys(a.Key, a.Row.Pid, b.Key, b.Row.Pid, m_ascending) < 0;
+}
+
+int CProcessTableModel::CompareItems(int32_t pidA, int32_t pidB, int column, bool ascending) const
+{
+    if (column < 0 || column >= ProcessColumnCount())
+        return 0;
+    const auto a = m_items.find(pidA);
+    const auto b = m_items.find(pidB);
+    if (a == m_items.end() || b == m_items.end())
+        return 0;
+    return CompareKeys(MakeKey(a->second->Row, column), pidA, MakeKey(b->second->Row, column), pidB,
+                       ascending);
+}
+
+void CProcessTableModel::RecountMatching()
+{
+    m_liveCount = 0;
+    m_matchingCount = 0;
+    for (auto& [pid, item] : m_items)
+    {
+        if (item->Gone)
+            continue;
+        ++m_liveCount;
+        if (item->Shown)
+            ++m_matchingCount;
+    }
+}
+
+std::vector<CProcessTableModel::Item*> CProcessTableModel::DesiredOrder()
+{
+    // A new day moves "today" for start times.
+    m_keyStamp = static_cast<int64_t>(m_sortColumn) * 100000000 + m_today().toJulianDay();
+    std::vector<Item*> order;
     order.reserve(m_items.size());
-    if (tailSorted && added <= kInsertionLimit)
+    for (auto& [pid, item] : m_items)
     {
-        for (int i = added; i < count; ++i)
-            order.push_back(i);
-        // From the last new item to the first, each before its equals: the order a stable
-        // sort gives, since new items come first.
-        for (int j = added - 1; j >= 0; --j)
-            order.insert(std::lower_bound(order.begin(), order.end(), j, less), j);
+        if (item->Gone && item->GoneLeft <= 0)
+            continue; // leaving
+        if (!Matches(*item))
+            continue;
+        PrepareKey(*item);
+        order.push_back(item.get());
     }
-    else
-    {
-        order.resize(m_items.size());
-        std::iota(order.begin(), order.end(), 0);
-        // A stable sort keeps equal texts in their present order; an item without a row
-        // compares equal to every other one, which a stable merge sort tolerates.
-        std::stable_sort(order.begin(), order.end(), less);
-    }
-    bool unchanged = true;
-    for (std::size_t i = 0; i < order.size() && unchanged; ++i)
-        unchanged = order[i] == static_cast<int>(i);
-    if (unchanged)
-        return;
+    std::sort(order.begin(), order.end(),
+              [this](const Item* a, const Item* b) { return Less(*a, *b); });
+    return order;
+}
 
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> newRowOf(order.size());
-    std::vector<int32_t> sorted(m_items.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
+void CProcessTableModel::Rebuild()
+{
+    ShowInOrder(DesiredOrder());
+    RecountMatching();
+}
+
+void CProcessTableModel::ShowInOrder(const std::vector<Item*>& order)
+{
+    // Shown is true exactly for the items in m_rows; Wanted marks those of order.
+    for (Item* item : order)
+        item->Wanted = true;
+    std::vector<Item*> leaving;
+    for (Item* item : m_rows)
+        if (!item->Wanted)
+            leaving.push_back(item);
+    std::vector<Item*> arriving;
+    for (Item* item : order)
+        if (!item->Shown)
+            arriving.push_back(item);
+    for (Item* item : order)
+        item->Wanted = false;
+
+    if (!arriving.empty())
     {
-        sorted[i] = m_items[static_cast<std::size_t>(order[i])];
-        newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+        const int first = rowCount();
+        beginInsertRows(QModelIndex(), first, first + static_cast<int>(arriving.size()) - 1);
+        m_rows.insert(m_rows.end(), arriving.begin(), arriving.end());
+        for (Item* item : arriving)
+            item->Shown = true;
+        endInsertRows();
     }
-    m_items.swap(sorted);
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& old : before)
-        after.append(index(newRowOf[static_cast<std::size_t>(old.row())], old.column()));
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+
+    // The wanted order, with the leaving items after it so they go in one removal.
+    std::vector<Item*> target = order;
+    target.insert(target.end(), leaving.begin(), leaving.end());
+    if (target != m_rows)
+    {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        std::unordered_map<const Item*, int> newRow;
+        newRow.reserve(target.size());
+        for (std::size_t i = 0; i < target.size(); ++i)
+            newRow.emplace(target[i], static_cast<int>(i));
+        const QModelIndexList before = persistentIndexList();
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& old : before)
+            after.append(
+                index(newRow.at(m_rows[static_cast<std::size_t>(old.row())]), old.column()));
+        m_rows = std::move(target);
+        changePersistentIndexList(before, after);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+
+    if (!leaving.empty())
+    {
+        beginRemoveRows(QModelIndex(), static_cast<int>(order.size()), rowCount() - 1);
+        m_rows.resize(order.size());
+        for (Item* item : leaving)
+            item->Shown = false;
+        endRemoveRows();
+    }
 }

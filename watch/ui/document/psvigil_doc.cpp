@@ -1,6 +1,7 @@
 // The document: the host list, the process table on display and the one watch engine.
 #include "watch/ui/document/psvigil_doc.h"
 
+#include "watch/engine/session_choice.h"
 #include "watch/engine/thread_lock.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"
@@ -73,11 +74,55 @@ void CPsvigilDoc::EnsureHostListLoaded()
     m_hostListLoaded = 1;
 }
 
+void CPsvigilDoc::ClearProcessTable()
+{
+    m_processTable.RemoveAll();
+    m_pidIndex.clear();
+    emit TableCleared();
+}
+
+void CPsvigilDoc::SetWatchedHost(const HostSettings* host)
+{
+    std::string key;
+    QString name, transport;
+    if (host != nullptr)
+    {
+        std::string_view address = FieldText(host->Address);
+        if (address.substr(0, kSecureShellScheme.size()) == kSecureShellScheme)
+            address.remove_prefix(kSecureShellScheme.size());
+        const std::string_view user = FieldText(host->Username);
+        name = QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size()));
+        if (!user.empty())
+            name = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size())) + '@' + name;
+        transport =
+            ChooseSession(*host).SecureShell ? QStringLiteral("SSH") : QStringLiteral("telnet");
+        key = std::string(FieldText(host->Address)) + '\n' + std::string(user) + '\n' +
+              std::to_string(host->Port);
+    }
+    // Another host's rows must never pass for this one's: the table starts empty.
+    if (key != m_watchedKey || host == nullptr)
+    {
+        if (host != nullptr)
+            m_engine.ClearTable(); // nothing of the last host is merged after this
+        ClearProcessTable();
+    }
+    m_watchedKey = key;
+    m_watchedName = name;
+    m_watchedTransport = transport;
+    emit WatchedHostChanged();
+}
+
+void CPsvigilDoc::OnRefreshResult(intptr_t result)
+{
+    if (result == kRefreshNoConnection || result == kRefreshPsFailed)
+        emit RefreshFailed();
+}
+
 bool CPsvigilDoc::NewDocument()
 {
     m_engine.ClearTable();
     if (m_hostListLoaded)
-        MergeSnapshot(); // the snapshot is empty: every row goes
+        SetWatchedHost(nullptr); // empties the table outright
     else
         LoadHostList();
     m_hostListLoaded = 1;
@@ -108,7 +153,11 @@ bool CPsvigilDoc::OpenDocument(const QString& path, QString* error)
         &message);
     // Rows read before a failure stay; a log without rows still replaces what was on display.
     if (ok || rowsRead > 0)
+    {
+        // The log replaces what was on display; its rows are not news.
+        SetWatchedHost(nullptr);
         Merge(true);
+    }
     if (!ok)
     {
         if (error)
@@ -201,6 +250,7 @@ bool CPsvigilDoc::StartWatch(int32_t index)
     HostSettings* host = m_hostList.GetAt(index);
     if (!host)
         return false; // OK with an empty list: nothing to watch
+    SetWatchedHost(host);
     m_engine.SetNotifySink(m_notifySink);
     m_engine.SetHost(host);
     m_engine.Start();

@@ -11,6 +11,8 @@
 #include <QString>
 
 #include <cstdint>
+
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -95,6 +97,16 @@ class CPsvigilDoc : public QObject
     void OnHostStop();
     // F5: the watch refreshes at once; without a watched host nothing happens.
     void OnHostRefresh();
+    // The result of a refresh (0 ok, 1 cannot connect, 2 ps failed): after a failure the rows
+    // on display are stale until the next merge.
+    void OnRefreshResult(intptr_t result);
+
+    // The host whose processes are on display ("alice@db1", "db1" without a user) and how it
+    // is reached ("telnet", "SSH"); empty while the table shows no host (new or opened log).
+    QString WatchedHostName() const { return m_watchedName; }
+    QString WatchedTransport() const { return m_watchedTransport; }
+    // Empties the process table at once, without marking rows gone (TableCleared).
+    void ClearProcessTable();
 
   signals:
     // The views must bring themselves in step with the process table (direct connection:
@@ -103,6 +115,12 @@ class CPsvigilDoc : public QObject
     // A new or opened document is in place; the views run their initial update.
     void InitialUpdate();
     void PathNameChanged(const QString& pathName);
+    // The table was emptied outright: the views drop every line, marks included.
+    void TableCleared();
+    // A refresh failed; the lines on display are what the host last told.
+    void RefreshFailed();
+    // Another host's processes are about to be shown (or none, after New and Open).
+    void WatchedHostChanged();
 
   private:
     void LoadHostList();
@@ -112,6 +130,7 @@ class CPsvigilDoc : public QObject
     bool StartWatch(int32_t index);
     void SetPathName(const QString& pathName);
     void RebuildPidIndex();
+    void SetWatchedHost(const HostSettings* host);
 
     // Members in the order the document has always kept them.
     COwningPtrArray<ProcessRow> m_processTable;
@@ -125,6 +144,10 @@ class CPsvigilDoc : public QObject
     std::unordered_map<int32_t, int32_t> m_pidIndex;
     std::string m_configPath;
     QString m_pathName;
+    // Who the table shows: "user@address:port" of the watched host, else empty.
+    std::string m_watchedKey;
+    QString m_watchedName;
+    QString m_watchedTransport;
     IWatchNotifySink* m_notifySink = nullptr;
     WatchDialogRunner m_runWatchDialog;
 };

@@ -1,7 +1,8 @@
-// The process grid: one line per process of the document's table, seven sortable columns.
+// The process grid: one line per process of the document's table, sortable columns.
 #include "watch/ui/document/psvigil_view.h"
 
 #include "platform/ui/dialog_units.h"
+#include "watch/ui/document/process_columns.h"
 #include "watch/ui/document/process_table_model.h"
 #include "watch/ui/document/psvigil_doc.h"
 #include "watch/ui/document/sort_header.h"
@@ -12,6 +13,8 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
@@ -19,7 +22,19 @@
 
 namespace
 {
-constexpr int kCommandColumn = 6;
+// The last column takes whatever width the others leave.
+int CommandColumn()
+{
+    return ProcessColumnCount() - 1;
+}
+
+// A colour between two others; t is the share of b.
+QColor Mix(const QColor& a, const QColor& b, double t)
+{
+    return QColor::fromRgbF(static_cast<float>(a.redF() * (1 - t) + b.redF() * t),
+                            static_cast<float>(a.greenF() * (1 - t) + b.greenF() * t),
+                            static_cast<float>(a.blueF() * (1 - t) + b.blueF() * t));
+}
 
 // Paints a cell the way the grid always has: the whole line in the highlight colours when
 // selected, the text 2 pixels in from both edges, top-aligned and clipped without an ellipsis,
@@ -27,7 +42,10 @@ constexpr int kCommandColumn = 6;
 class CGridItemDelegate : public QStyledItemDelegate
 {
   public:
-    explicit CGridItemDelegate(QTableView* view) : QStyledItemDelegate(view), m_view(view) {}
+    CGridItemDelegate(QTableView* view, const CProcessTableModel* model)
+        : QStyledItemDelegate(view), m_view(view), m_model(model)
+    {
+    }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
@@ -35,14 +53,31 @@ class CGridItemDelegate : public QStyledItemDelegate
         painter->save();
         const bool selected = option.state & QStyle::State_Selected;
         const QPalette& pal = option.palette;
-        painter->fillRect(option.rect, selected ? pal.highlight() : pal.base());
+        const auto look = static_cast<ERowLook>(index.data(CProcessTableModel::kLookRole).toInt());
+        const bool stale = m_model->IsStale();
+        // Colours come from the palette, so the marks read in light and dark themes alike: a
+        // new line is tinted with the highlight colour, a gone or stale one uses the disabled
+        // text colour, and a gone one is struck through.
+        QColor background = pal.color(QPalette::Base);
+        if (selected)
+            background = pal.color(QPalette::Highlight);
+        else if (look == ERowLook::New)
+            background = Mix(pal.color(QPalette::Base), pal.color(QPalette::Highlight), 0.28);
+        painter->fillRect(option.rect, background);
+        if (look == ERowLook::New && index.column() == 0)
+            painter->fillRect(QRect(option.rect.topLeft(), QSize(3, option.rect.height())),
+                              pal.color(QPalette::Highlight));
+        QColor text = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text);
+        if (!selected && (stale || look == ERowLook::Gone))
+            text = pal.color(QPalette::Disabled, QPalette::Text);
+        QFont font = option.font;
+        font.setStrikeOut(look == ERowLook::Gone);
         QRect textRect = option.rect.adjusted(2, 0, -2, -1);
         if (textRect.width() > 0)
         {
             painter->setClipRect(textRect);
-            painter->setPen(selected ? pal.color(QPalette::HighlightedText)
-                                     : pal.color(QPalette::Text));
-            painter->setFont(option.font);
+            painter->setPen(text);
+            painter->setFont(font);
             painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                               index.data(Qt::DisplayRole).toString());
             painter->setClipping(false);
@@ -72,6 +107,7 @@ class CGridItemDelegate : public QStyledItemDelegate
     }
 
     QTableView* m_view;
+    const CProcessTableModel* m_model;
 };
 } // namespace
 
@@ -81,7 +117,7 @@ CPsvigilView::CPsvigilView(CPsvigilDoc* doc, QWidget* parent)
 {
     setHorizontalHeader(m_header);
     setModel(m_model);
-    setItemDelegate(new CGridItemDelegate(this));
+    setItemDelegate(new CGridItemDelegate(this, m_model));
     setShowGrid(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -103,17 +139,28 @@ CPsvigilView::CPsvigilView(CPsvigilDoc* doc, QWidget* parent)
     connect(m_header, &QHeaderView::sectionResized, this,
             [this](int column, int, int)
             {
-                if (column != kCommandColumn)
+                if (column != CommandColumn())
                     StretchCommandColumn();
+            });
+    connect(m_model, &CProcessTableModel::CountsChanged, this,
+            [this]
+            {
+                emit CountsChanged(m_model->TotalCount(), m_model->MatchingCount(),
+                                   m_model->AddedLast(), m_model->GoneLast());
+                viewport()->update(); // the empty-grid hint may come or go
             });
     connect(m_doc, &CPsvigilDoc::UpdateAllViews, this, &CPsvigilView::OnUpdate,
             Qt::DirectConnection);
     connect(m_doc, &CPsvigilDoc::InitialUpdate, this, &CPsvigilView::OnInitialUpdate);
+    connect(m_doc, &CPsvigilDoc::TableCleared, this, &CPsvigilView::OnTableCleared);
+    connect(m_doc, &CPsvigilDoc::RefreshFailed, this, [this] { m_model->SetStale(true); });
 }
 
 int CPsvigilView::ColumnWidth(int column) const
 {
-    const int classic = kColumnWidths.at(static_cast<std::size_t>(column));
+    if (column < 0 || column >= ProcessColumnCount())
+        return 0;
+    const int classic = ProcessColumns()[static_cast<std::size_t>(column)].ClassicWidth;
     // Four horizontal dialog units make one average character.
     const int average = DialogUnitsX(m_header, 4);
     const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
@@ -123,14 +170,15 @@ int CPsvigilView::ColumnWidth(int column) const
 
 void CPsvigilView::StretchCommandColumn()
 {
-    if (m_lastInsertedColumn < kCommandColumn)
+    const int last = CommandColumn();
+    if (m_lastInsertedColumn < last)
         return;
     int others = 0;
-    for (int i = 0; i < kCommandColumn; ++i)
+    for (int i = 0; i < last; ++i)
         others += m_header->sectionSize(i);
-    const int wanted = std::max(ColumnWidth(kCommandColumn), viewport()->width() - others);
-    if (m_header->sectionSize(kCommandColumn) != wanted)
-        m_header->resizeSection(kCommandColumn, wanted);
+    const int wanted = std::max(ColumnWidth(last), viewport()->width() - others);
+    if (m_header->sectionSize(last) != wanted)
+        m_header->resizeSection(last, wanted);
 }
 
 void CPsvigilView::resizeEvent(QResizeEvent* event)
@@ -209,22 +257,119 @@ void CPsvigilView::OnInitialUpdate()
 {
     if (m_lastInsertedColumn < 0)
     {
-        for (int i = 0; i < static_cast<int>(kColumnWidths.size()); ++i)
+        for (int i = 0; i < ProcessColumnCount(); ++i)
         {
-            m_header->resizeSection(i, ColumnWidth(i));
+            if (!m_widthsRestored)
+                m_header->resizeSection(i, ColumnWidth(i));
             m_lastInsertedColumn = i;
         }
         StretchCommandColumn();
     }
     OnUpdate();
-    m_header->SetSortImage(0, true);
+    if (!m_sortRestored)
+        Sort(0, true);
+    else
+        Sort(m_header->SortColumn(), m_header->IsAscending());
 }
 
 void CPsvigilView::OnUpdate()
 {
+    // The current line stays where it is on screen, whatever comes and goes above it.
+    const QPersistentModelIndex anchor = currentIndex();
+    const int anchorY = anchor.isValid() ? rowViewportPosition(anchor.row()) : -1;
+    const bool anchorVisible = anchorY >= 0 && anchorY < viewport()->height();
+
+    if (m_model->SortColumn() != m_header->SortColumn() ||
+        m_model->IsAscending() != m_header->IsAscending())
+        m_model->SortItems(m_header->SortColumn(), m_header->IsAscending());
     m_model->ApplyTableStates();
-    emit TotalChanged(m_model->rowCount());
-    m_model->SortItems(m_header->SortColumn(), m_header->IsAscending());
+    emit TotalChanged(m_model->TotalCount());
+
+    if (anchorVisible && anchor.isValid())
+    {
+        const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(anchor.row() - anchorY / rowHeight);
+    }
+}
+
+void CPsvigilView::OnTableCleared()
+{
+    m_model->Clear();
+}
+
+void CPsvigilView::SetFilter(const QString& text)
+{
+    const QPersistentModelIndex anchor = currentIndex();
+    m_model->SetFilter(text);
+    if (anchor.isValid())
+        scrollTo(anchor);
+}
+
+QString CPsvigilView::EmptyHint() const
+{
+    if (m_model->rowCount() > 0)
+        return QString();
+    if (!m_model->Filter().isEmpty() && m_model->TotalCount() > 0)
+        return tr("No process contains \u201c%1\u201d").arg(m_model->Filter());
+    if (!m_model->HasData())
+        return tr("Host > Watch to start");
+    return QString();
+}
+
+void CPsvigilView::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    const QString hint = EmptyHint();
+    if (hint.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+    painter.drawText(viewport()->rect(), Qt::AlignCenter | Qt::TextWordWrap, hint);
+}
+
+void CPsvigilView::SaveSettings(QSettings& settings) const
+{
+    settings.beginGroup(QStringLiteral("Grid"));
+    // By heading, so columns added or moved in a later version keep their own widths.
+    for (int i = 0; i < ProcessColumnCount(); ++i)
+        settings.setValue(QStringLiteral("Width/") +
+                              ProcessColumns()[static_cast<std::size_t>(i)].Heading,
+                          m_header->sectionSize(i));
+    settings.setValue(
+        QStringLiteral("SortColumn"),
+        QString::fromLatin1(
+            ProcessColumns()[static_cast<std::size_t>(m_header->SortColumn())].Heading));
+    settings.setValue(QStringLiteral("SortAscending"), m_header->IsAscending());
+    settings.endGroup();
+}
+
+void CPsvigilView::RestoreSettings(QSettings& settings)
+{
+    settings.beginGroup(QStringLiteral("Grid"));
+    bool anyWidth = false;
+    for (int i = 0; i < ProcessColumnCount(); ++i)
+    {
+        const int width = settings
+                              .value(QStringLiteral("Width/") +
+                                     ProcessColumns()[static_cast<std::size_t>(i)].Heading)
+                              .toInt();
+        // A width that would hide the column, or fill many screens, is not taken.
+        const bool usable = width >= 8 && width <= 4000;
+        m_header->resizeSection(i, usable ? width : ColumnWidth(i));
+        anyWidth = anyWidth || usable;
+    }
+    m_widthsRestored = m_widthsRestored || anyWidth;
+    const int column =
+        ProcessColumnOf(settings.value(QStringLiteral("SortColumn")).toString().toStdString());
+    if (column >= 0)
+    {
+        const bool ascending = settings.value(QStringLiteral("SortAscending"), true).toBool();
+        m_header->SetSortImage(column, ascending);
+        m_model->SortItems(column, ascending);
+        m_sortRestored = true;
+    }
+    settings.endGroup();
 }
 
 void CPsvigilView::Sort(int column, bool ascending)
@@ -232,7 +377,10 @@ void CPsvigilView::Sort(int column, bool ascending)
     if (!m_sortable)
         return;
     m_header->SetSortImage(column, ascending);
+    const QPersistentModelIndex anchor = currentIndex();
     m_model->SortItems(column, ascending);
+    if (anchor.isValid())
+        scrollTo(anchor);
 }
 
 void CPsvigilView::OnColumnClick(int column)

@@ -1,21 +1,19 @@
-// The process grid: one line per process of the document's table, seven sortable columns.
+// The process grid: one line per process of the document's table, sortable columns.
 #pragma once
 
 #include <QTableView>
 
-#include <array>
-
 class CPsvigilDoc;
 class CProcessTableModel;
 class CSortHeader;
+class QSettings;
 
 class CPsvigilView : public QTableView
 {
     Q_OBJECT
   public:
-    // Widths in pixels for the classic 8-point dialog font, whose average character is 6
-    // pixels wide; ColumnWidth scales them to the view's font so headings stay readable.
-    static constexpr std::array<int, 7> kColumnWidths = {60, 50, 80, 55, 80, 65, 290};
+    // The starting width of a column: its classic width scaled to the view's font, never
+    // narrower than its heading with the sort arrow.
     int ColumnWidth(int column) const;
 
     // Connects itself to the document's UpdateAllViews and InitialUpdate signals. If the
@@ -23,11 +21,23 @@ class CPsvigilView : public QTableView
     explicit CPsvigilView(CPsvigilDoc* doc, QWidget* parent = nullptr);
 
     // Sizes the columns (the first time only), updates, then puts the arrow on "User"
-    // ascending. Runs after every New and Open.
+    // ascending (or on the remembered column). Runs after every New and Open.
     void OnInitialUpdate();
-    // After a merge: new rows get items, gone rows lose theirs, updated rows repaint; reports
-    // the count (TotalChanged) and sorts by the header's column and direction.
+    // After a merge: new rows get items, gone rows are marked and later leave, updated rows
+    // repaint, all sorted by the header's column and direction. The current line keeps its
+    // place on screen while lines come and go above it.
     void OnUpdate();
+    // The document emptied its table (another host, New, Open).
+    void OnTableCleared();
+
+    // Column widths and the sort, kept between runs.
+    void SaveSettings(QSettings& settings) const;
+    void RestoreSettings(QSettings& settings);
+
+    // Shows only the lines that contain text in some column.
+    void SetFilter(const QString& text);
+    // What an empty grid says: how to start, or that the filter hides everything.
+    QString EmptyHint() const;
     // Sets the arrow and sorts the items by column in the given direction.
     void Sort(int column, bool ascending);
 
@@ -44,8 +54,12 @@ class CPsvigilView : public QTableView
   signals:
     // The number of list items after an update, for the "Total : %d" pane.
     void TotalChanged(int count);
+    // After every merge, clear and filter change: processes in the table, how many the filter
+    // shows, and what the last refresh added and removed.
+    void CountsChanged(int total, int matching, int added, int gone);
 
   protected:
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -62,4 +76,6 @@ class CPsvigilView : public QTableView
     CSortHeader* m_header;
     int m_lastInsertedColumn = -1;
     bool m_sortable = true;
+    bool m_sortRestored = false;   // the remembered sort replaces "User" ascending
+    bool m_widthsRestored = false; // remembered widths replace the starting ones
 };

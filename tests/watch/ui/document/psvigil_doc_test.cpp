@@ -1,11 +1,13 @@
 // The document: merge states as the views see them, New and Open, the Host commands.
 #include "tests/watch/ui/document/doc_test_support.h"
 
-#include "watch/ui/files/config_file.h"
 #include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"
 
 #include <gtest/gtest.h>
+
+#include <QSignalSpy>
 
 #include <QString>
 
@@ -117,9 +119,12 @@ TEST(DocumentNew, FirstNewLoadsCfgLaterNewOnlyEmptiesTheTable)
     FeedAndMerge(doc, {MakeProcess(5)});
     WriteCfg(cfg, {"changed on disk"});
     ViewSpy spy(doc);
+    QSignalSpy cleared(&doc, &CPsvigilDoc::TableCleared);
     ASSERT_TRUE(doc.NewDocument());
     EXPECT_EQ(doc.HostList().GetSize(), 2);
-    EXPECT_EQ(spy.updates, (std::vector<Seen>{{{5, 2}}}));
+    // Emptied outright: the old rows are not shown as gone processes.
+    EXPECT_TRUE(spy.updates.empty());
+    EXPECT_EQ(cleared.count(), 1);
     EXPECT_EQ(doc.ProcessTable().GetSize(), 0);
     EXPECT_EQ(doc.Title(), "Untitled");
 }
@@ -472,5 +477,37 @@ TEST_F(HostCommands, StopEndsAnAutomaticRun)
     ASSERT_TRUE(Posted(kStatusRunBegins));
     m_doc.OnHostStop();
     EXPECT_TRUE(RunEnded());
+}
+// Another host's rows never pass for this one's; the same host again keeps what is shown.
+TEST_F(HostCommands, AnotherHostEmptiesTheTableFirst)
+{
+    HostSettings& sshHost = *m_doc.HostList().GetAt(2);
+    SetAddress(sshHost, "ssh://db1");
+    SetUsername(sshHost, "kim");
+    QSignalSpy cleared(&m_doc, &CPsvigilDoc::TableCleared);
+    const struct
+    {
+        int Index;
+        const char* Name;
+        const char* Transport;
+        bool Clears;
+    } cases[] = {{0, "h0", "telnet", true},
+                 {0, "h0", "telnet", false},
+                 {1, "h1", "telnet", true},
+                 {2, "kim@db1", "SSH", true}};
+    for (const auto& c : cases)
+    {
+        FeedAndMerge(m_doc, {MakeProcess(5)});
+        cleared.clear();
+        m_sink.Clear();
+        ASSERT_TRUE(m_doc.OnQuickPick(c.Index));
+        EXPECT_EQ(cleared.count(), c.Clears ? 1 : 0) << c.Name;
+        EXPECT_EQ(m_doc.ProcessTable().GetSize(), c.Clears ? 0 : 1) << c.Name;
+        EXPECT_EQ(m_doc.WatchedHostName(), c.Name);
+        EXPECT_EQ(m_doc.WatchedTransport(), c.Transport);
+        ASSERT_TRUE(RunEnded());
+    }
+    ASSERT_TRUE(m_doc.NewDocument());
+    EXPECT_TRUE(m_doc.WatchedHostName().isEmpty());
 }
 } // namespace
