@@ -2,6 +2,7 @@
 #include "watch/ui/app/psvigil_app.h"
 
 #include "watch/ui/frame/desktop_registration.h"
+#include "watch/ui/alerts/alerts_binding.h"
 #include "watch/ui/app/document_binding.h"
 #include "watch/ui/app/lanvex_registration.h"
 #include "watch/ui/frame/main_frame.h"
@@ -38,6 +39,7 @@ CPsvigilApp::CPsvigilApp(QObject* parent)
 CPsvigilApp::~CPsvigilApp()
 {
     // The frame's destruction detaches the sink; the document then joins the worker.
+    m_alerts.reset();
     m_frame.reset();
     m_binding.reset();
     m_doc.reset();
@@ -71,6 +73,7 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     m_view = new CPsvigilView(m_doc.get());
     connect(m_view, &CPsvigilView::TotalChanged, m_frame.get(), &CMainFrame::SetTotal);
     m_frame->SetView(m_view);
+    m_alerts = std::make_unique<CAlertsBinding>(m_frame.get(), m_doc.get(), m_view);
 
     // Repeated at every start so a moved program is found again; a failure is not reported.
     RegisterDocumentType();

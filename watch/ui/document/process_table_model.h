@@ -37,6 +37,8 @@ class CProcessTableModel : public QAbstractTableModel
     // ERowLook as an int.
     static constexpr int kLookRole = Qt::UserRole + 1;
     static constexpr int kDefaultHighlightRefreshes = 2;
+    // True for a process an alert named (bool).
+    static constexpr int kAlertRole = Qt::UserRole + 2;
 
     explicit CProcessTableModel(CPsvigilDoc* doc, QObject* parent = nullptr);
     ~CProcessTableModel() override;
@@ -91,6 +93,10 @@ class CProcessTableModel : public QAbstractTableModel
     // False until the first merge after Clear: the grid has nothing to show yet.
     bool HasData() const { return m_primed; }
 
+    // Which processes an alert named; the lines repaint when the marks change.
+    void SetAlertMarks(std::function<bool(int32_t pid)> marked);
+    void AlertMarksChanged();
+
     // Tests fix the day that start times are read against.
     void SetToday(std::function<QDate()> today) { m_today = std::move(today); }
 
@@ -142,4 +148,5 @@ class CProcessTableModel : public QAbstractTableModel
     int64_t m_keyStamp = 0;
     QCollator m_collator;
     std::function<QDate()> m_today;
+    std::function<bool(int32_t)> m_alertMarked;
 };
