@@ -41,6 +41,7 @@ CAlertRulesPage::CAlertRulesPage(const HostSettings& host, const std::vector<Ale
     m_refreshes->setObjectName(QStringLiteral("refreshes"));
     m_refreshes->setRange(1, kMaxAlertRefreshes);
     m_refreshes->setSuffix(tr(" refreshes"));
+    m_refreshes->setSpecialValueText(tr("1 refresh"));
     m_name = new QLineEdit(this);
     m_name->setObjectName(QStringLiteral("name"));
     m_name->setPlaceholderText(tr("optional"));
@@ -62,7 +63,7 @@ CAlertRulesPage::CAlertRulesPage(const HostSettings& host, const std::vector<Ale
     auto* form = new QFormLayout;
     form->addRow(tr("&When:"), m_kind);
     form->addRow(tr("&Command:"), m_command);
-    form->addRow(tr("A&bove:"), limit);
+    form->addRow(tr("Above:"), limit);
     form->addRow(tr("&Name:"), m_name);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(add);

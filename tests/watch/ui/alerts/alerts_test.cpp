@@ -49,8 +49,11 @@ void Shoot(const QString& name, QWidget* widget = nullptr)
     if (dir.isEmpty())
         return;
     QTest::qWait(300);
+    // On a real display the screen is grabbed where the window is, so pop-ups over it show.
+    const QRect area = widget ? widget->window()->frameGeometry() : QRect();
     QPixmap picture = QGuiApplication::platformName() == QLatin1String("xcb")
-                          ? QGuiApplication::primaryScreen()->grabWindow(0)
+                          ? QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
+                                                                         area.width(), area.height())
                           : (widget ? widget->grab() : QPixmap());
     picture.save(QDir(dir).filePath(name + ".png"));
 }
@@ -150,8 +153,14 @@ TEST(AlertsAgainstRealHost, TheGridTerminatesASleepAndBothAlertsFire)
         if (!qEnvironmentVariableIsEmpty("VIGIL_SHOT_DIR"))
         {
             frame->resize(1100, 600);
+            frame->move(0, 0);
+            app.GetView()->scrollTo(model->index(model->RowOfPid(sleeper), 0),
+                                    QAbstractItemView::PositionAtCenter);
+            QTest::qWait(100);
             const QRect line = app.GetView()->visualRect(model->index(model->RowOfPid(sleeper), 6));
-            menu.popup(app.GetView()->viewport()->mapToGlobal(line.center()));
+            // Opened upwards from the line, as near the bottom of a screen.
+            menu.popup(app.GetView()->viewport()->mapToGlobal(
+                line.center() - QPoint(0, menu.sizeHint().height())));
             Shoot("context-menu", frame);
             menu.hide();
         }
@@ -163,11 +172,12 @@ TEST(AlertsAgainstRealHost, TheGridTerminatesASleepAndBothAlertsFire)
             {
                 askedHost = host;
                 askedFor = targets;
-                if (!qEnvironmentVariableIsEmpty("VIGIL_SHOT_DIR"))
+                if (!qEnvironmentVariableIsEmpty("VIGIL_SHOT_DIR") && askedFor.size() == 1 &&
+                    targets.front().Pid == sleeper)
                 {
                     CActionConfirmDialog dialog(host, action, targets, parent);
                     dialog.show();
-                    Shoot("confirmation", &dialog);
+                    Shoot("confirmation", frame);
                 }
                 return true;
             });
@@ -196,7 +206,7 @@ TEST(AlertsAgainstRealHost, TheGridTerminatesASleepAndBothAlertsFire)
 
         CAlertListWindow* list = alerts->ShowAlertList();
         EXPECT_EQ(alerts->Center()->Unseen(), 0);
-        Shoot("alert-list", list);
+        Shoot("alert-list", frame);
         list->close();
 
         // This test runs as root: its own process is the peer account's to see, not to stop.
@@ -320,6 +330,8 @@ TEST(AlertRulesPageTest, EditsTheHostsRulesAndCommitsUnderItsNewAddress)
     ASSERT_EQ(page.EditedRules().size(), 2u);
     EXPECT_EQ(page.EditedRules()[1].Kind, AlertKind::CpuAbove);
     EXPECT_EQ(page.EditedRules()[1].Command, "java");
+    page.resize(420, 380);
+    page.show();
     Shoot("alert-rules-page", &page);
 
     SetAddress(host, "db2");
