@@ -44,7 +44,7 @@ EarlyOptions ParseEarlyOptions(const std::vector<std::string>& arguments)
 std::string HelpText()
 {
     return "Usage: psvigil [--desktop] [FILE.pvg]\n"
-           "Vigilor watches the processes of a remote Unix host over telnet.\n"
+           "Vigilor watches the processes of a remote Unix host over telnet or SSH.\n"
            "\n"
            "  FILE.pvg    open a saved watch log instead of a new, empty one\n"
            "  --desktop   use the psvigil.cfg in the user's configuration folder\n"

@@ -38,6 +38,21 @@ QString CDocumentBinding::GetLastFailure() const
     return QString::fromStdString(m_doc->Engine().GetLastFailure());
 }
 
+void CDocumentBinding::OnRefreshResult(intptr_t result)
+{
+    m_doc->OnRefreshResult(result);
+}
+
+QString CDocumentBinding::GetWatchedHost() const
+{
+    return m_doc->WatchedHostName();
+}
+
+QString CDocumentBinding::GetWatchedTransport() const
+{
+    return m_doc->WatchedTransport();
+}
+
 void CDocumentBinding::MergeSnapshot()
 {
     m_doc->MergeSnapshot();

@@ -21,6 +21,9 @@ class CDocumentBinding : public IFrameDocument
     void OnHostRefresh() override;
     void MergeSnapshot() override;
     QString GetLastFailure() const override;
+    void OnRefreshResult(intptr_t result) override;
+    QString GetWatchedHost() const override;
+    QString GetWatchedTransport() const override;
 
     bool NewDocument() override;
     bool OpenDocument(const QString& path, QString* error) override;

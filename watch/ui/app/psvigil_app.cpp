@@ -1,13 +1,15 @@
 // The application object: settings, recent files, document, view and frame, start-up steps.
 #include "watch/ui/app/psvigil_app.h"
 
-#include "watch/ui/frame/desktop_registration.h"
 #include "watch/ui/alerts/alerts_binding.h"
 #include "watch/ui/app/document_binding.h"
 #include "watch/ui/app/lanvex_registration.h"
-#include "watch/ui/frame/main_frame.h"
+#include "watch/ui/dialogs/settings_dialog.h"
+#include "watch/ui/document/process_table_model.h"
 #include "watch/ui/document/psvigil_doc.h"
 #include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/frame/desktop_registration.h"
+#include "watch/ui/frame/main_frame.h"
 #include "watch/ui/frame/qt_notify_sink.h"
 #include "watch/ui/frame/recent_file_list.h"
 #include "watch/ui/frame/splash_window.h"
@@ -38,6 +40,14 @@ CPsvigilApp::CPsvigilApp(QObject* parent)
 
 CPsvigilApp::~CPsvigilApp()
 {
+    // Window, columns and sort are kept for the next start.
+    if (m_settings && m_frame)
+    {
+        m_frame->SaveSettings(*m_settings);
+        if (m_view != nullptr)
+            m_view->SaveSettings(*m_settings);
+        m_settings->sync();
+    }
     // The frame's destruction detaches the sink; the document then joins the worker.
     m_alerts.reset();
     m_frame.reset();
@@ -71,8 +81,15 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     if (!m_frame->Create())
         return false;
     m_view = new CPsvigilView(m_doc.get());
-    connect(m_view, &CPsvigilView::TotalChanged, m_frame.get(), &CMainFrame::SetTotal);
+    connect(m_view, &CPsvigilView::CountsChanged, m_frame.get(), &CMainFrame::SetCounts);
     m_frame->SetView(m_view);
+    connect(m_frame.get(), &CMainFrame::FilterChanged, m_view, &CPsvigilView::SetFilter);
+    connect(m_frame.get(), &CMainFrame::SettingsRequested, this, &CPsvigilApp::OnSettings);
+    connect(m_doc.get(), &CPsvigilDoc::WatchedHostChanged, m_frame.get(), &CMainFrame::UpdateTitle);
+    m_view->ProcessModel()->SetHighlightRefreshes(
+        CSettingsDialog::ReadHighlightRefreshes(*m_settings));
+    m_view->RestoreSettings(*m_settings);
+    m_frame->RestoreSettings(*m_settings);
     m_alerts = std::make_unique<CAlertsBinding>(m_frame.get(), m_doc.get(), m_view);
 
     // Repeated at every start so a moved program is found again; a failure is not reported.
@@ -97,4 +114,14 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
     m_frame->update();
     m_frame->setAcceptDrops(true);
     return true;
+}
+
+void CPsvigilApp::OnSettings()
+{
+    CSettingsDialog dialog(m_frame.get());
+    dialog.SetHighlightRefreshes(m_view->ProcessModel()->HighlightRefreshes());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    CSettingsDialog::WriteHighlightRefreshes(*m_settings, dialog.HighlightRefreshes());
+    m_view->ProcessModel()->SetHighlightRefreshes(dialog.HighlightRefreshes());
 }

@@ -52,6 +52,9 @@ class CPsvigilApp : public QObject
     CQtNotifySink* GetNotifySink() const { return m_sink.get(); }
     CAlertsBinding* GetAlerts() const { return m_alerts.get(); }
 
+    // View > Settings: runs the dialog; on OK stores and applies what it says.
+    void OnSettings();
+
   private:
     // Declared in the order they must come up; they go down in reverse, so the frame (and
     // with it the view) goes first, then the document, which stops and joins the engine's

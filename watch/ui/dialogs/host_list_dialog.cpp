@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -26,11 +27,23 @@ QPushButton* MakeButton(QWidget* parent, const char* text, const char* name)
     button->setFixedWidth(std::max(DialogUnitsX(button, 50), button->sizeHint().width()));
     return button;
 }
+bool AskBeforeDelete(QWidget* parent, const QString& address)
+{
+    const QString text = address.isEmpty()
+                             ? QObject::tr("Delete this host from the list?")
+                             : QObject::tr("Delete the host %1 from the list?").arg(address);
+    return QMessageBox::question(parent, QStringLiteral("psvigil"), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
 } // namespace
 
 CWatchDlg::CWatchDlg(COwningPtrArray<HostSettings>& hosts, QWidget* parent)
-    : QDialog(parent), m_hostList(&hosts)
+    : QDialog(parent), m_hostList(&hosts), m_confirmDelete(AskBeforeDelete)
 {
+    for (int32_t i = 0; i < hosts.GetSize(); ++i)
+        m_working.Add(new HostSettings(*hosts.GetAt(i)));
+
     setWindowTitle(QStringLiteral("Watch"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
@@ -56,9 +69,10 @@ CWatchDlg::CWatchDlg(COwningPtrArray<HostSettings>& hosts, QWidget* parent)
     if (appIcon.isNull())
         appIcon = style()->standardIcon(QStyle::SP_ComputerIcon);
     icon->setPixmap(appIcon.pixmap(32, 32));
-    auto* note = new QLabel(QStringLiteral("You must have telnet access and rights to execute "
-                                           "\"ps\" command on remote host."),
-                            hostBox);
+    auto* note =
+        new QLabel(QStringLiteral("You must have telnet or SSH access and rights to execute "
+                                  "\"ps\" command on remote host."),
+                   hostBox);
     note->setObjectName(QStringLiteral("note"));
     note->setWordWrap(true);
     note->setFixedWidth(DialogUnitsX(note, 168));
@@ -100,8 +114,8 @@ CWatchDlg::CWatchDlg(COwningPtrArray<HostSettings>& hosts, QWidget* parent)
 void CWatchDlg::FillHosts()
 {
     m_hostCombo->clear();
-    for (int32_t i = 0; i < m_hostList->GetSize(); ++i)
-        m_hostCombo->addItem(QString::fromUtf8(FieldText(m_hostList->GetAt(i)->Address)));
+    for (int32_t i = 0; i < m_working.GetSize(); ++i)
+        m_hostCombo->addItem(QString::fromUtf8(FieldText(m_working.GetAt(i)->Address)));
     m_hostCombo->setCurrentIndex(m_hostCombo->count() > 0 ? 0 : -1);
 }
 
@@ -111,14 +125,14 @@ void CWatchDlg::OnNew()
     CHostOptionsDlg options(*host, this);
     if (options.exec() != QDialog::Accepted)
         return;
-    m_hostList->Add(host.release());
+    m_working.Add(host.release());
     FillHosts();
 }
 
 void CWatchDlg::OnEdit()
 {
     const int index = m_hostCombo->currentIndex();
-    HostSettings* current = m_hostList->GetAt(index);
+    HostSettings* current = m_working.GetAt(index);
     if (current != nullptr)
     {
         // The sheet works on a copy, so Cancel (or a failed check) never touches the list.
@@ -126,8 +140,6 @@ void CWatchDlg::OnEdit()
         CHostOptionsDlg options(copy, this);
         if (options.exec() == QDialog::Accepted)
         {
-            // Replaced in place: the record keeps its address, so a pointer the engine still
-            // holds from an earlier watch never dangles.
             *current = copy;
             FillHosts();
         }
@@ -138,14 +150,26 @@ void CWatchDlg::OnEdit()
 void CWatchDlg::OnDelete()
 {
     const int index = m_hostCombo->currentIndex();
-    if (m_hostList->GetAt(index) == nullptr)
+    const HostSettings* host = m_working.GetAt(index);
+    if (host == nullptr)
         return;
-    m_hostList->RemoveAt(index);
+    if (m_confirmDelete && !m_confirmDelete(this, QString::fromUtf8(FieldText(host->Address))))
+        return;
+    m_working.RemoveAt(index);
     FillHosts();
 }
 
 void CWatchDlg::accept()
 {
     m_selectedIndex = m_hostCombo->currentIndex();
+    // The edited list takes the caller's place. Records that stay are overwritten in place,
+    // so a pointer the engine still holds from an earlier watch keeps pointing at a record.
+    const int32_t kept = std::min(m_hostList->GetSize(), m_working.GetSize());
+    for (int32_t i = 0; i < kept; ++i)
+        *m_hostList->GetAt(i) = *m_working.GetAt(i);
+    while (m_hostList->GetSize() > kept)
+        m_hostList->RemoveAt(m_hostList->GetSize() - 1);
+    for (int32_t i = kept; i < m_working.GetSize(); ++i)
+        m_hostList->Add(new HostSettings(*m_working.GetAt(i)));
     QDialog::accept();
 }

@@ -7,16 +7,24 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 
 class QComboBox;
 
-// Works on the caller's host list in place: New, Edit and Delete change it at once and Cancel
-// does not undo them. After OK, GetSelectedIndex tells which host was chosen.
+// New, Edit and Delete work on a copy of the caller's host list; OK puts the copy in place
+// and Cancel leaves the list as it was. After OK, GetSelectedIndex tells which host was chosen.
 class CWatchDlg : public QDialog
 {
     Q_OBJECT
   public:
     explicit CWatchDlg(COwningPtrArray<HostSettings>& hosts, QWidget* parent = nullptr);
+
+    // Asked before a host is deleted, with its address; true deletes. By default a question
+    // box; tests answer it themselves.
+    using DeleteConfirmation = std::function<bool(QWidget* parent, const QString& address)>;
+    void SetDeleteConfirmation(DeleteConfirmation confirm) { m_confirmDelete = std::move(confirm); }
+    // The list as edited so far.
+    const COwningPtrArray<HostSettings>& WorkingList() const { return m_working; }
 
     // The index chosen with OK; -1 before OK and when the list was empty.
     int32_t GetSelectedIndex() const { return m_selectedIndex; }
@@ -30,6 +38,8 @@ class CWatchDlg : public QDialog
     void OnDelete();
 
     COwningPtrArray<HostSettings>* m_hostList;
+    COwningPtrArray<HostSettings> m_working;
+    DeleteConfirmation m_confirmDelete;
     QComboBox* m_hostCombo;
     int32_t m_selectedIndex = -1;
 };

@@ -1,8 +1,8 @@
 // The two pages of the Host Options sheet: "Settings" and "Filter".
 #include "watch/ui/dialogs/options_pages.h"
 
-#include "watch/ui/dialogs/dialog_integer.h"
 #include "platform/ui/dialog_units.h"
+#include "watch/ui/dialogs/dialog_integer.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -81,7 +81,7 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     auto* hostBox = new QGroupBox(QStringLiteral("Host"), this);
     auto* addressLabel = new QLabel(QStringLiteral("Address :"), hostBox);
     m_addressEdit = MakeEdit(hostBox, "address", 75);
-    auto* portLabel = new QLabel(QStringLiteral("Telnet port :"), hostBox);
+    auto* portLabel = new QLabel(QStringLiteral("Port :"), hostBox);
     m_portEdit = MakeEdit(hostBox, "port", 17);
     // Five digits must show whatever the font.
     m_portEdit->setFixedWidth(
@@ -173,8 +173,17 @@ bool COptionsPage1::Store(CExchangeFailure& failure)
 {
     m_keepConnectionOpen = m_keepOpenBox->isChecked() ? 1 : 0;
     m_address.Store(m_addressEdit);
+    // A host without an address could only ever fail to connect.
+    if (m_addressEdit->text().trimmed().isEmpty())
+    {
+        failure.Edit = m_addressEdit;
+        failure.Message = tr("Please enter the address of the host.");
+        return false;
+    }
     m_password.Store(m_passwordEdit);
-    if (!StoreInteger(m_portEdit, kPortMin, kPortMax, m_port, failure))
+    // Any TCP port: SSH (22), telnet (23) and whatever a host was moved to. The record keeps
+    // its 32-bit field, so host lists of older versions read the same.
+    if (!StoreInteger(m_portEdit, kPortFieldMin, kPortFieldMax, m_port, failure))
         return false;
     m_username.Store(m_usernameEdit);
     if (!StoreInteger(m_refreshEdit, kRefreshMin, kRefreshMax, m_refreshSeconds, failure))

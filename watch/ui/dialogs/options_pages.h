@@ -53,6 +53,10 @@ class COptionsPage1 : public COptionsPage
 {
     Q_OBJECT
   public:
+    // The range the "Port" field takes.
+    static constexpr int32_t kPortFieldMin = 1;
+    static constexpr int32_t kPortFieldMax = 65535;
+
     explicit COptionsPage1(QWidget* parent = nullptr);
 
     bool Store(CExchangeFailure& failure) override;

@@ -22,7 +22,7 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)
     auto* lines = new QVBoxLayout;
     const char* const texts[] = {
         "Vigilor Version 1.0",
-        "Watches the processes of a remote Unix host over telnet.",
+        "Watches the processes of a remote Unix host over telnet or SSH.",
         "Copyright (C) Korvane. All rights reserved.",
         "Korvane Software, support@korvane.example",
     };

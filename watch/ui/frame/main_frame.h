@@ -4,6 +4,7 @@
 #include "watch/engine/host_settings.h"
 #include "watch/ui/frame/tray_icon.h"
 
+#include <QLocale>
 #include <QMainWindow>
 #include <QString>
 #include <QTime>
@@ -13,6 +14,8 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
+class QSettings;
 class QMenu;
 class QToolBar;
 class QToolButton;
@@ -35,20 +38,23 @@ constexpr int kCmdHostStop = 32777;
 constexpr int kCmdTrayRestore = 32783;
 // F5: refresh the running watch now.
 constexpr int kCmdHostRefresh = 32790;
+// Ctrl+F: into the filter field.
+constexpr int kCmdEditFind = 32791;
+// View > Settings.
+constexpr int kCmdViewSettings = 32792;
 // Host drop-down entries carry kCmdQuickPickFirst + their position; only the ids up to
 // kCmdQuickPickLast start a watch, so later entries are shown disabled.
 constexpr int kCmdQuickPickFirst = 104;
 constexpr int kCmdQuickPickLast = 112;
 
-// Status bar panes.
+// Status bar panes; on screen, left to right: prompt, host, countdown, changes, total, refresh.
 constexpr int kPanePrompt = 0;
 constexpr int kPaneCountdown = 1;
 constexpr int kPaneTotal = 2;
 constexpr int kPaneRefresh = 3;
-constexpr int kPaneCaps = 4;
-constexpr int kPaneNum = 5;
-constexpr int kPaneScroll = 6;
-constexpr int kPaneCount = 7;
+constexpr int kPaneHost = 4;    // "kim@db1 - SSH" while a host is on display
+constexpr int kPaneChanges = 5; // "+3 -1": what the last refresh brought
+constexpr int kPaneCount = 6;
 
 // What the frame needs of the document: its host list for the drop-down, the Host commands,
 // the merge, and the watch log file commands.
@@ -66,6 +72,12 @@ class IFrameDocument
     virtual void MergeSnapshot() = 0;
     // Why the last refresh could not connect or run ps; empty when it worked.
     virtual QString GetLastFailure() const = 0;
+    // A refresh ended with this result (0 ok, 1 cannot connect, 2 ps failed).
+    virtual void OnRefreshResult(intptr_t result) = 0;
+    // The host whose processes are on display ("kim@db1") and its transport ("SSH",
+    // "telnet"); empty when none is.
+    virtual QString GetWatchedHost() const = 0;
+    virtual QString GetWatchedTransport() const = 0;
 
     virtual bool NewDocument() = 0;
     virtual bool OpenDocument(const QString& path, QString* error) = 0;
@@ -90,8 +102,15 @@ class CMainFrame : public QMainWindow
     // bar when minimised.
     bool Create();
 
-    // The document's view fills the client area.
+    // The document's view fills the client area, below the filter field.
     void SetView(QWidget* view);
+    QLineEdit* GetFilterField() const { return m_filterField; }
+
+    // Window geometry and state between runs. Without remembered geometry the window is
+    // fitted into the screen's available area, whatever the scale factor.
+    void SaveSettings(QSettings& settings) const;
+    void RestoreSettings(QSettings& settings);
+    void FitToScreen();
     // The engine's notifications arrive through sink from now on, until the frame goes away.
     // The sink must outlive the frame.
     void AttachNotifySink(CQtNotifySink* sink);
@@ -133,9 +152,20 @@ class CMainFrame : public QMainWindow
         m_report = std::move(report);
     }
 
+  signals:
+    // The text of the filter field, as typed.
+    void FilterChanged(const QString& text);
+    // View > Settings.
+    void SettingsRequested();
+
   public slots:
     // "Total : %d" in pane 2; the view calls it after every update.
     void SetTotal(int count);
+    // After every merge and filter change: "Total : 245" or, with a filter, "12 of 245";
+    // "+3 -1" for what the last refresh added and removed.
+    void SetCounts(int total, int matching, int added, int gone);
+    // The title and the host pane follow the document's watched host or file.
+    void UpdateTitle();
     void OnFileNew();
     void OnFileOpen();
     void OnFileSave();
@@ -159,7 +189,7 @@ class CMainFrame : public QMainWindow
     void CreateStatusBar();
     void RebuildRecentMenu();
     void UpdateCommandStates();
-    void UpdateTitle();
+    void CreateFilterField();
     void SetPaneText(int pane, const QString& text);
     void HideIfMinimised();
     void Report(const QString& text);
@@ -171,6 +201,11 @@ class CMainFrame : public QMainWindow
     bool m_running = false;
     QString m_reportedFailure; // told in a message already; cleared by a refresh that works
     QString m_documentPath;
+    // Of the host on display: when it was last refreshed, and the failures since.
+    QString m_paneHost;
+    QTime m_lastRefreshed;
+    int m_failures = 0;
+    bool m_filtering = false;
 
     QMenu* m_fileMenu = nullptr;
     QAction* m_recentSeparator = nullptr;
@@ -180,6 +215,8 @@ class CMainFrame : public QMainWindow
     QToolBar* m_toolBar = nullptr;
     QToolButton* m_watchButton = nullptr;
     QLabel* m_promptPane = nullptr;
+    QLineEdit* m_filterField = nullptr;
+    QWidget* m_grid = nullptr; // the document's view, once set
     CStatusPane* m_panes[kPaneCount] = {};
     CTrayIcon m_tray;
 
@@ -187,5 +224,10 @@ class CMainFrame : public QMainWindow
     std::function<void(const QString&)> m_report;
 };
 
-// The pane 3 text of a successful refresh handled at time: 12-hour clock, no leading zeros.
-QString RefreshedStatusText(const QTime& time);
+// A refresh time in the locale's format with seconds, minutes and seconds zero-padded
+// (24-hour where the locale is).
+QString RefreshTimeText(const QTime& time, const QLocale& locale = QLocale());
+// The refresh pane: "Refreshed 12:03:05" after a refresh that worked; after failures since,
+// "Last refreshed 12:03:05, 2 failures", or the failure itself when nothing worked yet.
+QString RefreshPaneText(const QTime& lastRefreshed, int failures, const QString& failure,
+                        const QLocale& locale = QLocale());

@@ -89,7 +89,7 @@ TEST_F(PsvigilAppTest, StartedWithAWatchLogStillLoadsTheStoredHosts)
 {
     ASSERT_TRUE(m_app.InitInstance({"psvigil", "-Embedding", "saved.pvg"}));
     CMainFrame* frame = m_app.GetMainFrame();
-    EXPECT_EQ(frame->windowTitle(), "saved.pvg - Vigilor");
+    EXPECT_EQ(frame->windowTitle(), "saved.pvg (watch log) - Vigilor");
     EXPECT_EQ(frame->GetPaneText(kPaneTotal), "Total : 2");
     EXPECT_EQ(m_app.GetDocument()->ProcessTable().GetSize(), 2);
     EXPECT_EQ(m_app.GetDocument()->HostList().GetSize(), 2);
@@ -113,7 +113,7 @@ TEST_F(PsvigilAppTest, SnapshotPostedByTheEngineReachesTheView)
     ASSERT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneTotal) == "Total : 3"; }));
     EXPECT_TRUE(frame->IsRunning());
     EXPECT_TRUE(
-        WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed  "); }));
+        WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed "); }));
 }
 
 TEST_F(PsvigilAppTest, QuickPickRunsTheEngineAndTheFrameFollowsIt)

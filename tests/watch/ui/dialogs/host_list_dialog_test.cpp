@@ -78,7 +78,8 @@ TEST(WatchDialog, OpensWithTheHostsInListOrderAndTheFirstSelected)
     EXPECT_EQ(watch.Combo()->currentIndex(), 0);
     EXPECT_FALSE(watch.Combo()->isEditable());
     EXPECT_EQ(Control<QLabel>(&watch.dialog, "note")->text(),
-              "You must have telnet access and rights to execute \"ps\" command on remote host.");
+              "You must have telnet or SSH access and rights to execute \"ps\" command on remote "
+              "host.");
     EXPECT_EQ(watch.dialog.GetSelectedIndex(), -1);
 }
 
@@ -96,9 +97,11 @@ TEST(WatchDialog, NewAppendsOnOkAndDiscardsOnCancel)
     EXPECT_EQ(Entries(watch.Combo()), (Strings{"alpha", "bravo"}));
 
     watch.RunSheet("new", "zulu");
-    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo", "zulu"}));
+    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo"})) << "the list changes on OK only";
     EXPECT_EQ(Entries(watch.Combo()), (Strings{"alpha", "bravo", "zulu"}));
     EXPECT_EQ(watch.Combo()->currentIndex(), 0);
+    watch.dialog.accept();
+    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo", "zulu"}));
 
     // Apart from the address, the new host carries the defaults of a new record.
     HostSettings expected;
@@ -122,44 +125,61 @@ TEST(WatchDialog, EditReplacesTheHostAndKeepsItSelected)
     EXPECT_EQ(watch.Combo()->currentIndex(), 1);
 
     watch.RunSheet("edit", "bravo-2");
-    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo-2", "charlie"}));
     EXPECT_EQ(Entries(watch.Combo()), (Strings{"alpha", "bravo-2", "charlie"}));
     EXPECT_EQ(watch.Combo()->currentIndex(), 1);
+    watch.dialog.accept();
+    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo-2", "charlie"}));
+    EXPECT_EQ(hosts.GetAt(1), second) << "records that stay keep their place in memory";
     EXPECT_EQ(hosts.GetAt(1)->Port, 2323) << "fields not edited are copied over";
 }
 
-TEST(WatchDialog, DeleteRemovesWithoutAskingAndSelectsTheFirst)
+TEST(WatchDialog, DeleteAsksFirstAndSelectsTheFirst)
 {
     COwningPtrArray<HostSettings> hosts;
     AddHost(hosts, "alpha");
     AddHost(hosts, "bravo");
     AddHost(hosts, "charlie");
     CWatchUnderTest watch(hosts);
+    QStringList asked;
+    bool answer = false;
+    watch.dialog.SetDeleteConfirmation(
+        [&](QWidget*, const QString& address)
+        {
+            asked << address;
+            return answer;
+        });
     QTest::keyClick(watch.Combo(), Qt::Key_Down);
     QTest::keyClick(watch.Combo(), Qt::Key_Down);
 
+    watch.Press("delete"); // answered No
+    EXPECT_EQ(Entries(watch.Combo()), (Strings{"alpha", "bravo", "charlie"}));
+    answer = true;
     watch.Press("delete");
-    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo"}));
+    EXPECT_EQ(asked, (QStringList{"charlie", "charlie"}));
+    EXPECT_EQ(Entries(watch.Combo()), (Strings{"alpha", "bravo"}));
     EXPECT_EQ(watch.Combo()->currentIndex(), 0);
     watch.Press("delete");
     watch.Press("delete");
-    EXPECT_EQ(hosts.GetSize(), 0);
     EXPECT_EQ(watch.Combo()->count(), 0);
     EXPECT_EQ(watch.Combo()->currentIndex(), -1);
 
-    // On an empty list Edit and Delete do nothing (no sheet opens).
+    // On an empty list Edit and Delete do nothing (no sheet opens, nothing is asked).
     watch.Press("edit");
     watch.Press("delete");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(asked.size(), 4);
+    EXPECT_EQ(hosts.GetSize(), 3) << "still the caller's list until OK";
+    watch.dialog.accept();
     EXPECT_EQ(hosts.GetSize(), 0);
 }
 
-TEST(WatchDialog, CancelDoesNotUndoADelete)
+TEST(WatchDialog, CancelUndoesNewAndDelete)
 {
     COwningPtrArray<HostSettings> hosts;
     AddHost(hosts, "alpha");
     AddHost(hosts, "bravo");
     CWatchDlg dialog(hosts);
+    dialog.SetDeleteConfirmation([](QWidget*, const QString&) { return true; });
     WhenModalOpens(
         [](QWidget* top)
         {
@@ -167,7 +187,7 @@ TEST(WatchDialog, CancelDoesNotUndoADelete)
             Click(Control<QAbstractButton>(top, "cancel"));
         });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
-    EXPECT_EQ(Addresses(hosts), (Strings{"bravo"}));
+    EXPECT_EQ(Addresses(hosts), (Strings{"alpha", "bravo"}));
     EXPECT_EQ(dialog.GetSelectedIndex(), -1);
 }
 

@@ -121,7 +121,8 @@ class HostOptionsBounds : public ::testing::TestWithParam<BoundCase>
 };
 
 const char* const kInteger = "Please enter an integer.";
-const char* const kPortRange = "Please enter an integer between 2 and 20000.";
+const char* const kPortRange = "Please enter an integer between 1 and 65535.";
+const char* const kNoAddress = "Please enter the address of the host.";
 const char* const kRefreshRange = "Please enter an integer between 1 and 12000.";
 } // namespace
 
@@ -159,32 +160,30 @@ TEST_P(HostOptionsBounds, OkChecksTheField)
     EXPECT_EQ(edit->selectedText(), edit->text());
 
     // Mended, the same OK goes through.
-    TypeInto(edit, "20");
+    TypeInto(edit, std::string(c.edit) == "address" ? "beta.example.net" : "20");
     sheet.ClickOk();
     EXPECT_EQ(sheet.dialog.result(), QDialog::Accepted);
     EXPECT_EQ(std::string(host.Address), "beta.example.net");
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, HostOptionsBounds,
-                         ::testing::Values(BoundCase{"port", "1", kPortRange, 0},
-                                           BoundCase{"port", "2", nullptr, 2},
-                                           BoundCase{"port", "20000", nullptr, 20000},
-                                           BoundCase{"port", "20001", kPortRange, 0},
-                                           BoundCase{"port", "23a", kInteger, 0},
-                                           BoundCase{"port", "", kInteger, 0},
-                                           BoundCase{"port", "99999999999", kPortRange, 0},
-                                           BoundCase{"refresh", "0", kRefreshRange, 0},
-                                           BoundCase{"refresh", "1", nullptr, 1},
-                                           BoundCase{"refresh", "12000", nullptr, 12000},
-                                           BoundCase{"refresh", "12001", kRefreshRange, 0},
-                                           BoundCase{"refresh", "", kInteger, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Limits, HostOptionsBounds,
+    ::testing::Values(
+        BoundCase{"port", "0", kPortRange, 0}, BoundCase{"port", "1", nullptr, 1},
+        BoundCase{"port", "22", nullptr, 22}, BoundCase{"port", "65535", nullptr, 65535},
+        BoundCase{"port", "65536", kPortRange, 0}, BoundCase{"address", "", kNoAddress, 0},
+        BoundCase{"address", "   ", kNoAddress, 0}, BoundCase{"port", "23a", kInteger, 0},
+        BoundCase{"port", "", kInteger, 0}, BoundCase{"port", "99999999999", kPortRange, 0},
+        BoundCase{"refresh", "0", kRefreshRange, 0}, BoundCase{"refresh", "1", nullptr, 1},
+        BoundCase{"refresh", "12000", nullptr, 12000},
+        BoundCase{"refresh", "12001", kRefreshRange, 0}, BoundCase{"refresh", "", kInteger, 0}));
 
 TEST(HostOptionsSheet, LeavingAPageWithABadFieldKeepsTheUserThere)
 {
     HostSettings host = SampleHost();
     CSheetUnderTest sheet(host);
     QLineEdit* port = sheet.Edit("port");
-    TypeInto(port, "1");
+    TypeInto(port, "0");
     CBoxSeen seen;
     AnswerMessageBox(seen);
     ClickTab(sheet.Sheet(), 1);
@@ -193,7 +192,7 @@ TEST(HostOptionsSheet, LeavingAPageWithABadFieldKeepsTheUserThere)
     EXPECT_EQ(seen.Text, kPortRange);
     EXPECT_EQ(sheet.Sheet()->currentIndex(), 0);
     QTRY_COMPARE(sheet.dialog.focusWidget(), port);
-    EXPECT_EQ(port->selectedText(), "1");
+    EXPECT_EQ(port->selectedText(), "0");
 
     TypeInto(port, "80");
     ClickTab(sheet.Sheet(), 1);

@@ -11,9 +11,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -53,33 +57,51 @@ class MainFrameTest : public ::testing::Test
     QStringList m_messages;
 };
 
-struct RefreshCase
+struct RefreshTimeCase
 {
+    QLocale Locale;
     QTime Time;
     const char* Expected;
 };
 
-TEST_F(MainFrameTest, RefreshedTextUsesTwelveHourClockWithoutLeadingZeros)
+TEST_F(MainFrameTest, RefreshTimeIsZeroPaddedInTheLocalesFormat)
 {
-    const RefreshCase cases[] = {
-        {QTime(12, 30, 0), "Refreshed  12:30:0 PM\n"},
-        {QTime(0, 30, 0), "Refreshed  12:30:0 AM\n"},
-        {QTime(13, 5, 9), "Refreshed  1:5:9 PM\n"},
-        {QTime(11, 59, 59), "Refreshed  11:59:59 AM\n"},
-        {QTime(23, 0, 7), "Refreshed  11:0:7 PM\n"},
-        {QTime(0, 0, 0), "Refreshed  12:0:0 AM\n"},
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    const RefreshTimeCase cases[] = {
+        {us, QTime(12, 22, 0), "12:22:00 PM"},      {us, QTime(0, 5, 9), "12:05:09 AM"},
+        {uk, QTime(9, 5, 3), "09:05:03"},           {de, QTime(23, 0, 7), "23:00:07"},
+        {QLocale::c(), QTime(7, 8, 9), "07:08:09"},
     };
-    for (const RefreshCase& c : cases)
+    for (const RefreshTimeCase& c : cases)
+        EXPECT_EQ(RefreshTimeText(c.Time, c.Locale), QString::fromUtf8(c.Expected))
+            << c.Locale.name().toStdString() << " " << c.Time.toString().toStdString();
+}
+
+TEST_F(MainFrameTest, RefreshPaneSaysSinceWhenAfterFailures)
+{
+    const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
+    const struct
     {
-        m_now = c.Time;
-        Status(kStatusRefreshed, kRefreshOk);
-        EXPECT_EQ(m_frame->GetPaneText(kPaneRefresh).toStdString(), c.Expected)
-            << c.Time.toString().toStdString();
-    }
+        QTime Last;
+        int Failures;
+        const char* Expected;
+    } cases[] = {
+        {QTime(12, 3, 5), 0, "Refreshed 12:03:05"},
+        {QTime(12, 3, 5), 1, "Last refreshed 12:03:05, 1 failure"},
+        {QTime(12, 3, 5), 2, "Last refreshed 12:03:05, 2 failures"},
+        {QTime(), 1, "Unable to connect"},
+        {QTime(), 3, "Unable to connect, 3 failures"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RefreshPaneText(c.Last, c.Failures, "Unable to connect", uk), c.Expected);
 }
 
 TEST_F(MainFrameTest, EachNotificationWritesItsPane)
 {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    m_now = QTime(12, 3, 5);
     struct Case
     {
         intptr_t Code;
@@ -89,14 +111,18 @@ TEST_F(MainFrameTest, EachNotificationWritesItsPane)
     };
     const Case cases[] = {
         {kStatusRefreshed, kRefreshNoConnection, kPaneRefresh, "Unable to connect"},
-        {kStatusRefreshed, kRefreshPsFailed, kPaneRefresh, "Failed to execute ps command"},
+        {kStatusRefreshed, kRefreshPsFailed, kPaneRefresh,
+         "Failed to execute ps command, 2 failures"},
         // An unknown result leaves the last text in place.
-        {kStatusRefreshed, 7, kPaneRefresh, "Failed to execute ps command"},
+        {kStatusRefreshed, 7, kPaneRefresh, "Failed to execute ps command, 2 failures"},
+        {kStatusRefreshed, kRefreshOk, kPaneRefresh, "Refreshed 12:03:05"},
+        {kStatusRefreshed, kRefreshNoConnection, kPaneRefresh,
+         "Last refreshed 12:03:05, 1 failure"},
         {kStatusCountdown, 9, kPaneCountdown, "9 sec."},
         {kStatusCountdown, 0, kPaneCountdown, "0 sec."},
         {kStatusRunEnds, 0, kPaneCountdown, ""},
         // The end of a run keeps the last result.
-        {kStatusRunEnds, 0, kPaneRefresh, "Failed to execute ps command"},
+        {kStatusRunEnds, 0, kPaneRefresh, "Last refreshed 12:03:05, 1 failure"},
     };
     for (const Case& c : cases)
     {
@@ -104,15 +130,91 @@ TEST_F(MainFrameTest, EachNotificationWritesItsPane)
         EXPECT_EQ(m_frame->GetPaneText(c.Pane).toStdString(), c.Expected)
             << "code " << c.Code << " value " << c.Value;
     }
+    // The document hears every result, for its stale rows.
+    EXPECT_EQ(m_doc.m_results, (std::vector<intptr_t>{1, 2, 7, 0, 1}));
+    QLocale::setDefault(QLocale::c());
 
     m_frame->SetTotal(0);
     EXPECT_EQ(m_frame->GetPaneText(kPaneTotal), "Total : 0");
     m_frame->SetTotal(1234);
     EXPECT_EQ(m_frame->GetPaneText(kPaneTotal), "Total : 1234");
     EXPECT_EQ(m_frame->GetPaneText(kPanePrompt), "Ready");
-    EXPECT_EQ(m_frame->GetPaneText(kPaneCaps), "CAP");
-    EXPECT_EQ(m_frame->GetPaneText(kPaneNum), "NUM");
-    EXPECT_EQ(m_frame->GetPaneText(kPaneScroll), "SCRL");
+}
+
+TEST_F(MainFrameTest, CountsShowTheChangesAndTheFilteredTotal)
+{
+    const struct
+    {
+        const char* Filter;
+        int Total, Matching, Added, Gone;
+        const char* TotalText;
+        const char* Changes;
+    } cases[] = {
+        {"", 245, 245, 3, 1, "Total : 245", "+3 -1"},
+        {"", 245, 245, 0, 0, "Total : 245", "+0 -0"},
+        {"ssh", 245, 12, 0, 2, "12 of 245", "+0 -2"},
+        {"", 0, 0, 0, 0, "Total : 0", ""},
+    };
+    for (const auto& c : cases)
+    {
+        m_frame->GetFilterField()->setText(c.Filter);
+        m_frame->SetCounts(c.Total, c.Matching, c.Added, c.Gone);
+        EXPECT_EQ(m_frame->GetPaneText(kPaneTotal), c.TotalText);
+        EXPECT_EQ(m_frame->GetPaneText(kPaneChanges), c.Changes);
+    }
+}
+
+TEST_F(MainFrameTest, FilterFieldTakesCtrlFAndEscapeClearsIt)
+{
+    auto* view = new QLineEdit; // stands in for the grid
+    m_frame->SetView(view);
+    m_frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
+    QSignalSpy changes(m_frame.get(), &CMainFrame::FilterChanged);
+    view->setFocus();
+    QTest::keySequence(m_frame.get(), QKeySequence::Find);
+    QLineEdit* field = m_frame->GetFilterField();
+    EXPECT_TRUE(field->hasFocus());
+    QTest::keyClicks(field, "ssh");
+    ASSERT_FALSE(changes.isEmpty());
+    EXPECT_EQ(changes.last().at(0).toString(), "ssh");
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_EQ(changes.last().at(0).toString(), "");
+    QTest::keyClick(field, Qt::Key_Escape); // empty: back to the grid
+    EXPECT_TRUE(view->hasFocus());
+}
+
+TEST_F(MainFrameTest, MenusHaveOneMnemonicEach)
+{
+    QStringList keys;
+    for (QAction* menu : m_frame->menuBar()->actions())
+    {
+        const QString text = menu->text();
+        const qsizetype amp = text.indexOf('&');
+        ASSERT_GE(amp, 0) << text.toStdString();
+        keys << text.mid(amp + 1, 1).toLower();
+    }
+    keys.removeDuplicates();
+    EXPECT_EQ(keys.size(), m_frame->menuBar()->actions().size());
+    EXPECT_EQ(m_frame->menuBar()->actions().at(2)->text(), "&Host"); // Alt+H
+}
+
+TEST_F(MainFrameTest, FirstWindowFitsTheScreenAndGeometryIsKept)
+{
+    QSettings empty(m_dir.filePath("empty.ini"), QSettings::IniFormat);
+    m_frame->RestoreSettings(empty);
+    const QRect room = m_frame->screen()->availableGeometry();
+    EXPECT_LE(m_frame->width(), room.width());
+    EXPECT_LE(m_frame->height(), room.height());
+
+    m_frame->resize(500, 300);
+    m_frame->SaveSettings(*m_settings);
+    CFakeDocument doc;
+    CMainFrame again(&doc, nullptr);
+    ASSERT_TRUE(again.Create());
+    again.RestoreSettings(*m_settings);
+    EXPECT_EQ(again.size(), QSize(500, 300));
 }
 
 TEST_F(MainFrameTest, TableNotificationMergesAndUnknownMessagesAreIgnored)
@@ -183,7 +285,7 @@ TEST_F(MainFrameTest, PanesGrowToShowTheirWholeTextAndKeepTheirWidth)
         {kPaneTotal, 16, "Total : 1234"},
         {kPaneTotal, 16, "Total : 2147483647"},
         {kPaneCountdown, 16, "2147483647 sec."},
-        {kPaneRefresh, 54, "Refreshed  12:59:59 PM\n"},
+        {kPaneRefresh, 54, "Last refreshed 12:59:59 PM, 2147483647 failures"},
         {kPaneRefresh, 54, "Failed to execute ps command"},
     };
     for (const auto& c : cases)
@@ -224,7 +326,12 @@ TEST_F(MainFrameTest, FailureReasonIsTheToolTipAndToldOnce)
         m_doc.m_lastFailure = step.Reason;
         Status(step.Code, step.Result);
         QApplication::processEvents();
-        EXPECT_EQ(m_frame->GetPane(kPaneRefresh)->toolTip(), step.Reason);
+        const QString failure = step.Result == kRefreshNoConnection ? "Unable to connect: "
+                                : step.Result == kRefreshPsFailed ? "Failed to execute ps command: "
+                                                                  : "";
+        EXPECT_EQ(m_frame->GetPane(kPaneRefresh)->toolTip(),
+                  step.Code == kStatusRefreshed ? failure + step.Reason
+                                                : m_frame->GetPane(kPaneRefresh)->toolTip());
         EXPECT_EQ(m_messages.size(), step.Messages) << step.Reason;
     }
     EXPECT_EQ(m_messages.at(1), "Failed to execute ps command: the ps command failed");
@@ -263,14 +370,14 @@ TEST_F(MainFrameTest, TitleFollowsTheDocumentAndFailuresChangeNothing)
 
     const QString log = m_dir.filePath("monday.pvg");
     EXPECT_TRUE(m_frame->OpenDocumentFile(log));
-    EXPECT_EQ(m_frame->windowTitle(), "monday.pvg - Vigilor");
+    EXPECT_EQ(m_frame->windowTitle(), "monday.pvg (watch log) - Vigilor");
     EXPECT_EQ(m_recent->GetAt(0), log);
 
     m_doc.m_openResult = false;
     m_doc.m_openError = "Unexpected file format.";
     EXPECT_FALSE(m_frame->OpenDocumentFile(m_dir.filePath("broken.pvg")));
     EXPECT_EQ(m_messages, QStringList{"Unexpected file format."});
-    EXPECT_EQ(m_frame->windowTitle(), "monday.pvg - Vigilor");
+    EXPECT_EQ(m_frame->windowTitle(), "monday.pvg (watch log) - Vigilor");
     EXPECT_EQ(m_recent->GetSize(), 1);
 
     m_frame->GetCommand(kCmdFileNew)->trigger();
@@ -282,7 +389,21 @@ TEST_F(MainFrameTest, TitleFollowsTheDocumentAndFailuresChangeNothing)
     m_frame->GetCommand(kCmdFileSave)->trigger();
     EXPECT_EQ(m_doc.m_saved.size(), 2);
     EXPECT_EQ(m_doc.m_saved.last(), m_dir.filePath("tuesday.pvg"));
-    EXPECT_EQ(m_frame->windowTitle(), "tuesday.pvg - Vigilor");
+    EXPECT_EQ(m_frame->windowTitle(), "tuesday.pvg (watch log) - Vigilor");
+
+    // A watch names its host and transport, in the title and in a pane.
+    m_doc.m_watchedHost = "kim@db1";
+    m_doc.m_watchedTransport = "SSH";
+    Status(kStatusRunBegins, 0);
+    EXPECT_EQ(m_frame->windowTitle(), "kim@db1 (SSH) - Vigilor");
+    EXPECT_EQ(m_frame->GetPaneText(kPaneHost), QString::fromUtf8("kim@db1 \u00b7 SSH"));
+    Status(kStatusRefreshed, kRefreshNoConnection);
+    // Another host starts afresh: no refresh time or failures of the last one.
+    m_doc.m_watchedHost = "h2";
+    m_doc.m_watchedTransport = "telnet";
+    Status(kStatusRunBegins, 0);
+    EXPECT_EQ(m_frame->windowTitle(), "h2 (telnet) - Vigilor");
+    EXPECT_EQ(m_frame->GetPaneText(kPaneRefresh), "");
 }
 
 TEST_F(MainFrameTest, RecentEntryThatNoLongerOpensLeavesTheList)
@@ -309,7 +430,7 @@ TEST_F(MainFrameTest, DroppedFilesAreOpenedInTurn)
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(m_frame.get(), &drop);
     EXPECT_EQ(m_doc.m_opened, (QStringList{m_dir.filePath("one.pvg"), m_dir.filePath("two.pvg")}));
-    EXPECT_EQ(m_frame->windowTitle(), "two.pvg - Vigilor");
+    EXPECT_EQ(m_frame->windowTitle(), "two.pvg (watch log) - Vigilor");
     delete mime;
 }
 
