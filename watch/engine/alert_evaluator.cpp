@@ -19,11 +19,20 @@ std::optional<double> NumberOf(std::string_view text)
     return value;
 }
 
-// The row's resident set size in MB; rows carry no RSS field yet, so rules on it stay silent
-// until they do.
-std::optional<double> RowRssMegabytes(const ProcessRow&)
+// The row's resident set size in MB, from ps's RSS column (KiB) once rows carry it; until
+// then rules on it stay silent.
+template <class Row> std::optional<double> RowRssMegabytes(const Row& row)
 {
-    return std::nullopt;
+    if constexpr (requires { row.Rss; })
+    {
+        const std::optional<double> kib = NumberOf(FieldText(row.Rss));
+        return kib ? std::optional<double>(*kib / 1024) : std::nullopt;
+    }
+    else
+    {
+        (void)row;
+        return std::nullopt;
+    }
 }
 } // namespace
 
