@@ -9,6 +9,32 @@
 #include <algorithm>
 #include <cstring>
 
+namespace
+{
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// needle is lower case ASCII. Bytes of other characters never match an ASCII byte, so this is
+// the case-insensitive search for any UTF-8 text.
+bool ContainsAscii(std::string_view text, std::string_view needle)
+{
+    if (needle.size() > text.size())
+        return false;
+    const std::size_t last = text.size() - needle.size();
+    for (std::size_t i = 0; i <= last; ++i)
+    {
+        std::size_t k = 0;
+        while (k < needle.size() && LowerAscii(text[i + k]) == needle[k])
+            ++k;
+        if (k == needle.size())
+            return true;
+    }
+    return false;
+}
+} // namespace
+
 struct CProcessTableModel::Item
 {
     ProcessRow Row;
@@ -17,6 +43,7 @@ struct CProcessTableModel::Item
     bool Gone = false;
     bool Shown = false;  // in m_rows
     bool Wanted = false; // scratch of ShowInOrder
+    int NewRow = 0;      // the same
     // The sort key of the column in m_keyStamp; a text key for text columns, else a number.
     int64_t KeyStamp = -1;
     SortKey Key;
@@ -196,6 +223,7 @@ void CProcessTableModel::ApplyTableStates()
         if (std::memcmp(&incoming, &item.Row, sizeof(ProcessRow)) != 0)
             item.SetRow(row);
     }
+    m_sortedValid = false;
     // A merge without rows (the empty table at start) is no first look yet.
     m_primed = m_primed || table.GetSize() > 0;
     m_stale = false;
@@ -210,6 +238,8 @@ void CProcessTableModel::Clear()
 {
     beginResetModel();
     m_rows.clear();
+    m_sorted.clear();
+    m_sortedValid = false;
     m_items.clear();
     m_primed = false;
     m_stale = false;
@@ -232,6 +262,7 @@ void CProcessTableModel::SetHighlightRefreshes(int refreshes)
         item->NewLeft = 0;
         item->GoneLeft = 0;
     }
+    m_sortedValid = false;
     Rebuild();
     PurgeLeaving();
     EmitAllChanged();
@@ -251,6 +282,13 @@ void CProcessTableModel::SetFilter(const QString& text)
         return;
     m_filter = text;
     m_foldedFilter = text.toCaseFolded();
+    m_asciiFilter.clear();
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80 && c.unicode() != '\n';
+    if (ascii)
+        for (QChar c : text)
+            m_asciiFilter += LowerAscii(static_cast<char>(c.unicode()));
     Rebuild();
     emit CountsChanged();
 }
@@ -268,6 +306,14 @@ bool CProcessTableModel::Matches(Item& item) const
 {
     if (m_foldedFilter.isEmpty())
         return true;
+    if (!m_asciiFilter.empty())
+    {
+        // The common case, and the fast one: no text is converted or copied.
+        for (int c = 0; c < ProcessColumnCount(); ++c)
+            if (ContainsAscii(ProcessCellText(item.Row, c), m_asciiFilter))
+                return true;
+        return false;
+    }
     if (!item.Folded)
     {
         QString all;
@@ -296,7 +342,7 @@ CProcessTableModel::SortKey CProcessTableModel::MakeKey(const ProcessRow& row, i
         key.Number = DurationKey(text);
         break;
     case ESortKind::StartTime:
-        key.Number = StartTimeKey(text, m_today());
+        key.Number = StartTimeKey(text, m_keyDay.isValid() ? m_keyDay : m_today());
         break;
     case ESortKind::Text:
         key.Text =
@@ -363,21 +409,34 @@ void CProcessTableModel::RecountMatching()
 
 std::vector<CProcessTableModel::Item*> CProcessTableModel::DesiredOrder()
 {
-    // A new day moves "today" for start times.
-    m_keyStamp = static_cast<int64_t>(m_sortColumn) * 100000000 + m_today().toJulianDay();
-    std::vector<Item*> order;
-    order.reserve(m_items.size());
-    for (auto& [pid, item] : m_items)
+    // Asked once per sort: the clock is no cheap call, and all keys must read one day. A new
+    // day moves "today" for start times.
+    const QDate today = m_today();
+    const int64_t stamp = static_cast<int64_t>(m_sortColumn) * 100000000 + today.toJulianDay();
+    if (!m_sortedValid || stamp != m_keyStamp || m_sortedAscending != m_ascending)
     {
-        if (item->Gone && item->GoneLeft <= 0)
-            continue; // leaving
-        if (!Matches(*item))
-            continue;
-        PrepareKey(*item);
-        order.push_back(item.get());
+        // Every item in sort order, filter or not: typing into the filter then only picks.
+        m_keyDay = today;
+        m_keyStamp = stamp;
+        m_sorted.clear();
+        m_sorted.reserve(m_items.size());
+        for (auto& [pid, item] : m_items)
+        {
+            if (item->Gone && item->GoneLeft <= 0)
+                continue; // leaving
+            PrepareKey(*item);
+            m_sorted.push_back(item.get());
+        }
+        std::sort(m_sorted.begin(), m_sorted.end(),
+                  [this](const Item* a, const Item* b) { return Less(*a, *b); });
+        m_sortedValid = true;
+        m_sortedAscending = m_ascending;
     }
-    std::sort(order.begin(), order.end(),
-              [this](const Item* a, const Item* b) { return Less(*a, *b); });
+    std::vector<Item*> order;
+    order.reserve(m_sorted.size());
+    for (Item* item : m_sorted)
+        if (Matches(*item))
+            order.push_back(item);
     return order;
 }
 
@@ -419,16 +478,13 @@ void CProcessTableModel::ShowInOrder(const std::vector<Item*>& order)
     if (target != m_rows)
     {
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        std::unordered_map<const Item*, int> newRow;
-        newRow.reserve(target.size());
         for (std::size_t i = 0; i < target.size(); ++i)
-            newRow.emplace(target[i], static_cast<int>(i));
+            target[i]->NewRow = static_cast<int>(i);
         const QModelIndexList before = persistentIndexList();
         QModelIndexList after;
         after.reserve(before.size());
         for (const QModelIndex& old : before)
-            after.append(
-                index(newRow.at(m_rows[static_cast<std::size_t>(old.row())]), old.column()));
+            after.append(index(m_rows[static_cast<std::size_t>(old.row())]->NewRow, old.column()));
         m_rows = std::move(target);
         changePersistentIndexList(before, after);
         emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -133,11 +134,16 @@ class CProcessTableModel : public QAbstractTableModel
     CPsvigilDoc* m_doc;
     std::unordered_map<int32_t, std::unique_ptr<Item>> m_items;
     std::vector<Item*> m_rows; // shown items, top to bottom
+    // Every item that stays, in sort order; valid until the next merge or sort change.
+    std::vector<Item*> m_sorted;
+    bool m_sortedValid = false;
+    bool m_sortedAscending = true;
     int m_highlightRefreshes = kDefaultHighlightRefreshes;
     bool m_stale = false;
     bool m_primed = false;
-    QString m_filter;       // as typed
-    QString m_foldedFilter; // case-folded
+    QString m_filter;          // as typed
+    QString m_foldedFilter;    // case-folded
+    std::string m_asciiFilter; // lower case, when the filter is all ASCII
     int m_sortColumn = 1;
     bool m_ascending = true;
     int m_liveCount = 0;
@@ -148,5 +154,6 @@ class CProcessTableModel : public QAbstractTableModel
     int64_t m_keyStamp = 0;
     QCollator m_collator;
     std::function<QDate()> m_today;
+    QDate m_keyDay; // the day of the keys being made
     std::function<bool(int32_t)> m_alertMarked;
 };
