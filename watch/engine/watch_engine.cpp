@@ -186,11 +186,13 @@ void CWatchEngine::Run()
                 if (m_host && m_host->KeepConnectionOpen == 0)
                     CloseConnection();
             }
-            // A single-refresh run goes round once more for commands queued during it.
-            const bool commandsWait = which != 0 && !m_closing.load() && HasQueuedCommands();
-            if ((which == 0 || (m_host && m_host->ManualRefresh != 0) || m_closing.load()) &&
-                !commandsWait)
-                break;
+            // A single-refresh run goes round once more for commands queued during it; once it
+            // decides to end, a command that comes later is refused at once, not left waiting.
+            if (which == 0 || (m_host && m_host->ManualRefresh != 0) || m_closing.load())
+            {
+                if (which == 0 || m_closing.load() || !EndUnlessCommandsWait())
+                    break;
+            }
             if (which == -1)
                 Post(WM_WATCH_STATUS, kStatusCountdown, --n);
         }
@@ -300,6 +302,15 @@ void CWatchEngine::QueueCommand(std::string commandLine, CommandDone done)
     }
     if (done)
         done(FailedCommand("no watch is running"));
+}
+
+bool CWatchEngine::EndUnlessCommandsWait()
+{
+    std::lock_guard<std::mutex> guard(m_commandMutex);
+    if (!m_commands.empty())
+        return true;
+    m_takingCommands = false;
+    return false;
 }
 
 bool CWatchEngine::HasQueuedCommands()

@@ -98,6 +98,8 @@ class CWatchEngine : public CWorkerThread
     void RunQueuedCommands();
     CommandReply ExecuteCommand(const std::string& line);
     bool HasQueuedCommands();
+    // True when commands wait; otherwise stops taking them, as the run is about to end.
+    bool EndUnlessCommandsWait();
     // Stops taking commands and tells those still waiting that they did not run.
     void RefuseQueuedCommands(const char* why);
 

@@ -427,8 +427,9 @@ TEST_F(WatchEngineTest, CommandsAreRefusedWithoutARunAndToldWhyTheyDidNotRun)
     EXPECT_FALSE(done.Replies[0].Ran);
     EXPECT_EQ(done.Replies[0].Failure, "no watch is running");
 
-    // A single-refresh run queued to right after Start still runs the command.
+    // A single-refresh run goes round once more for a command queued during its refresh.
     m_host.ManualRefresh = 1;
+    m_script.ExecuteDelay = 100ms;
     m_engine->Start();
     m_engine->QueueCommand("renice -n 5 -p 4711", done.Callback());
     ASSERT_TRUE(WaitForRunEnds());
