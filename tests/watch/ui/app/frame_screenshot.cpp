@@ -9,26 +9,38 @@
 //             found beside the program and registered by it)
 //   --pid     sort by "PID" before the shot
 //   --focus   make the third line current (the focus mark) and the fifth selected
+//   --dark    a dark palette
+//   --live    with --watch: OUT.png is a folder; a "sleep" started before the first refresh
+//             ends and another starts before the second, then live.png (one new, one gone),
+//             filter.png (the filter on "sleep 42"), and after VIGIL_STOP_PEER (a shell
+//             command that stops the telnet peer) has run, stale.png
 #include "watch/engine/notify_sink.h"
-#include "watch/ui/files/config_file.h"
-#include "watch/ui/frame/main_frame.h"
 #include "watch/ui/app/psvigil_app.h"
+#include "watch/ui/document/process_table_model.h"
 #include "watch/ui/document/psvigil_doc.h"
 #include "watch/ui/document/psvigil_view.h"
+#include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"
+#include "watch/ui/frame/main_frame.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QProcess>
 #include <QScreen>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace
 {
@@ -65,7 +77,7 @@ const SampleRow kRows[] = {
      "/usr/bin/dbus-daemon --system --address=systemd: --nofork"},
 };
 
-void WriteSamples(bool watch, bool tenHosts)
+void WriteSamples(bool watch, bool tenHosts, bool reconnect)
 {
     COwningPtrArray<HostSettings> hosts;
     if (watch)
@@ -75,7 +87,11 @@ void WriteSamples(bool watch, bool tenHosts)
         host->Port = qEnvironmentVariableIntValue("VIGIL_TELNET_PORT");
         SetUsername(*host, qgetenv("VIGIL_TELNET_USER").toStdString());
         SetPassword(*host, qgetenv("VIGIL_TELNET_PASSWORD").toStdString());
-        host->RefreshSeconds = 5;
+        host->RefreshSeconds = qEnvironmentVariableIsSet("VIGIL_REFRESH_SECONDS")
+                                   ? qEnvironmentVariableIntValue("VIGIL_REFRESH_SECONDS")
+                                   : 5;
+        // A new login for every refresh, so a stopped server shows at the next one.
+        host->KeepConnectionOpen = reconnect ? 0 : 1;
         hosts.Add(host);
     }
     QStringList addresses{"build.korvane.lan", "db1.korvane.lan", "127.0.0.1"};
@@ -108,6 +124,121 @@ void WriteSamples(bool watch, bool tenHosts)
     SaveWatchLogFile("monday.pvg", rows, &error);
 }
 
+QPalette DarkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(45, 45, 48));
+    p.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    p.setColor(QPalette::Base, QColor(30, 30, 32));
+    p.setColor(QPalette::AlternateBase, QColor(40, 40, 44));
+    p.setColor(QPalette::Text, QColor(220, 220, 220));
+    p.setColor(QPalette::Button, QColor(50, 50, 54));
+    p.setColor(QPalette::ButtonText, QColor(220, 220, 220));
+    p.setColor(QPalette::Highlight, QColor(38, 110, 190));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(60, 60, 64));
+    p.setColor(QPalette::ToolTipText, QColor(220, 220, 220));
+    p.setColor(QPalette::PlaceholderText, QColor(130, 130, 130));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+    return p;
+}
+
+// Runs the event loop until done holds, for at most seconds.
+bool WaitFor(const std::function<bool()>& done, int seconds)
+{
+    for (int i = 0; i < seconds * 10; ++i)
+    {
+        if (done())
+            return true;
+        QTest::qWait(100);
+    }
+    return done();
+}
+
+// The window with a title strip on top, as a window manager would draw it (Xvfb has none).
+bool Save(CMainFrame* frame, const QString& path)
+{
+    QTest::qWait(400);
+    const QPixmap window = frame->grab();
+    const int strip = frame->fontMetrics().height() * 2;
+    QPixmap shot(window.width(), window.height() + strip * window.devicePixelRatio());
+    shot.setDevicePixelRatio(window.devicePixelRatio());
+    shot.fill(frame->palette().color(QPalette::Highlight));
+    QPainter painter(&shot);
+    QFont font = frame->font();
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(frame->palette().color(QPalette::HighlightedText));
+    painter.drawText(QRect(0, 0, frame->width(), strip), Qt::AlignCenter, frame->windowTitle());
+    painter.drawPixmap(0, strip, window);
+    painter.end();
+    const bool ok = shot.save(path);
+    std::printf("%s %s (%s)\n", ok ? "saved" : "FAILED", qPrintable(path),
+                qPrintable(frame->windowTitle()));
+    std::fflush(stdout);
+    return ok;
+}
+
+// The live watch of the telnet peer: a new process, a gone one, the filter, stale rows.
+int LiveScenario(CPsvigilApp& app, const QString& folder)
+{
+    CMainFrame* frame = app.GetMainFrame();
+    CPsvigilView* view = app.GetView();
+    // The failure is told in a message box, which would hold this loop up.
+    frame->SetMessageReporter([](const QString& text)
+                              { std::printf("told: %s\n", qPrintable(text)); });
+    int merges = 0;
+    QObject::connect(view, &CPsvigilView::CountsChanged, [&merges] { ++merges; });
+    QProcess going, coming;
+    going.start("sleep", {"4201"});
+    going.waitForStarted();
+    view->Sort(1, false); // newest processes on top
+    app.GetDocument()->OnQuickPick(0);
+    if (!WaitFor([&] { return merges > 0 && view->model()->rowCount() > 0; }, 60))
+    {
+        std::printf("no first refresh: %s\n", qPrintable(frame->GetPaneText(kPaneRefresh)));
+        return 1;
+    }
+    going.kill();
+    going.waitForFinished();
+    coming.start("sleep", {"4202"});
+    coming.waitForStarted();
+    const int before = merges;
+    if (!WaitFor([&] { return merges > before; }, 60))
+    {
+        std::printf("no second refresh: %s\n", qPrintable(frame->GetPaneText(kPaneRefresh)));
+        return 1;
+    }
+    WaitFor([&] { return !frame->GetPaneText(kPaneCountdown).isEmpty(); }, 5);
+    // The new "sleep" in the middle, the gone one near it.
+    const QModelIndex fresh = view->model()->index(
+        app.GetView()->ProcessModel()->RowOfPid(static_cast<int32_t>(coming.processId())), 0);
+    if (fresh.isValid())
+    {
+        view->scrollTo(fresh, QAbstractItemView::PositionAtCenter);
+        view->selectionModel()->setCurrentIndex(fresh, QItemSelectionModel::NoUpdate);
+    }
+    bool ok = Save(frame, folder + "/live.png");
+    frame->GetFilterField()->setText("sleep 42");
+    ok = Save(frame, folder + "/filter.png") && ok;
+    frame->GetFilterField()->clear();
+
+    const QByteArray stop = qgetenv("VIGIL_STOP_PEER");
+    if (!stop.isEmpty() && std::system(stop.constData()) == 0)
+    {
+        if (WaitFor([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Last refreshed"); },
+                    60))
+            ok = Save(frame, folder + "/stale.png") && ok;
+        else
+            ok = false;
+    }
+    coming.kill();
+    coming.waitForFinished();
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -119,8 +250,12 @@ int main(int argc, char** argv)
     bool hosts = false;
     bool byPid = false;
     bool focus = false;
+    bool dark = false;
+    bool live = false;
     for (int i = 2; i < argc; ++i)
     {
+        dark |= std::strcmp(argv[i], "--dark") == 0;
+        live |= std::strcmp(argv[i], "--live") == 0;
         splash |= std::strcmp(argv[i], "--splash") == 0;
         screen |= std::strcmp(argv[i], "--screen") == 0;
         watch |= std::strcmp(argv[i], "--watch") == 0;
@@ -135,12 +270,17 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath("config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", QDir(home.path()).filePath("data").toLocal8Bit());
     QDir::setCurrent(home.path());
-    WriteSamples(watch, hosts);
+    WriteSamples(watch, hosts, live);
 
     int qtArgc = 1;
     QApplication qapp(qtArgc, argv);
     QApplication::setApplicationName("psvigil");
     QApplication::setOrganizationName("Korvane");
+    if (dark)
+    {
+        QApplication::setStyle(QStyleFactory::create("Fusion"));
+        QApplication::setPalette(DarkPalette());
+    }
 
     QStringList arguments{"psvigil"};
     if (!watch)
@@ -151,6 +291,12 @@ int main(int argc, char** argv)
     if (!app.InitInstance(arguments))
         return 1;
     CMainFrame* frame = app.GetMainFrame();
+    if (live && watch)
+    {
+        // The size a first start gives, whatever the scale factor.
+        frame->FitToScreen();
+        return LiveScenario(app, outPath);
+    }
     frame->resize(760, 460);
     frame->move(40, 40);
     if (watch)

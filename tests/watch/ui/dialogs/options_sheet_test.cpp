@@ -1,12 +1,17 @@
-// The Host Options sheet driven through its controls: opening, checks, OK and Cancel.
+// The Host Options sheet driven through its controls (opening, checks, OK and Cancel), and the
+// Settings dialog.
 #include "watch/ui/dialogs/options_sheet.h"
 
 #include "watch/engine/text_field.h"
+#include "watch/ui/dialogs/settings_dialog.h"
 
 #include "tests/watch/ui/dialogs/dialog_test_driver.h"
 
 #include <QCheckBox>
 #include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
 
 #include <cstring>
 #include <ostream>
@@ -330,4 +335,33 @@ TEST(HostOptionsSheet, UntouchedTextsKeepTheirBytes)
 
     ASSERT_EQ(sheet.dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(SameBytes(host, before));
+}
+
+// View > Settings: the stored number of refreshes for the change marks, and the dialog's box.
+TEST(SettingsDialog, HighlightRefreshesReadBackAndTheBoxTurnsMarksOff)
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("psvigil.ini"), QSettings::IniFormat);
+    const struct
+    {
+        QVariant Stored;
+        int Read;
+    } cases[] = {{QVariant(), 2}, {0, 0}, {5, 5}, {99, 99}, {-1, 2}, {100, 2}, {"x", 2}};
+    for (const auto& c : cases)
+    {
+        if (c.Stored.isValid())
+            settings.setValue("Grid/HighlightRefreshes", c.Stored);
+        EXPECT_EQ(CSettingsDialog::ReadHighlightRefreshes(settings), c.Read)
+            << c.Stored.toString().toStdString();
+    }
+
+    CSettingsDialog dialog;
+    dialog.SetHighlightRefreshes(4);
+    dialog.HighlightBox()->setChecked(false);
+    EXPECT_EQ(dialog.HighlightRefreshes(), 0);
+    EXPECT_FALSE(dialog.RefreshesBox()->isEnabled());
+    dialog.HighlightBox()->setChecked(true); // back to the number it had
+    EXPECT_EQ(dialog.HighlightRefreshes(), 4);
+    CSettingsDialog::WriteHighlightRefreshes(settings, dialog.HighlightRefreshes());
+    EXPECT_EQ(CSettingsDialog::ReadHighlightRefreshes(settings), 4);
 }
