@@ -1,6 +1,8 @@
 // The subcommands of psvigil-cli.
 #pragma once
 
+#include "watch/engine/host_settings.h"
+
 #include <string>
 #include <vector>
 
@@ -11,3 +13,7 @@ int RunOnceCommand(const CliArgs& args);
 int RunWatchCommand(const CliArgs& args);
 int RunHostsCommand(const CliArgs& args);
 int RunLogCommand(const CliArgs& args);
+int RunSignalCommand(const CliArgs& args);
+
+// The host and its options as once reads them (HOST first); false when they do not parse.
+bool ParseCliHost(const CliArgs& args, HostSettings& host);

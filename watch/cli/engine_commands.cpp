@@ -1,4 +1,5 @@
 // psvigil-cli once and watch: refreshes through the watch engine, as the application does.
+#include "watch/cli/alert_output.h"
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
 #include "watch/cli/output_format.h"
@@ -301,11 +302,17 @@ int RunOnceCommand(const CliArgs& args)
     return result == 0 ? 0 : 1;
 }
 
-int RunWatchCommand(const CliArgs& args)
+int RunWatchCommand(const CliArgs& allArgs)
 {
+    CAlertOutput alerts;
+    CliArgs args;
+    if (!alerts.TakeOptions(allArgs, args))
+        return Usage("watch");
     HostOptions options = ParseHostOptions(args, true);
     if (!options.Ok)
         return Usage("watch");
+    if (alerts.Active() && !alerts.Load(std::string(FieldText(options.Host.Address))))
+        return 2;
     CheckComponent(options.Host);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -331,6 +338,7 @@ int RunWatchCommand(const CliArgs& args)
         {
             PrintChanges(shown, engine, options, first);
             first = false;
+            alerts.Observe(engine);
         }
         else if (n.WParam == kStatusRefreshed)
             PrintStatus(static_cast<long>(n.LParam), engine.GetLastFailure(), lineEachStatus);
@@ -346,4 +354,11 @@ int RunWatchCommand(const CliArgs& args)
     if (!lineEachStatus)
         std::fputc('\n', stderr);
     return 0;
+}
+
+bool ParseCliHost(const CliArgs& args, HostSettings& host)
+{
+    const HostOptions options = ParseHostOptions(args, false);
+    host = options.Host;
+    return options.Ok;
 }

@@ -24,6 +24,9 @@ void PrintUsage(std::FILE* out)
                  "  hosts [FILE]                      the host list of a psvigil.cfg\n"
                  "  log FILE.pvg                      where and when a watch log was taken, and its\n"
                  "                                    rows\n"
+                 "  signal HOST PID... [--signal NAME | --renice N]   act on processes\n"
+                 "options of watch: --alerts FILE (alert rules; a line per alert) --exec CMD\n"
+                 "  (run by /bin/sh per alert, the details in PSVIGIL_ALERT_* variables)\n"
                  "options of once and watch: --port N --user U --password-file F (or the\n"
                  "  environment variable PSVIGIL_PASSWORD) --flavour bsd|sysv|posix (--sysv)\n"
                  "  --filter-user --filter EXPR\n"
@@ -63,7 +66,8 @@ int main(int argc, char** argv)
         {"watch", all ? RunWatchAllCommand : RunWatchCommand},
         {"serve", RunServeCommand},
         {"hosts", RunHostsCommand},
-        {"log", RunLogCommand}};
+        {"log", RunLogCommand},
+        {"signal", RunSignalCommand}};
     const auto found = commands.find(argv[1]);
     if (found == commands.end())
         return Usage();

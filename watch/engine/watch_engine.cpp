@@ -25,6 +25,13 @@ template <std::size_t N> CComBSTR WideText(const char (&field)[N])
     return CComBSTR(std::u16string_view(lanvex::WireTextToWide(FieldText(field))));
 }
 
+CommandReply FailedCommand(std::string why)
+{
+    CommandReply reply;
+    reply.Failure = std::move(why);
+    return reply;
+}
+
 template <std::size_t N, class Setter> void PutText(const char (&field)[N], Setter setter)
 {
     CComBSTR text = WideText(field);
@@ -93,6 +100,10 @@ void CWatchEngine::SetHost(HostSettings* host) { m_host = host; }
 
 void CWatchEngine::Start()
 {
+    {
+        std::lock_guard<std::mutex> guard(m_commandMutex);
+        m_takingCommands = true;
+    }
     Resume();
     m_refreshEvent.Set();
 }
@@ -157,11 +168,16 @@ void CWatchEngine::Run()
         uint64_t stale = 0; // one read takes the whole count
         [[maybe_unused]] const ssize_t drained = ::read(m_stopFd, &stale, sizeof stale);
     }
+    {
+        std::lock_guard<std::mutex> guard(m_commandMutex);
+        m_takingCommands = true;
+    }
 
     // Whatever ends the run, the user interface hears status 5 so its Watch command comes back.
     auto endRun = [&]
     {
         MarkEnding();
+        RefuseQueuedCommands("the watch ended before the command ran");
         Post(WM_WATCH_STATUS, kStatusRunEnds, 0);
         if (m_telnet)
         {
@@ -184,17 +200,28 @@ void CWatchEngine::Run()
                 which = 0;
             if (which == 1 || n == 0)
             {
+                // Commands go first, so the refresh right after shows what they did.
+                if (!m_closing.load())
+                    RunQueuedCommands();
                 const int result = m_closing.load() ? kRefreshNoConnection : Refresh();
                 Post(WM_WATCH_STATUS, kStatusRefreshed, result);
                 m_refreshEvent.Reset();
+                // Unlike a refresh request, a command queued meanwhile is not dropped.
+                if (HasQueuedCommands())
+                    m_refreshEvent.Set();
                 // An interval below one second (a damaged or hand-made record) would count down
                 // below zero for ever instead of refreshing.
                 n = m_host ? std::max(m_host->RefreshSeconds, kRefreshMin) : 0;
                 if (m_host && m_host->KeepConnectionOpen == 0)
                     CloseConnection();
             }
+            // A single-refresh run goes round once more for commands queued during it; once it
+            // decides to end, a command that comes later is refused at once, not left waiting.
             if (which == 0 || (m_host && m_host->ManualRefresh != 0) || m_closing.load())
-                break;
+            {
+                if (which == 0 || m_closing.load() || !EndUnlessCommandsWait())
+                    break;
+            }
             if (which == -1)
                 Post(WM_WATCH_STATUS, kStatusCountdown, --n);
         }
@@ -290,4 +317,119 @@ void CWatchEngine::CloseConnection()
 {
     if (m_telnet)
         m_telnet->Disconnect();
+}
+
+void CWatchEngine::QueueCommand(std::string commandLine, CommandDone done)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_commandMutex);
+        if (m_takingCommands)
+        {
+            m_commands.push_back({std::move(commandLine), std::move(done)});
+            m_refreshEvent.Set();
+            return;
+        }
+    }
+    if (done)
+        done(FailedCommand("no watch is running"));
+}
+
+bool CWatchEngine::EndUnlessCommandsWait()
+{
+    std::lock_guard<std::mutex> guard(m_commandMutex);
+    if (!m_commands.empty())
+        return true;
+    m_takingCommands = false;
+    return false;
+}
+
+bool CWatchEngine::HasQueuedCommands()
+{
+    std::lock_guard<std::mutex> guard(m_commandMutex);
+    return !m_commands.empty();
+}
+
+void CWatchEngine::RefuseQueuedCommands(const char* why)
+{
+    std::deque<QueuedCommand> left;
+    {
+        std::lock_guard<std::mutex> guard(m_commandMutex);
+        m_takingCommands = false;
+        left.swap(m_commands);
+    }
+    for (QueuedCommand& command : left)
+    {
+        if (command.Done)
+            command.Done(FailedCommand(why));
+    }
+}
+
+void CWatchEngine::RunQueuedCommands()
+{
+    for (;;)
+    {
+        QueuedCommand command;
+        {
+            std::lock_guard<std::mutex> guard(m_commandMutex);
+            if (m_commands.empty())
+                return;
+            command = std::move(m_commands.front());
+            m_commands.pop_front();
+        }
+        CommandReply reply;
+        try
+        {
+            reply = ExecuteCommand(command.Line);
+        }
+        catch (...)
+        {
+            reply = FailedCommand("the command could not be sent");
+        }
+        if (command.Done)
+            command.Done(reply);
+    }
+}
+
+CommandReply CWatchEngine::ExecuteCommand(const std::string& line)
+{
+    CommandReply reply;
+    if (m_host == nullptr || OpenConnection() != 0)
+    {
+        if (m_telnet == nullptr)
+            reply.Failure = m_createReason.empty() ? "no session component" : m_createReason;
+        else if (m_host == nullptr)
+            reply.Failure = "no host";
+        else
+            reply.Failure = ComponentFailure("the host did not accept the connection or the login");
+        CloseConnection();
+        return reply;
+    }
+    CComBSTR command(std::u16string_view(lanvex::WireTextToWide(line)));
+    SetErrorInfo(0, nullptr);
+    const HRESULT executed = m_telnet->Execute(command.m_str);
+    if (FAILED(executed))
+    {
+        reply.Failure = ComponentFailure("the command failed");
+        CloseConnection();
+        return reply;
+    }
+    char* output = nullptr;
+    SHORT shortSize = 0;
+    m_telnet->GetOutput(&output, &shortSize);
+    LONG length = static_cast<uint16_t>(shortSize);
+    IlvTelnet2* telnet2 = nullptr;
+    if (SUCCEEDED(m_telnet->QueryInterface(IID_IlvTelnet2, reinterpret_cast<void**>(&telnet2))) &&
+        telnet2 != nullptr)
+    {
+        LONG fullSize = 0;
+        if (SUCCEEDED(telnet2->GetOutputSize(&fullSize)) && fullSize >= 0)
+            length = fullSize;
+        telnet2->Release();
+    }
+    if (output != nullptr && length > 0)
+        reply.Output.assign(output, static_cast<std::size_t>(length));
+    reply.Ran = true;
+    if (m_host->KeepConnectionOpen == 0)
+        CloseConnection();
+    return reply;
 }

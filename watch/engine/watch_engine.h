@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -19,9 +20,21 @@
 
 struct IlvTelnet;
 
+// What one queued command got from the host.
+struct CommandReply
+{
+    bool Ran = false;    // the host ran it: Output holds its reply
+    std::string Output;  // the reply as the session gives it (echo, output, prompt)
+    std::string Failure; // why it did not run
+};
+
 class CWatchEngine : public CWorkerThread
 {
   public:
+    // Told once what became of a queued command: on the worker, or at once on the caller's
+    // thread when no watch runs.
+    using CommandDone = std::function<void(const CommandReply&)>;
+
     // Creates the session component for one run of the given host (one reference, released by
     // the engine). On failure it returns the failure and may leave a reason in *reason.
     using TelnetFactory =
@@ -45,6 +58,10 @@ class CWatchEngine : public CWorkerThread
     void Start();
     void Stop();
     void ClearTable();
+    // Runs a command line on the watch's own session, between two refreshes: the worker runs
+    // it when it next wakes and refreshes at once after it. Refused (done told so at once) when
+    // no watch runs; a watch that ends first tells done that the command did not run.
+    void QueueCommand(std::string commandLine, CommandDone done);
 
     // Replaces the snapshot with the rows in text (split in place), then posts WM_WATCH_TABLE.
     void ParseOutput(char* text, int32_t length);
@@ -72,6 +89,20 @@ class CWatchEngine : public CWorkerThread
     std::string ComponentFailure(const char* fallback) const;
 
   private:
+    struct QueuedCommand
+    {
+        std::string Line;
+        CommandDone Done;
+    };
+    // Worker side of QueueCommand.
+    void RunQueuedCommands();
+    CommandReply ExecuteCommand(const std::string& line);
+    bool HasQueuedCommands();
+    // True when commands wait; otherwise stops taking them, as the run is about to end.
+    bool EndUnlessCommandsWait();
+    // Stops taking commands and tells those still waiting that they did not run.
+    void RefuseQueuedCommands(const char* why);
+
     COwningPtrArray<ProcessRow> m_snapshot;
     CThreadLock m_lock;
     IlvTelnet* m_telnet = nullptr;
@@ -92,4 +123,7 @@ class CWatchEngine : public CWorkerThread
     // Readable from Stop until the next run begins; ends a local ps at once (the destructor
     // stops too).
     int m_stopFd = -1;
+    std::mutex m_commandMutex;
+    std::deque<QueuedCommand> m_commands; // guarded by m_commandMutex
+    bool m_takingCommands = false;        // a run is starting or running; m_commandMutex
 };

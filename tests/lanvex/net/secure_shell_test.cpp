@@ -748,8 +748,9 @@ TEST_F(RealSshServer, CommandsThatFailAreReportedAndTheRowsKept)
         ASSERT_GE(watch, 0);
         if (watch == 0)
         {
-            ::freopen(out.c_str(), "w", stdout);
-            ::freopen(err.c_str(), "w", stderr);
+            if (::freopen(out.c_str(), "w", stdout) == nullptr ||
+                ::freopen(err.c_str(), "w", stderr) == nullptr)
+                ::_exit(127);
             std::vector<std::string> args = {CLI_PATH, "watch", "--refresh", "1"};
             args.insert(args.begin() + 2, host.begin(), host.end());
             std::vector<char*> argv;

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 #include <arpa/inet.h>
+#include <csignal>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <thread>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -143,6 +147,10 @@ TEST_F(CliTest, OnlyRegularFilesAreRead)
         // Refused before any connection is tried (a usage error).
         EXPECT_EQ(RunShell("timeout 10 " + Cli() + " once 127.0.0.1 --port 1 --password-file " +
                            path + " 2>/dev/null")
+                      .Status,
+                  2);
+        EXPECT_EQ(RunShell("timeout 10 " + Cli() + " watch 127.0.0.1 --port 1 --alerts " + path +
+                           " 2>/dev/null")
                       .Status,
                   2);
     }
@@ -497,4 +505,146 @@ TEST_F(CliTest, OnceAllAnswersForEveryHostOfTheList)
     const std::string downLine = r.Out.substr(down, r.Out.find('\n', down) - down);
     EXPECT_NE(downLine.find("\"ok\":false"), std::string::npos) << downLine;
     EXPECT_NE(downLine.find("\"retry_seconds\":5"), std::string::npos) << downLine;
+}
+
+namespace
+{
+// A sleep of the peers' account started here, so the host sees it appear; the test reaps it.
+pid_t StartSleepAs(const std::string& user, long seconds)
+{
+    const passwd* account = ::getpwnam(user.c_str());
+    if (account == nullptr || ::geteuid() != 0)
+        return -1;
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        if (::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(127);
+        const std::string text = std::to_string(seconds);
+        ::execlp("sleep", "sleep", text.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return child;
+}
+
+// Whether the process has ended (reaping it when it has).
+bool Ended(pid_t pid)
+{
+    int status = 0;
+    return ::waitpid(pid, &status, WNOHANG) == pid;
+}
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WaitForText(const fs::path& path, const std::string& text, std::chrono::seconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until)
+    {
+        if (ReadAll(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+} // namespace
+
+// signal over both sessions: our own sleep is terminated, a process of root is refused as the
+// host says, and the exit status is 0 only when every PID was signalled.
+TEST_F(CliAgainstRealHost, SignalTerminatesAProcessAndReportsARefusal)
+{
+    struct Transport
+    {
+        const char* Host;
+        const char* PortVariable;
+    };
+    for (const Transport& t : {Transport{"127.0.0.1", "VIGIL_TELNET_PORT"},
+                               Transport{"ssh://127.0.0.1", "VIGIL_SSH_PORT"}})
+    {
+        SCOPED_TRACE(t.Host);
+        const char* port = std::getenv(t.PortVariable);
+        if (port == nullptr)
+            continue;
+        const pid_t sleeper = StartSleepAs(m_user, 300);
+        ASSERT_GT(sleeper, 0);
+        const std::string signal = m_env + "PSVIGIL_PASSWORD= " + Cli() + " signal " + t.Host +
+                                   " --port " + port + " --user " + m_user + " --password-file " +
+                                   m_passwordFile;
+        Result r = RunShell(signal + " " + std::to_string(sleeper) + " --signal TERM 2>" +
+                            (m_dir / "stderr").string());
+        EXPECT_EQ(r.Status, 0) << Stderr();
+        EXPECT_EQ(r.Out, std::to_string(sleeper) + "\tTERM\t0\t\n");
+        EXPECT_EQ(Stderr(), "TERM sent to " + std::to_string(sleeper) + " (exit status 0)\n");
+        int status = 0;
+        EXPECT_EQ(::waitpid(sleeper, &status, 0), sleeper);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+
+        // This test runs as root: its own process is not the peer account's to signal.
+        const std::string self = std::to_string(getpid());
+        r = RunShell(signal + " " + self + " --signal CONT 2>" + (m_dir / "stderr").string());
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_EQ(r.Out, self + "\tCONT\t1\tOperation not permitted\n");
+        EXPECT_EQ(Stderr(), "CONT to " + self + ": exit status 1, Operation not permitted\n");
+    }
+    EXPECT_EQ(RunShell(Cli() + " signal 127.0.0.1 0 2>/dev/null").Status, 2);
+    EXPECT_EQ(RunShell(Cli() + " signal 127.0.0.1 5 --signal BOGUS 2>/dev/null").Status, 2);
+}
+
+// watch --alerts: a sleep appears and fires once, goes (signalled from the command line) and
+// fires once; --exec gets the details in its environment.
+TEST_F(CliAgainstRealHost, WatchAlertsWhenAProcessAppearsAndGoes)
+{
+    const long seconds = 100000 + getpid();
+    const std::string pattern = "^sleep " + std::to_string(seconds) + "$";
+    const std::string rules =
+        Write("rules.ini", "[rule 1]\nhost = 127.0.0.1\nname = sleeper "
+                           "up\nwhen = appears\ncommand = " +
+                               pattern + "\n[rule 2]\nhost = *\nwhen = goes\ncommand = " + pattern +
+                               "\n[rule 3]\nhost = elsewhere\n"
+                               "when = appears\n");
+    const fs::path out = m_dir / "watch.out", ran = m_dir / "exec.out";
+    const std::string exec =
+        "sh " + Write("exec.sh", "printf '%s|%s|%s|%s\\n' \"$PSVIGIL_ALERT_WHEN\" "
+                                 "\"$PSVIGIL_ALERT_PID\" \"$PSVIGIL_ALERT_RULE\" "
+                                 "\"$PSVIGIL_ALERT_HOST\" >> " +
+                                     ran.string());
+    const Result started = RunShell(
+        m_env + "PSVIGIL_PASSWORD= timeout 60 " + Cli() + " watch 127.0.0.1 --port " + m_port +
+        " --user " + m_user + " --password-file " + m_passwordFile + " --refresh 1 --alerts " +
+        rules + " --exec \"" + exec + "\" >" + out.string() + " 2>/dev/null & echo $!");
+    const std::string watcher = started.Out.substr(0, started.Out.find('\n'));
+    ASSERT_TRUE(WaitForText(out, "\n+\t", std::chrono::seconds(20))) << ReadAll(out);
+
+    const pid_t sleeper = StartSleepAs(m_user, seconds);
+    ASSERT_GT(sleeper, 0);
+    const std::string pid = std::to_string(sleeper);
+    // procps cuts user names longer than 8 characters ("vigilte+").
+    EXPECT_TRUE(WaitForText(out,
+                            "\tsleeper up\tappears\t" + pid + "\t" +
+                                (m_user.size() > 8 ? m_user.substr(0, 7) + "+" : m_user) +
+                                "\tsleep " + std::to_string(seconds) + "\tappeared\n",
+                            std::chrono::seconds(20)))
+        << ReadAll(out);
+    EXPECT_EQ(RunShell(m_env + "PSVIGIL_PASSWORD= " + Cli() + " signal 127.0.0.1 " + pid +
+                       " --port " + m_port + " --user " + m_user + " --password-file " +
+                       m_passwordFile + " >/dev/null 2>&1")
+                  .Status,
+              0);
+    EXPECT_TRUE(WaitForText(out, "\tgoes\t" + pid + "\t", std::chrono::seconds(20)))
+        << ReadAll(out);
+    EXPECT_TRUE(Ended(sleeper) || ::waitpid(sleeper, nullptr, 0) == sleeper);
+    EXPECT_TRUE(WaitForText(ran, "goes|" + pid, std::chrono::seconds(10)));
+    RunShell("kill -TERM " + watcher + "; wait " + watcher);
+
+    // Each change fired once, and the other host's rule never.
+    const std::string lines = ReadAll(out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '!'), 2) << lines;
+    EXPECT_EQ(ReadAll(ran), "appears|" + pid + "|sleeper up|127.0.0.1\n" + "goes|" + pid +
+                                "|no process matching \"" + pattern + "\" left|127.0.0.1\n");
 }

@@ -102,7 +102,9 @@ HRESULT CFakeTelnet::Execute(BSTR command)
         m_connected = false;
         return Failed(m_script.ExecuteResult);
     }
-    m_output.assign(m_script.Reply.begin(), m_script.Reply.end());
+    const bool ps = NarrowFromBstr(command).rfind("ps ", 0) == 0;
+    const std::string& reply = ps || m_script.OtherReply.empty() ? m_script.Reply : m_script.OtherReply;
+    m_output.assign(reply.begin(), reply.end());
     return m_script.ExecuteResult;
 }
 HRESULT CFakeTelnet::GetOutput(char** output, SHORT* size)

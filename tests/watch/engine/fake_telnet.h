@@ -20,6 +20,7 @@ class CFakeTelnet final : public IlvTelnet2, public IlvCancel
         bool ThrowInExecute = false;
         bool OffersFullSize = true; // answers IlvTelnet2
         std::string Reply;
+        std::string OtherReply{}; // when set, the reply to every command but ps
         std::chrono::milliseconds ExecuteDelay{0};
         std::chrono::milliseconds ReleaseDelay{0};
         std::string FailureText{}; // a failing Connect or Execute leaves it as the error object

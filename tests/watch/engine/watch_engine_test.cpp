@@ -372,3 +372,90 @@ TEST_F(WatchEngineTest, LargeRepliesAreReadWholeAndOldComponentsFallBack)
     CAutoLock lock(m_engine->GetLock());
     EXPECT_GT(m_engine->GetSnapshot().GetSize(), 400);
 }
+
+namespace
+{
+// Collects what became of queued commands.
+struct CDoneLog
+{
+    std::mutex Mutex;
+    std::vector<CommandReply> Replies;
+    CWatchEngine::CommandDone Callback()
+    {
+        return [this](const CommandReply& reply)
+        {
+            std::lock_guard<std::mutex> guard(Mutex);
+            Replies.push_back(reply);
+        };
+    }
+    std::size_t Size()
+    {
+        std::lock_guard<std::mutex> guard(Mutex);
+        return Replies.size();
+    }
+};
+} // namespace
+
+TEST_F(WatchEngineTest, ACommandRunsBetweenRefreshesAndTheNextRefreshFollowsAtOnce)
+{
+    m_host.RefreshSeconds = 10000; // only the command can bring the second refresh
+    m_script.OtherReply = "kill -TERM 4711\r\n$ ";
+    m_engine->Start();
+    ASSERT_TRUE(WaitFor([](const auto& e) { return Count(e, Refreshed(0)) == 1; }));
+    CDoneLog done;
+    m_engine->QueueCommand("kill -TERM 4711", done.Callback());
+    ASSERT_TRUE(WaitFor([](const auto& e) { return Count(e, Refreshed(0)) == 2; }));
+    ASSERT_EQ(done.Size(), 1u);
+    EXPECT_TRUE(done.Replies[0].Ran);
+    EXPECT_EQ(done.Replies[0].Output, m_script.OtherReply);
+    m_engine->Stop();
+    ASSERT_TRUE(WaitForRunEnds());
+    m_engine.reset();
+    const std::vector<std::string> ps = {"IsConnected", "Execute:ps auxw ", "GetOutput"};
+    EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Execute:ps auxw ", "GetOutput"},
+                               {"IsConnected", "Execute:kill -TERM 4711", "GetOutput"}, ps,
+                               {"Disconnect", "Release"}}));
+    // The countdown went on from the full interval after the refresh the command brought.
+    EXPECT_EQ(Count(m_sink.Events(), Refreshed(0)), 2u);
+}
+
+TEST_F(WatchEngineTest, CommandsAreRefusedWithoutARunAndToldWhyTheyDidNotRun)
+{
+    CDoneLog done;
+    m_engine->QueueCommand("kill -TERM 1", done.Callback());
+    ASSERT_EQ(done.Size(), 1u); // at once, on this thread
+    EXPECT_FALSE(done.Replies[0].Ran);
+    EXPECT_EQ(done.Replies[0].Failure, "no watch is running");
+
+    // A single-refresh run goes round once more for a command queued during its refresh.
+    m_host.ManualRefresh = 1;
+    m_script.ExecuteDelay = 100ms;
+    m_engine->Start();
+    m_engine->QueueCommand("renice -n 5 -p 4711", done.Callback());
+    ASSERT_TRUE(WaitForRunEnds());
+    ASSERT_EQ(done.Size(), 2u);
+    EXPECT_TRUE(done.Replies[1].Ran);
+    m_engine->QueueCommand("kill -TERM 2", done.Callback());
+    EXPECT_EQ(done.Replies.at(2).Failure, "no watch is running");
+
+    // The host refuses the login: the command is told why.
+    m_script.ConnectResult = E_FAIL;
+    m_script.FailureText = "Login incorrect";
+    m_host.ManualRefresh = 0;
+    m_script.ExecuteDelay = 100ms;
+    m_engine->Start();
+    m_engine->QueueCommand("kill -TERM 3", done.Callback());
+    ASSERT_TRUE(WaitFor([&](const auto&) { return done.Size() == 4; }));
+    EXPECT_EQ(done.Replies[3].Failure, "Login incorrect");
+    m_engine->Stop();
+    ASSERT_TRUE(WaitForRunEnds(2));
+
+    // The engine goes away while a refresh is in flight: the command waiting behind it is told.
+    m_script = {.Reply = kReply, .ExecuteDelay = 20s, .Cancellable = true};
+    m_engine->Start();
+    ASSERT_TRUE(WaitFor([&](const auto&) { return Calls().back() == "Execute:ps auxw "; }));
+    m_engine->QueueCommand("kill -TERM 4", done.Callback());
+    m_engine.reset();
+    ASSERT_EQ(done.Size(), 5u);
+    EXPECT_EQ(done.Replies[4].Failure, "the watch ended before the command ran");
+}

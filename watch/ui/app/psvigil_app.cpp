@@ -1,6 +1,7 @@
 // The application object: settings, recent files, document, view and frame, start-up steps.
 #include "watch/ui/app/psvigil_app.h"
 
+#include "watch/ui/alerts/alerts_binding.h"
 #include "watch/ui/app/document_binding.h"
 #include "watch/ui/app/lanvex_registration.h"
 #include "watch/ui/dialogs/settings_dialog.h"
@@ -59,6 +60,7 @@ CPsvigilApp::~CPsvigilApp()
         m_settings->sync();
     }
     // The frame's destruction detaches the sink; the document then joins the worker.
+    m_alerts.reset();
     m_frame.reset();
     m_binding.reset();
     m_doc.reset();
@@ -100,6 +102,7 @@ bool CPsvigilApp::InitInstance(const QStringList& arguments)
         CSettingsDialog::ReadHighlightRefreshes(*m_settings));
     m_view->RestoreSettings(*m_settings);
     m_frame->RestoreSettings(*m_settings);
+    m_alerts = std::make_unique<CAlertsBinding>(m_frame.get(), m_doc.get(), m_view);
 
     // Repeated at every start so a moved program is found again; a failure is not reported.
     RegisterDocumentType();

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QSettings;
+class CAlertsBinding;
 class CDocumentBinding;
 class CMainFrame;
 class CPsvigilDoc;
@@ -50,6 +51,7 @@ class CPsvigilApp : public QObject
     CPsvigilDoc* GetDocument() const { return m_doc.get(); }
     CPsvigilView* GetView() const { return m_view; }
     CQtNotifySink* GetNotifySink() const { return m_sink.get(); }
+    CAlertsBinding* GetAlerts() const { return m_alerts.get(); }
 
     // View > Settings: runs the dialog; on OK stores and applies what it says.
     void OnSettings();
@@ -69,5 +71,6 @@ class CPsvigilApp : public QObject
     std::unique_ptr<CDocumentBinding> m_binding;
     std::unique_ptr<CMainFrame> m_frame;
     CPsvigilView* m_view = nullptr;
+    std::unique_ptr<CAlertsBinding> m_alerts; // goes before the frame and view it serves
     std::vector<std::string> m_lanvexCandidates;
 };

@@ -12,6 +12,20 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace
+{
+CHostOptionsDlg::ExtraPageFactory& ExtraPages()
+{
+    static CHostOptionsDlg::ExtraPageFactory factory;
+    return factory;
+}
+} // namespace
+
+void CHostOptionsDlg::SetExtraPageFactory(ExtraPageFactory factory)
+{
+    ExtraPages() = std::move(factory);
+}
+
 CHostOptionsDlg::CHostOptionsDlg(HostSettings& host, QWidget* parent)
     : QDialog(parent), m_host(&host)
 {
@@ -27,6 +41,10 @@ CHostOptionsDlg::CHostOptionsDlg(HostSettings& host, QWidget* parent)
     m_sheet->setObjectName(QStringLiteral("sheet"));
     m_sheet->addTab(m_settingsPage, QStringLiteral("Settings"));
     m_sheet->addTab(m_filterPage, QStringLiteral("Filter"));
+    if (ExtraPages())
+        m_extraPages = ExtraPages()(host);
+    for (CHostOptionsExtraPage* page : m_extraPages)
+        m_sheet->addTab(page, page->windowTitle());
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("ok"));
@@ -110,7 +128,7 @@ void CHostOptionsDlg::accept()
     {
         COptionsPage* page = Page(index);
         CExchangeFailure failure;
-        if (page->WasActivated() && !page->Store(failure))
+        if (page != nullptr && page->WasActivated() && !page->Store(failure))
         {
             if (index != m_activePage)
                 ShowPageQuietly(index);
@@ -121,8 +139,10 @@ void CHostOptionsDlg::accept()
     for (int index = 0; index < m_sheet->count(); ++index)
     {
         COptionsPage* page = Page(index);
-        if (page->WasActivated())
+        if (page != nullptr && page->WasActivated())
             page->WriteRecord(*m_host);
     }
+    for (CHostOptionsExtraPage* page : m_extraPages)
+        page->Commit(*m_host);
     QDialog::accept();
 }

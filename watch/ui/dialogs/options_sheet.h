@@ -4,12 +4,26 @@
 #include "watch/engine/host_settings.h"
 
 #include <QDialog>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
 
 class COptionsPage;
 class COptionsPage1;
 class COptionsPage2;
 class QTabWidget;
 struct CExchangeFailure;
+
+// A page that other parts of psvigil add after Settings and Filter (the alert rules). Its tab
+// is its window title; Commit runs once OK has written the record.
+class CHostOptionsExtraPage : public QWidget
+{
+    Q_OBJECT
+  public:
+    using QWidget::QWidget;
+    virtual void Commit(const HostSettings& host) = 0;
+};
 
 // Edits the record it is handed, which the caller owns. OK writes the pages that were shown back
 // into the record once every check passes; Cancel leaves the record untouched.
@@ -21,6 +35,10 @@ class CHostOptionsDlg : public QDialog
 
     void accept() override;
 
+    // Makes the extra pages of every dialog opened from now on (none by default).
+    using ExtraPageFactory = std::function<std::vector<CHostOptionsExtraPage*>(const HostSettings&)>;
+    static void SetExtraPageFactory(ExtraPageFactory factory);
+
   private:
     void OnPageChanged(int index);
     COptionsPage* Page(int index) const;
@@ -31,6 +49,7 @@ class CHostOptionsDlg : public QDialog
     COptionsPage2* m_filterPage;
     QTabWidget* m_sheet;
     HostSettings* m_host;
+    std::vector<CHostOptionsExtraPage*> m_extraPages;
     int m_activePage = 0;
     bool m_switchingQuietly = false;
 };

@@ -104,6 +104,8 @@ QVariant CProcessTableModel::data(const QModelIndex& index, int role) const
         return item.Row.Pid;
     case kLookRole:
         return static_cast<int>(LookAt(index.row()));
+    case kAlertRole:
+        return m_alertMarked && m_alertMarked(item.Row.Pid);
     default:
         return {};
     }
@@ -499,4 +501,16 @@ void CProcessTableModel::ShowInOrder(const std::vector<Item*>& order)
             item->Shown = false;
         endRemoveRows();
     }
+}
+
+void CProcessTableModel::SetAlertMarks(std::function<bool(int32_t pid)> marked)
+{
+    m_alertMarked = std::move(marked);
+    AlertMarksChanged();
+}
+
+void CProcessTableModel::AlertMarksChanged()
+{
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {kAlertRole});
 }

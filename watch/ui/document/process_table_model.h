@@ -40,6 +40,8 @@ class CProcessTableModel : public QAbstractTableModel
     // True for a zombie process, which the grid marks.
     static constexpr int kZombieRole = Qt::UserRole + 2;
     static constexpr int kDefaultHighlightRefreshes = 2;
+    // True for a process an alert named (bool).
+    static constexpr int kAlertRole = Qt::UserRole + 3;
 
     explicit CProcessTableModel(CPsvigilDoc* doc, QObject* parent = nullptr);
     ~CProcessTableModel() override;
@@ -93,6 +95,10 @@ class CProcessTableModel : public QAbstractTableModel
     int GoneLast() const { return m_goneLast; }
     // False until the first merge after Clear: the grid has nothing to show yet.
     bool HasData() const { return m_primed; }
+
+    // Which processes an alert named; the lines repaint when the marks change.
+    void SetAlertMarks(std::function<bool(int32_t pid)> marked);
+    void AlertMarksChanged();
 
     // Tests fix the day that start times are read against.
     void SetToday(std::function<QDate()> today) { m_today = std::move(today); }
@@ -151,4 +157,5 @@ class CProcessTableModel : public QAbstractTableModel
     QCollator m_collator;
     std::function<QDate()> m_today;
     QDate m_keyDay; // the day of the keys being made
+    std::function<bool(int32_t)> m_alertMarked;
 };

@@ -64,7 +64,14 @@ class CGridItemDelegate : public QStyledItemDelegate
             background = pal.color(QPalette::Highlight);
         else if (look == ERowLook::New)
             background = Mix(pal.color(QPalette::Base), pal.color(QPalette::Highlight), 0.28);
+        // A process an alert named is tinted amber and carries a bar at its left edge.
+        const bool alerted = index.data(CProcessTableModel::kAlertRole).toBool();
+        if (alerted && !selected)
+            background = Mix(background, QColor(255, 170, 0), 0.35);
         painter->fillRect(option.rect, background);
+        if (alerted && index.column() == 0)
+            painter->fillRect(QRect(option.rect.topLeft(), QSize(4, option.rect.height())),
+                              QColor(220, 90, 0));
         if (look == ERowLook::New && index.column() == 0)
             painter->fillRect(QRect(option.rect.topLeft(), QSize(3, option.rect.height())),
                               pal.color(QPalette::Highlight));

@@ -42,6 +42,23 @@ bool CTrayIcon::AddIcon(QWidget* owner, const QString& tip, const QIcon& icon, i
     return true;
 }
 
+void CTrayIcon::SetIconAndTip(const QIcon& icon, const QString& tip)
+{
+    m_tip = tip.left(kTrayTipMax);
+    if (m_icon == nullptr)
+        return;
+    m_icon->setIcon(icon);
+    m_icon->setToolTip(m_tip);
+}
+
+bool CTrayIcon::ShowBalloon(const QString& title, const QString& text)
+{
+    if (!m_enabled || m_icon == nullptr)
+        return false;
+    m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    return true;
+}
+
 bool CTrayIcon::DeleteIcon()
 {
     if (!m_enabled)

@@ -35,6 +35,10 @@ class CTrayIcon : public QObject
     // Hides the icon; false when it was not shown.
     bool DeleteIcon();
     bool IsEnabled() const { return m_enabled; }
+    // Changes the picture and the tip of a shown icon (alerts waiting, or none).
+    void SetIconAndTip(const QIcon& icon, const QString& tip);
+    // The icon's balloon message; false when the icon is not shown.
+    bool ShowBalloon(const QString& title, const QString& text);
     QString GetTip() const { return m_tip; }
 
     // Turns an activation of the icon into a command for the owner window. Returns 0 when the
