@@ -7,6 +7,8 @@
 #include "lanvex/net/wire_text.h"
 #include "lanvex/net/wire_trace.h"
 
+#include "platform/com/text_helpers.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -40,13 +42,6 @@ constexpr int kWaitSliceMs = 10;
 constexpr int kSocketSliceMs = 50;
 // The first line of the standard error in a description is cut to this many bytes.
 constexpr size_t kErrorLineKept = 200;
-
-// Byte for byte what the client's narrow text held, as the telnet session sends it.
-std::string WireText(BSTR text)
-{
-    return text != nullptr ? WideToWireText(std::u16string_view(text, SysStringLen(text)))
-                           : std::string();
-}
 
 void ZeroText(std::string& text)
 {
@@ -310,7 +305,7 @@ HRESULT lvSecureShell::Connect()
         SHORT nPort = 22;
         get_Address(&address);
         get_Port(&nPort);
-        const std::string host(SecureShellHostName(WireText(address)));
+        const std::string host(SecureShellHostName(WideToWireText(BstrView(address))));
         m_loginDeadline = Clock::now() + kConnectLimit;
         // The port is sign-extended; like the telnet transport, its low 16 bits count.
         const auto port = static_cast<uint16_t>(nPort);
@@ -356,7 +351,7 @@ HRESULT lvSecureShell::OpenSession(const std::string& host, int nPort, CKnownHos
     knownHosts.Prepare(m_session);
     CComBSTR username;
     get_Username(&username);
-    if (const std::string user = WireText(username); !user.empty())
+    if (const std::string user = WideToWireText(BstrView(username)); !user.empty())
         ssh_options_set(m_session, SSH_OPTIONS_USER, user.c_str());
     // Every call from here on returns instead of blocking, so the waits are ours: bounded by the
     // deadline and ended by the client's cancel.
@@ -380,7 +375,7 @@ HRESULT lvSecureShell::Authenticate(const std::string& host)
     const Clock::time_point deadline = m_loginDeadline;
     auto pump = [&](auto call) { return Pump(call, SSH_AUTH_AGAIN, deadline); };
     // The only narrow copy of the password lives as long as the login.
-    std::string password = WireText(m_bstrSecret);
+    std::string password = WideToWireText(BstrView(m_bstrSecret));
     struct CZeroOnExit
     {
         std::string& Text;
@@ -530,7 +525,7 @@ HRESULT lvSecureShell::Execute(BSTR bstrCommand)
         return ReportComponentError(E_FAIL, CLSID_lvSecureShell, IID_IlvTelnet, "Not connected");
     try
     {
-        const std::string command = WireText(bstrCommand);
+        const std::string command = WideToWireText(BstrView(bstrCommand));
         TraceWireBytes("lvSecureShell", ETraceDirection::Send, ETraceFormat::Text, command.data(),
                        command.size());
         // Freed on every way out, a failed allocation of the output included; before a failure

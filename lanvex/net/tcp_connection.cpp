@@ -1,6 +1,7 @@
 // One TCP connection on POSIX sockets; poll() with the time-out stands before each read.
 #include "lanvex/net/tcp_connection.h"
 
+#include "lanvex/net/host_lookup.h"
 #include "lanvex/net/socket_error.h"
 
 #include <algorithm>
@@ -34,82 +35,6 @@ namespace
     throw CExpSocket(WinsockErrorFromErrno(errno));
 }
 
-// The local machine's address: a lookup without a name needs a service to answer at all, and
-// answers from the system's own tables without asking a name server.
-bool ResolveLocalMachine(in_addr* pAddress)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* pResult = nullptr;
-    if (getaddrinfo(nullptr, "0", &hints, &pResult) != 0 || pResult == nullptr)
-        return false;
-    *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
-    freeaddrinfo(pResult);
-    return true;
-}
-
-#if !defined(__SANITIZE_THREAD__)
-// One asynchronous lookup. glibc answers it on threads of its own that run only its own code
-// and write only into this record, so a lookup the caller gives up on can be left to finish
-// while the caller goes on.
-struct CPendingLookup
-{
-    std::string Name;
-    addrinfo Hints{};
-    gaicb Request{};
-
-    explicit CPendingLookup(std::string name) : Name(std::move(name))
-    {
-        Hints.ai_family = AF_INET;
-        Hints.ai_socktype = SOCK_STREAM;
-        Request.ar_name = Name.c_str();
-        Request.ar_request = &Hints;
-    }
-    ~CPendingLookup()
-    {
-        if (Request.ar_result != nullptr)
-            freeaddrinfo(Request.ar_result);
-    }
-};
-
-// Lookups given up on while glibc still works on them. They stay reachable here and are freed
-// by a later lookup once glibc is done with them.
-std::mutex g_parkedMutex;
-std::vector<CPendingLookup*> g_parked;
-
-void ReapParkedLookups()
-{
-    std::lock_guard<std::mutex> lock(g_parkedMutex);
-    std::erase_if(g_parked,
-                  [](CPendingLookup* pLookup)
-                  {
-                      if (gai_error(&pLookup->Request) == EAI_INPROGRESS)
-                          return false;
-                      delete pLookup;
-                      return true;
-                  });
-}
-
-void GiveUpLookup(CPendingLookup* pLookup)
-{
-    // A lookup glibc has not started can be withdrawn; one under way must be left to end.
-    if (gai_cancel(&pLookup->Request) != EAI_NOTCANCELED)
-    {
-        delete pLookup;
-        return;
-    }
-#if defined(__SANITIZE_ADDRESS__)
-    // A lookup still running when the process ends or the module unloads stays on purpose.
-    __lsan_ignore_object(pLookup);
-#endif
-    std::lock_guard<std::mutex> lock(g_parkedMutex);
-    g_parked.push_back(pLookup);
-}
-
-#endif
-
 } // namespace
 
 // Resolves a host name or dotted address to its first IPv4 address; a null or empty name is the
@@ -121,60 +46,8 @@ bool CTcpConnection::ResolveHost(in_addr* pAddress)
         return ResolveLocalMachine(pAddress);
     if (::inet_pton(AF_INET, m_host->c_str(), pAddress) == 1)
         return true;
-#if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer cannot follow the threads glibc starts for a lookup (they crash under it):
-    // its builds look names up in place.
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* pResult = nullptr;
-    if (getaddrinfo(m_host->c_str(), nullptr, &hints, &pResult) != 0 || pResult == nullptr)
-        return false;
-    *pAddress = reinterpret_cast<const sockaddr_in*>(pResult->ai_addr)->sin_addr;
-    freeaddrinfo(pResult);
-    pollfd cancel{m_cancelFd, POLLIN, 0};
-    if (m_cancelFd >= 0 && ::poll(&cancel, 1, 0) > 0)
-        throw CExpSocket(kWsaEIntr);
-    if (m_deadline && Clock::now() >= *m_deadline)
-        throw CExpSocket(kWsaETimedOut);
-    return true;
-#else
-    ReapParkedLookups();
-    auto* pLookup = new CPendingLookup(*m_host);
-    gaicb* list[1] = {&pLookup->Request};
-    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0)
-    {
-        delete pLookup;
-        return false;
-    }
-    auto limit = Clock::now() + std::chrono::milliseconds(kDefaultTimeout);
-    if (m_deadline && *m_deadline < limit)
-        limit = *m_deadline;
-    for (;;)
-    {
-        // The caller's stop comes first: a lookup that has just ended does not outweigh it.
-        pollfd cancel{m_cancelFd, POLLIN, 0};
-        const bool bCancelled = m_cancelFd >= 0 && ::poll(&cancel, 1, 0) > 0;
-        if (bCancelled || Clock::now() >= limit)
-        {
-            GiveUpLookup(pLookup);
-            throw CExpSocket(bCancelled ? kWsaEIntr : kWsaETimedOut);
-        }
-        const int nState = gai_error(&pLookup->Request);
-        if (nState != EAI_INPROGRESS)
-        {
-            const bool bFound = nState == 0 && pLookup->Request.ar_result != nullptr;
-            if (bFound)
-                *pAddress =
-                    reinterpret_cast<const sockaddr_in*>(pLookup->Request.ar_result->ai_addr)
-                        ->sin_addr;
-            delete pLookup;
-            return bFound;
-        }
-        const timespec slice{0, 50 * 1000 * 1000};
-        gai_suspend(list, 1, &slice);
-    }
-#endif
+    return LookUpHostName(*m_host, std::chrono::milliseconds(kDefaultTimeout), m_deadline,
+                          m_cancelFd, pAddress);
 }
 
 CTcpConnection::CTcpConnection() = default;

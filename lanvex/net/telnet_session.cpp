@@ -9,6 +9,7 @@
 #include "lanvex/net/wire_text.h"
 
 #include "platform/com/conversion.h"
+#include "platform/com/text_helpers.h"
 
 #include <cstring>
 #include <string>
@@ -24,15 +25,6 @@ namespace
 CDispatchTypeInfo g_telnetTypeInfo(LIBID_LANVEXLib, IID_IlvTelnet);
 CDispatchTypeInfo g_telnet2TypeInfo(LIBID_LANVEXLib, IID_IlvTelnet2);
 constexpr DISPID kFirstTelnet2Dispid = 10;
-
-// Narrow form of a text property, byte for byte what a narrow client meant (wire_text.h); an
-// unset text has none.
-std::optional<std::string> Narrow(BSTR text)
-{
-    if (text == nullptr)
-        return std::nullopt;
-    return WideToWireText(std::u16string_view(text, SysStringLen(text)));
-}
 
 const char* CStr(const std::optional<std::string>& text)
 {
@@ -226,7 +218,7 @@ HRESULT lvTelnet::Connect()
     const CBoundedCall bound(m_connection, deadline);
     try
     {
-        const std::optional<std::string> address = Narrow(m_bstrAddress);
+        const std::optional<std::string> address = TextIfSet(m_bstrAddress, WideToWireText);
         // The port is sign-extended; the transport uses its low 16 bits, so -1 is 65535.
         if (m_connection.Open(CStr(address), m_nPort) == 0)
             return Fail("cannot find the host " + address.value_or(std::string()));
@@ -237,11 +229,11 @@ HRESULT lvTelnet::Connect()
         if (m_connection.ReadUntilQuiet(&pData) == 0)
             return Fail("the host sent no login prompt");
         // The login prompts are not read: whatever the host sends is the cue for the next line.
-        m_connection.SendLine(CStr(Narrow(m_bstrUsername)));
+        m_connection.SendLine(CStr(TextIfSet(m_bstrUsername, WideToWireText)));
         if (m_connection.ReadUntilQuiet(&pData) == 0)
             return Fail("the host did not answer the login name");
         m_connection.MaskNextSend("password line");
-        m_connection.SendLine(CStr(Narrow(m_bstrPassword)));
+        m_connection.SendLine(CStr(TextIfSet(m_bstrPassword, WideToWireText)));
         // The answer to the password is read, so that a refused login never takes the next
         // command line as a user name.
         const std::string refusal = AwaitLoginAnswer();
@@ -286,7 +278,7 @@ HRESULT lvTelnet::Execute(BSTR bstrCommand)
     const CBoundedCall bound(m_connection, deadline);
     try
     {
-        const std::string command = Narrow(bstrCommand).value_or(std::string());
+        const std::string command = TextIfSet(bstrCommand, WideToWireText).value_or(std::string());
         m_connection.SendLine(command.c_str());
         for (int nPass = 0; nPass < kExecutePasses; ++nPass)
         {

@@ -2,6 +2,7 @@
 #include "platform/com/conversion.h"
 
 #include "platform/com/bstr.h"
+#include "platform/com/text_helpers.h"
 
 #include <cstring>
 
@@ -129,7 +130,7 @@ std::u16string NarrowToWide(std::string_view text)
 
 std::string NarrowFromBstr(BSTR text)
 {
-    return text ? WideToNarrow(std::u16string_view(text, SysStringLen(text))) : std::string();
+    return WideToNarrow(BstrView(text));
 }
 
 BSTR BstrFromNarrow(std::string_view text)

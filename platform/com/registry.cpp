@@ -318,7 +318,6 @@ LONG DeleteKey(HKEY hKey, LPCSTR sub, bool tree)
     });
 }
 
-std::string Narrow(LPCWSTR text) { return WideToNarrow(text); }
 } // namespace
 
 LONG RegOpenKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult)
@@ -437,27 +436,27 @@ LONG RegCloseKey(HKEY hKey)
 
 LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD o, REGSAM s, PHKEY phkResult)
 {
-    std::string sub = Narrow(lpSubKey);
+    std::string sub = WideToNarrow(lpSubKey);
     return RegOpenKeyEx(hKey, lpSubKey ? sub.c_str() : nullptr, o, s, phkResult);
 }
 
 LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM, const void*,
                     PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    std::string sub = Narrow(lpSubKey);
+    std::string sub = WideToNarrow(lpSubKey);
     return CreateKey(hKey, lpSubKey ? sub.c_str() : nullptr, phkResult, lpdwDisposition);
 }
 
 LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                    DWORD cbData)
 {
-    return SetValue(hKey, Narrow(lpValueName), dwType, lpData, cbData, true);
+    return SetValue(hKey, WideToNarrow(lpValueName), dwType, lpData, cbData, true);
 }
 
 LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                      LPDWORD lpcbData)
 {
-    return QueryValue(hKey, Narrow(lpValueName), lpType, lpData, lpcbData, true);
+    return QueryValue(hKey, WideToNarrow(lpValueName), lpType, lpData, lpcbData, true);
 }
 
 LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD,
@@ -470,17 +469,17 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LP
     return EnumKey(hKey, dwIndex, lpName, lpcchName, lpftLastWriteTime);
 }
 
-LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName) { return DeleteValue(hKey, Narrow(lpValueName)); }
+LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName) { return DeleteValue(hKey, WideToNarrow(lpValueName)); }
 
 LONG RegDeleteKey(HKEY hKey, LPCWSTR lpSubKey)
 {
-    std::string sub = Narrow(lpSubKey);
+    std::string sub = WideToNarrow(lpSubKey);
     return DeleteKey(hKey, lpSubKey ? sub.c_str() : nullptr, false);
 }
 
 LONG RegDeleteTree(HKEY hKey, LPCWSTR lpSubKey)
 {
-    std::string sub = Narrow(lpSubKey);
+    std::string sub = WideToNarrow(lpSubKey);
     return DeleteKey(hKey, lpSubKey ? sub.c_str() : nullptr, true);
 }
 

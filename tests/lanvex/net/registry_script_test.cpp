@@ -63,6 +63,38 @@ TEST(RegistryScript, TelnetScriptDescribesItsKeys)
     EXPECT_EQ(Child(*pClass, "TypeLib")->Default, "{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}");
 }
 
+// The scripts are generated from one table; the text keeps the layout of the hand-written ones.
+TEST(RegistryScript, TelnetScriptTextIsExact)
+{
+    EXPECT_EQ(LoadScriptResource(108), R"rgs(HKCR
+{
+    Lanvex.lvTelnet.1 = s 'lvTelnet Class'
+    {
+        CLSID = s '{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}'
+    }
+    Lanvex.lvTelnet = s 'lvTelnet Class'
+    {
+        CLSID = s '{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}'
+        CurVer = s 'Lanvex.lvTelnet.1'
+    }
+    NoRemove CLSID
+    {
+        ForceRemove {91F3E726-A6D1-11D3-B52E-0290F7C2A3D4} = s 'lvTelnet Class'
+        {
+            ProgID = s 'Lanvex.lvTelnet.1'
+            VersionIndependentProgID = s 'Lanvex.lvTelnet'
+            ForceRemove 'Programmable'
+            InprocServer32 = s '%MODULE%'
+            {
+                val ThreadingModel = s 'Apartment'
+            }
+            'TypeLib' = s '{E2057CA3-48B9-11D3-8C5A-02B3E4F6A719}'
+        }
+    }
+}
+)rgs");
+}
+
 TEST(RegistryScript, EveryCarriedScriptParses)
 {
     for (int nResource : {101, 103, 104, 105, 108})
