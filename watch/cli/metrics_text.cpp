@@ -16,8 +16,9 @@ std::string Number(double value, const char* format)
     return text;
 }
 
-// The %CPU column as a number, or false when the flavour leaves it empty or it is not one.
-bool CpuPercent(const char* text, double& value)
+// A numeric column (%CPU, RSS) as a number, or false when the flavour leaves it empty or it is
+// not one.
+bool NumberField(const char* text, double& value)
 {
     char* end = nullptr;
     errno = 0;
@@ -52,14 +53,18 @@ void CMetricsText::AddHost(const std::string& name, const HostSettings& host,
         return;
     for (const ProcessRow& row : result.Rows)
     {
-        double cpu = 0;
-        if (!CpuPercent(row.CpuUsage, cpu))
-            continue;
         const std::string command(CutUtf8(FieldText(row.Command), kCommandLabelBytes));
-        m_cpu += "psvigil_process_cpu_percent{host=\"" + LabelValue(name) + "\",pid=\"" +
-                 LabelValue(FieldText(row.PidText)) + "\",user=\"" +
-                 LabelValue(FieldText(row.User)) + "\",command=\"" + LabelValue(command) + "\"} " +
-                 Number(cpu, "%g") + "\n";
+        const std::string labels = "{host=\"" + LabelValue(name) + "\",pid=\"" +
+                                   LabelValue(FieldText(row.PidText)) + "\",user=\"" +
+                                   LabelValue(FieldText(row.User)) + "\",command=\"" +
+                                   LabelValue(command) + "\"} ";
+        double value = 0;
+        if (NumberField(row.CpuUsage, value))
+            m_cpu += "psvigil_process_cpu_percent" + labels + Number(value, "%g") + "\n";
+        // ps gives RSS in KiB; only the flavours that send it have it.
+        if (NumberField(row.Rss, value))
+            m_resident += "psvigil_process_resident_bytes" + labels +
+                          Number(value * 1024.0, "%.0f") + "\n";
     }
 }
 
@@ -76,6 +81,10 @@ std::string CMetricsText::Text(bool openMetrics) const
            m_processes);
     Family(out, "psvigil_process_cpu_percent",
            "Processor share of each process the host's filter keeps, as its ps reports it.", m_cpu);
+    if (!m_resident.empty())
+        Family(out, "psvigil_process_resident_bytes",
+               "Resident memory of each process the host's filter keeps, where its ps reports it.",
+               m_resident);
     if (openMetrics)
         out += "# EOF\n";
     return out;

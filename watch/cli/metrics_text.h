@@ -17,7 +17,7 @@ class CMetricsText
     std::string Text(bool openMetrics) const;
 
   private:
-    std::string m_up, m_duration, m_timestamp, m_processes, m_cpu;
+    std::string m_up, m_duration, m_timestamp, m_processes, m_cpu, m_resident;
 };
 
 // The content types of the two formats.

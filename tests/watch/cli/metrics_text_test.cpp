@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -72,6 +73,7 @@ TEST(MetricsText, SeriesPerHostAndPerFilteredProcess)
     // 126 ASCII bytes, then a two-byte character that would end past byte 128.
     const std::string longCommand = std::string(127, 'x') + "\xc3\xa9tail";
     up.Rows = {Row(7, "1.5", "a\"b"), Row(8, "", "sysv row"), Row(9, "0.0", longCommand)};
+    std::snprintf(up.Rows[0].Rss, sizeof up.Rows[0].Rss, "2048"); // KiB, as ps gives it
     HostResult down;
     down.Done = true;
     down.Result = kRefreshNoConnection;
@@ -89,7 +91,9 @@ TEST(MetricsText, SeriesPerHostAndPerFilteredProcess)
           "psvigil_refresh_duration_seconds{host=\"local:\"} 0.250000\n",
           "psvigil_last_refresh_timestamp_seconds{host=\"local:\"} 1700000000.500\n",
           "psvigil_process_cpu_percent{host=\"local:\",pid=\"7\",user=\"root\",command=\"a\\\"b\"} "
-          "1.5\n"})
+          "1.5\n",
+          "psvigil_process_resident_bytes{host=\"local:\",pid=\"7\",user=\"root\",command="
+          "\"a\\\"b\"} 2097152\n"})
         EXPECT_NE(page.find(line), std::string::npos) << line << page;
     EXPECT_NE(page.find("command=\"" + std::string(127, 'x') + "\"} 0\n"), std::string::npos);
     EXPECT_EQ(page.find("sysv row"), std::string::npos); // no %CPU, no series
