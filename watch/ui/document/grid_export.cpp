@@ -78,9 +78,10 @@ std::string GridExportText(const CPsvigilView& view, bool json)
             out += first ? "\n{" : ",\n{";
             for (std::size_t i = 0; i < columns.size(); ++i)
             {
-                const ProcessColumn& spec = ProcessColumns()[static_cast<std::size_t>(columns[i])];
-                out += (i ? ",\"" : "\"") + KeyOf(columns[i]) +
-                       "\":" + JsonValue(spec.Text(*process), spec.Sort == ESortKind::Number);
+                const ProcessColumn& columnDef =
+                    ProcessColumns()[static_cast<std::size_t>(columns[i])];
+                out += (i ? ",\"" : "\"") + KeyOf(columns[i]) + "\":" +
+                       JsonValue(columnDef.Text(*process), columnDef.Sort == ESortKind::Number);
             }
             out += '}';
         }

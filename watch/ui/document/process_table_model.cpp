@@ -334,9 +334,9 @@ bool CProcessTableModel::Matches(Item& item) const
 CProcessTableModel::SortKey CProcessTableModel::MakeKey(const ProcessRow& row, int column) const
 {
     SortKey key;
-    const ProcessColumn& spec = ProcessColumns()[static_cast<std::size_t>(column)];
-    const std::string_view text = spec.Text(row);
-    switch (spec.Sort)
+    const ProcessColumn& columnDef = ProcessColumns()[static_cast<std::size_t>(column)];
+    const std::string_view text = columnDef.Text(row);
+    switch (columnDef.Sort)
     {
     case ESortKind::Number:
         key.Number = NumberKey(text);
