@@ -1,7 +1,7 @@
 // Execute of a command with a 2 MB reply that a loopback host sends at once: the time from the
 // host's last byte to Execute's return should be the closing second of silence and little more.
-#include "lanvex/net/component_object.h"
-#include "lanvex/net/telnet_session.h"
+#include "lanvex/net/sessions/component_object.h"
+#include "lanvex/net/sessions/telnet_session.h"
 
 #include "platform/com/bstr.h"
 

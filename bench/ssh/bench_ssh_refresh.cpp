@@ -2,9 +2,9 @@
 // starts: lvSecureShell, OpenSSH's client over one shared connection (ControlMaster), and
 // lvTelnet (which ends a command only after its silence). Each reports its median; the SSH
 // session's ratio to OpenSSH's client closes the run.
-#include "lanvex/net/component_object.h"
-#include "lanvex/net/secure_shell.h"
-#include "lanvex/net/telnet_session.h"
+#include "lanvex/net/sessions/component_object.h"
+#include "lanvex/net/sessions/secure_shell.h"
+#include "lanvex/net/sessions/telnet_session.h"
 
 #include "platform/com/bstr.h"
 #include "platform/com/error_info.h"

@@ -1,6 +1,6 @@
 // The wire trace on a 1.5 MB ps reply in 4 KB receives: off (the cost on every send and
 // receive when LANVEX_TRACE is unset), and on, writing to /dev/null.
-#include "lanvex/net/wire_trace.h"
+#include "lanvex/net/transport/wire_trace.h"
 
 #include <benchmark/benchmark.h>
 

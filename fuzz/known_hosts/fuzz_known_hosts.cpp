@@ -1,5 +1,5 @@
 // Fuzzes the known_hosts scan: any text, for a fixed name and for a name the input chooses.
-#include "lanvex/net/known_hosts.h"
+#include "lanvex/net/sessions/known_hosts.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Fuzzes the registration script reader: macro expansion and parsing of arbitrary text.
-#include "lanvex/net/registry_script.h"
+#include "lanvex/net/transport/registry_script.h"
 
 #include <cstdlib>
 #include <string>

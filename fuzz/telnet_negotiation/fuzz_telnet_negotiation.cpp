@@ -1,8 +1,8 @@
 // Fuzzes the negotiation reply builder (any burst, any reply buffer size, never a write past it)
 // the judgement of a login answer, and the byte-for-byte passage of texts.
-#include "lanvex/net/login_answer.h"
-#include "lanvex/net/telnet_negotiation.h"
-#include "lanvex/net/wire_text.h"
+#include "lanvex/net/transport/login_answer.h"
+#include "lanvex/net/transport/telnet_negotiation.h"
+#include "lanvex/net/transport/wire_text.h"
 
 #include <cstdlib>
 #include <vector>

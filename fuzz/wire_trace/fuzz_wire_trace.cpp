@@ -1,6 +1,6 @@
 // Fuzzes the trace's descriptions of received bytes: any burst gives lines that are valid
 // UTF-8 without control characters, and a sent PASS line never shows its argument.
-#include "lanvex/net/wire_trace.h"
+#include "lanvex/net/transport/wire_trace.h"
 
 #include <cstdlib>
 #include <string>

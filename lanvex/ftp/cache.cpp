@@ -2,7 +2,7 @@
 // away with RollBack, and read back in chunks with an end-of-data flag.
 #include "lanvex/ftp/cache.h"
 
-#include "lanvex/net/component_property.h"
+#include "lanvex/net/sessions/component_property.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "lanvex/ftp/text_property.h"
-#include "lanvex/net/component_object.h"
+#include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/lanvex.h"
 
 #include "platform/com/dispatch_impl.h"

@@ -1,9 +1,9 @@
 // lvFTPClient: a scriptable FTP client (control session, passive transfers, listings).
 #include "lanvex/ftp/ftp_client.h"
 
-#include "lanvex/net/component_error.h"
-#include "lanvex/net/component_property.h"
-#include "lanvex/net/wire_text.h"
+#include "lanvex/net/sessions/component_error.h"
+#include "lanvex/net/sessions/component_property.h"
+#include "lanvex/net/transport/wire_text.h"
 
 #include "platform/com/conversion.h"
 

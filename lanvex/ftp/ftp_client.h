@@ -7,10 +7,10 @@
 #include "lanvex/ftp/ftp_protocol.h"
 #include "lanvex/ftp/ftp_transfer.h"
 #include "lanvex/ftp/tls_ftp_session.h"
-#include "lanvex/net/component_object.h"
-#include "lanvex/net/extended_dispatch.h"
+#include "lanvex/net/sessions/component_object.h"
+#include "lanvex/net/sessions/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
-#include "lanvex/net/tcp_connection.h"
+#include "lanvex/net/transport/tcp_connection.h"
 
 #include "platform/com/bstr.h"
 

@@ -5,7 +5,7 @@
 
 #include "lanvex/ftp/ftp_protocol.h"
 #include "lanvex/ftp/ftp_stream.h"
-#include "lanvex/net/tcp_connection.h"
+#include "lanvex/net/transport/tcp_connection.h"
 
 #include "platform/com/unknown.h"
 

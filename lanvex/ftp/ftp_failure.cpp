@@ -1,8 +1,8 @@
 // One guard that turns what an FTP step throws into a result and an error object.
 #include "lanvex/ftp/ftp_failure.h"
 
-#include "lanvex/net/component_error.h"
-#include "lanvex/net/socket_error.h"
+#include "lanvex/net/sessions/component_error.h"
+#include "lanvex/net/transport/socket_error.h"
 
 #include <new>
 

@@ -3,7 +3,7 @@
 // session's WrapStream, the transfers' data-stream hook), so nothing above it changes.
 #pragma once
 
-#include "lanvex/net/tcp_connection.h"
+#include "lanvex/net/transport/tcp_connection.h"
 
 #include <cstddef>
 #include <functional>

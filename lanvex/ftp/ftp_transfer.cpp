@@ -2,7 +2,7 @@
 #include "lanvex/ftp/ftp_transfer.h"
 
 #include "lanvex/ftp/ftp_failure.h"
-#include "lanvex/net/socket_error.h"
+#include "lanvex/net/transport/socket_error.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,8 +4,8 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/sftp_listing.h"
 
-#include "lanvex/net/component_error.h"
-#include "lanvex/net/component_property.h"
+#include "lanvex/net/sessions/component_error.h"
+#include "lanvex/net/sessions/component_property.h"
 
 #include "platform/com/conversion.h"
 

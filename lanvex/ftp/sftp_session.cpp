@@ -4,8 +4,8 @@
 // socket down under them.
 #include "lanvex/ftp/sftp_session.h"
 
-#include "lanvex/net/known_hosts.h"
-#include "lanvex/net/wire_trace.h"
+#include "lanvex/net/sessions/known_hosts.h"
+#include "lanvex/net/transport/wire_trace.h"
 
 #include <libssh/callbacks.h>
 

@@ -5,8 +5,8 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/shell_file_execute.h"
 #include "lanvex/ftp/sftp_file_client.h"
-#include "lanvex/net/component_error.h"
-#include "lanvex/net/component_property.h"
+#include "lanvex/net/sessions/component_error.h"
+#include "lanvex/net/sessions/component_property.h"
 
 #include "platform/com/error_info.h"
 

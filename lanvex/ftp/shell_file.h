@@ -5,8 +5,8 @@
 #include "lanvex/ftp/ftp_transfer.h"
 #include "lanvex/ftp/shell_file_dialog.h"
 #include "lanvex/ftp/text_property.h"
-#include "lanvex/net/component_object.h"
-#include "lanvex/net/extended_dispatch.h"
+#include "lanvex/net/sessions/component_object.h"
+#include "lanvex/net/sessions/extended_dispatch.h"
 #include "lanvex/net/lanvex.h"
 
 namespace lanvex

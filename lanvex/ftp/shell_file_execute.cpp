@@ -7,7 +7,7 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/ftp_listing.h"
 #include "lanvex/ftp/shell_file_dialog.h"
-#include "lanvex/net/wire_text.h"
+#include "lanvex/net/transport/wire_text.h"
 
 #include "platform/com/bstr.h"
 #include "platform/com/conversion.h"

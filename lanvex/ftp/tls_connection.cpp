@@ -3,8 +3,8 @@
 #include "lanvex/ftp/tls_connection.h"
 
 #include "lanvex/ftp/ftp_failure.h"
-#include "lanvex/net/socket_error.h"
-#include "lanvex/net/wire_trace.h"
+#include "lanvex/net/transport/socket_error.h"
+#include "lanvex/net/transport/wire_trace.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>

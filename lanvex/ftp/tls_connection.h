@@ -4,8 +4,8 @@
 
 #include "lanvex/ftp/ftp_stream.h"
 #include "lanvex/ftp/tls_policy.h"
-#include "lanvex/net/tcp_connection.h"
-#include "lanvex/net/wire_trace.h"
+#include "lanvex/net/transport/tcp_connection.h"
+#include "lanvex/net/transport/wire_trace.h"
 
 #include <memory>
 #include <string>

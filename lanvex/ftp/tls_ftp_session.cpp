@@ -3,7 +3,7 @@
 
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/ftp_failure.h"
-#include "lanvex/net/component_property.h"
+#include "lanvex/net/sessions/component_property.h"
 
 #include "platform/com/conversion.h"
 

@@ -4,7 +4,7 @@
 #include "watch/engine/local_host.h"
 
 #include "lanvex/net/lanvex.h"
-#include "lanvex/net/session_cancel.h"
+#include "lanvex/net/sessions/session_cancel.h"
 
 #include <atomic>
 #include <chrono>

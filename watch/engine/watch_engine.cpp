@@ -2,8 +2,8 @@
 #include "watch/engine/watch_engine.h"
 
 #include "lanvex/net/lanvex.h"
-#include "lanvex/net/session_cancel.h"
-#include "lanvex/net/wire_text.h"
+#include "lanvex/net/sessions/session_cancel.h"
+#include "lanvex/net/transport/wire_text.h"
 #include "platform/com/comrt.h"
 #include "watch/engine/local_session.h"
 #include "watch/engine/ps_parser.h"

@@ -3,7 +3,7 @@
 // against vsftpd requiring TLS (scripts/peers; skipped without it), with the wire trace showing
 // the handshake and the commands but never the password.
 #include "lanvex/ftp/ftp_client.h"
-#include "lanvex/net/wire_trace.h"
+#include "lanvex/net/transport/wire_trace.h"
 #include "tests/lanvex/ftp/tls_test_peer.h"
 
 #include "platform/com/bstr.h"

@@ -5,7 +5,7 @@
 #include "lanvex/ftp/shell_file_execute.h"
 #include "tests/lanvex/ftp/shell_file_test_support.h"
 
-#include "lanvex/net/wire_text.h"
+#include "lanvex/net/transport/wire_text.h"
 
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "lanvex/net/lanvex.h"
-#include "lanvex/net/session_cancel.h"
+#include "lanvex/net/sessions/session_cancel.h"
 
 #include <atomic>
 #include <chrono>
