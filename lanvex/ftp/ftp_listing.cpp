@@ -1,6 +1,8 @@
 // A directory listing as the server sends it, read into file entries.
 #include "lanvex/ftp/ftp_listing.h"
 
+#include "platform/com/ascii.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,12 +11,6 @@ namespace lanvex
 
 namespace
 {
-
-bool IsSpace(char c)
-{
-    // Blanks first: they are nearly all the separators a listing has.
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 size_t LineEnd(std::string_view text, size_t nPos)
 {
@@ -44,7 +40,7 @@ class CLineScanner
     {
         SkipSpace();
         const size_t nStart = m_nPos;
-        while (m_nPos < m_line.size() && !IsSpace(m_line[m_nPos]))
+        while (m_nPos < m_line.size() && !IsAsciiSpace(m_line[m_nPos]))
             ++m_nPos;
         *pWord = m_line.substr(nStart, m_nPos - nStart);
         return !pWord->empty();
@@ -81,7 +77,7 @@ class CLineScanner
   private:
     void SkipSpace()
     {
-        while (m_nPos < m_line.size() && IsSpace(m_line[m_nPos]))
+        while (m_nPos < m_line.size() && IsAsciiSpace(m_line[m_nPos]))
             ++m_nPos;
     }
 

@@ -1,6 +1,7 @@
 // Small text helpers shared by the runtime and the components: a BSTR's characters, ASCII blanks.
 #pragma once
 
+#include "platform/com/ascii.h"
 #include "platform/com/bstr.h"
 
 #include <optional>
@@ -22,8 +23,3 @@ inline std::optional<std::string> TextIfSet(BSTR text, std::string (*convert)(st
     return convert(BstrView(text));
 }
 
-// The blanks of the C locale's isspace, without asking the locale.
-inline bool IsAsciiSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}

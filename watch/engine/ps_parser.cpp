@@ -1,6 +1,8 @@
 // Turns a host's raw ps reply into process rows, splitting the reply in place.
 #include "watch/engine/ps_parser.h"
 
+#include "platform/com/ascii.h"
+
 #include "watch/engine/text_field.h"
 
 #include <climits>
@@ -13,12 +15,6 @@
 namespace
 {
 constexpr int kBsdWordStarts = 10;
-
-// White space as a scanf-style reader sees it: blank, tab, LF, VT, FF, CR.
-bool IsScanSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // Copies text into a field of a fresh row, which is zero-filled already: cut on a character
 // boundary, and the terminator is one of the zeros behind it.
@@ -52,7 +48,7 @@ class CFieldReader
 
     void SkipSpace()
     {
-        while (m_pos < m_line.size() && IsScanSpace(m_line[m_pos]))
+        while (m_pos < m_line.size() && IsAsciiSpace(m_line[m_pos]))
             ++m_pos;
     }
 
@@ -72,7 +68,7 @@ class CFieldReader
     {
         SkipSpace();
         const std::size_t begin = m_pos;
-        while (m_pos < m_line.size() && !IsScanSpace(m_line[m_pos]))
+        while (m_pos < m_line.size() && !IsAsciiSpace(m_line[m_pos]))
             ++m_pos;
         *word = m_line.substr(begin, m_pos - begin);
         return m_pos != begin;
@@ -200,7 +196,7 @@ std::size_t ReadPosix(std::string_view line, ProcessRow& row)
 // Decimal value as atoi reads it, saturated instead of overflowing.
 int32_t PidValue(const char* text)
 {
-    while (IsScanSpace(*text))
+    while (IsAsciiSpace(*text))
         ++text;
     bool negative = false;
     if (*text == '+' || *text == '-')
