@@ -6,6 +6,7 @@
 #include "lanvex/net/transport/wire_text.h"
 
 #include "platform/com/conversion.h"
+#include "platform/com/text_helpers.h"
 
 #include <climits>
 #include <cstring>
@@ -30,9 +31,7 @@ constexpr DISPID kFirstClient2Dispid = 28;
 // none.
 std::optional<std::string> Narrow(BSTR text)
 {
-    if (text == nullptr)
-        return std::nullopt;
-    return WideToWireText(std::u16string_view(text, SysStringLen(text)));
+    return TextIfSet(text, WideToWireText);
 }
 
 HRESULT CopyOut(const std::string& value, BSTR* pVal)

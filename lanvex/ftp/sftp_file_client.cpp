@@ -24,12 +24,6 @@ CDispatchTypeInfo g_sftpTypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient);
 CDispatchTypeInfo g_sftp2TypeInfo(LIBID_LANVEXLib, IID_IlvFTPClient2);
 constexpr DISPID kFirstClient2Dispid = 28;
 
-std::string Narrow(BSTR text)
-{
-    return text != nullptr ? WideToNarrow(std::u16string_view(text, SysStringLen(text)))
-                           : std::string();
-}
-
 bool TakeScheme(std::string_view& server, std::string_view scheme)
 {
     if (server.size() < scheme.size() ||
@@ -166,7 +160,7 @@ HRESULT CSftpFileClient::Failed()
 
 std::string CSftpFileClient::Resolve(BSTR name) const
 {
-    const std::string text = Narrow(name);
+    const std::string text = NarrowFromBstr(name);
     if (m_cwd.empty() || (!text.empty() && text[0] == '/'))
         return text;
     return m_cwd.back() == '/' ? m_cwd + text : m_cwd + "/" + text;
@@ -249,8 +243,8 @@ HRESULT CSftpFileClient::Connect()
     m_cwd.clear();
     m_entries.clear();
     // The port is sign-extended; its low 16 bits count.
-    if (!m_session.Connect(Narrow(m_bstrAddress), static_cast<uint16_t>(m_nPort),
-                           Narrow(m_bstrUsername), Narrow(m_bstrPassword)))
+    if (!m_session.Connect(NarrowFromBstr(m_bstrAddress), static_cast<uint16_t>(m_nPort),
+                           NarrowFromBstr(m_bstrUsername), NarrowFromBstr(m_bstrPassword)))
         return ReportComponentError(E_FAIL, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
                                     m_session.Failure());
     return S_OK;
@@ -319,7 +313,7 @@ HRESULT CSftpFileClient::RenameFile(BSTR oldFile, BSTR newFile)
 
 HRESULT CSftpFileClient::ReadFile(BSTR bstrRemoteFile, BSTR bstrLocalFile)
 {
-    const std::string local = Narrow(bstrLocalFile);
+    const std::string local = NarrowFromBstr(bstrLocalFile);
     FILE* pLocal = nullptr;
     int64_t nBytes = 0;
     const bool bOk = m_session.Download(
@@ -340,7 +334,7 @@ HRESULT CSftpFileClient::ReadFile(BSTR bstrRemoteFile, BSTR bstrLocalFile)
 
 HRESULT CSftpFileClient::WriteFile(BSTR bstrLocalFile, BSTR bstrRemoteFile)
 {
-    FILE* pLocal = std::fopen(Narrow(bstrLocalFile).c_str(), "rb");
+    FILE* pLocal = std::fopen(NarrowFromBstr(bstrLocalFile).c_str(), "rb");
     if (pLocal == nullptr)
         return ReportComponentError(E_HANDLE, CLSID_lvFTPShellFile, IID_IlvFTPShellFile,
                                     "The local file could not be opened");

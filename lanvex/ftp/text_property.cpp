@@ -1,22 +1,22 @@
 // A text property of a component: read back as a fresh copy, written as a copy of the caller's.
 #include "lanvex/ftp/text_property.h"
 
+#include "lanvex/net/sessions/component_property.h"
+
 #include "platform/com/conversion.h"
+#include "platform/com/text_helpers.h"
 
 namespace lanvex
 {
 
 HRESULT CTextProperty::Get(BSTR* pVal) const
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = SysAllocStringLen(m_text.m_str != nullptr ? m_text.m_str : u"", m_text.Length());
-    return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
+    return GetTextProperty(m_text, pVal);
 }
 
 HRESULT CTextProperty::Put(BSTR newVal)
 {
-    return Assign(std::u16string_view(newVal != nullptr ? newVal : u"", SysStringLen(newVal)));
+    return Assign(BstrView(newVal));
 }
 
 HRESULT CTextProperty::Assign(std::u16string_view text)

@@ -13,13 +13,6 @@ namespace lanvex
 namespace
 {
 
-std::string Narrow(const CComBSTR& text)
-{
-    return text.m_str != nullptr
-               ? WideToNarrow(std::u16string_view(text.m_str, SysStringLen(text.m_str)))
-               : std::string();
-}
-
 constexpr const char* kTrace = "lvFTPClient";
 
 } // namespace
@@ -41,8 +34,8 @@ void CFtpTls::Open(CFtpControl& control, CFtpTransfers& transfers,
     }
     CTlsContext::Settings settings;
     settings.Verify = Verify != 0;
-    settings.CaFile = Narrow(CaFile);
-    if (const std::string pin = Narrow(PinnedSha256); !pin.empty())
+    settings.CaFile = NarrowFromBstr(CaFile);
+    if (const std::string pin = NarrowFromBstr(PinnedSha256); !pin.empty())
     {
         settings.Pin = ParseTlsPin(pin);
         if (!settings.Pin)
