@@ -5,6 +5,7 @@
 #include "lanvex/ftp/sftp_session.h"
 
 #include "lanvex/net/sessions/known_hosts.h"
+#include "lanvex/net/sessions/ssh_user_files.h"
 #include "lanvex/net/transport/wire_trace.h"
 
 #include <libssh/callbacks.h>
@@ -16,10 +17,8 @@
 #include <deque>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace lanvex
@@ -31,45 +30,6 @@ namespace
 constexpr const char* kTrace = "lvFTPShellFile";
 constexpr int kMaxKeyboardRounds = 8;
 constexpr int kWaitSliceMs = 10;
-
-// The folder of known_hosts and the user's keys: HOME first, as for OpenSSH's tools.
-std::string UserSshDirectory()
-{
-    if (const char* pszHome = std::getenv("HOME"); pszHome != nullptr && *pszHome != '\0')
-        return std::string(pszHome) + "/.ssh";
-    char buffer[4096];
-    passwd entry{};
-    passwd* pFound = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &pFound) == 0 && pFound != nullptr)
-        return std::string(pFound->pw_dir) + "/.ssh";
-    return ".ssh";
-}
-
-int NoPassphrase(const char*, char*, size_t, int, int, void*)
-{
-    return -1; // nobody may be there to type one
-}
-
-// The agent's socket, connected without blocking; -1 when there is none.
-int ConnectAgent()
-{
-    const char* pszPath = std::getenv("SSH_AUTH_SOCK");
-    sockaddr_un address{};
-    if (pszPath == nullptr || *pszPath == '\0' || std::strlen(pszPath) >= sizeof address.sun_path)
-        return -1;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, pszPath, std::strlen(pszPath) + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    {
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK);
-    return fd;
-}
 
 std::string StatusText(int nStatus)
 {
@@ -340,7 +300,7 @@ bool CSftpSession::CheckHostKey(const std::string& host)
 bool CSftpSession::Authenticate(const std::string& host, const std::string& password)
 {
     // From here every call blocks, bounded by the watch.
-    const int agentFd = ConnectAgent();
+    const int agentFd = ConnectAgentSocket(std::getenv("SSH_AUTH_SOCK"));
     if (agentFd >= 0 && ssh_set_agent_socket(m_session, agentFd) != SSH_OK)
         ::close(agentFd);
     m_watch = std::make_unique<CWatch>(ssh_get_fd(m_session), agentFd, m_cancelFd);

@@ -1,6 +1,8 @@
 // The SSH agent connection of one login, cut off when its time is up or the client cancels.
 #include "lanvex/net/sessions/agent_watch.h"
 
+#include "lanvex/net/sessions/ssh_user_files.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ CAgentWatch::CAgentWatch(ssh_session session, int cancelFd,
         return;
     ::shutdown(gone[1], SHUT_WR);
     m_goneSink = gone[1];
-    const int agentFd = ConnectAgent(pszPath);
+    const int agentFd = ConnectAgentSocket(pszPath);
     // Unreachable: libssh must not try again itself, with a connect that would wait.
     // From here the session owns the descriptor it is given and closes it when it is
     // freed, which happens only after this object has stopped watching.
@@ -89,25 +90,6 @@ CAgentWatch::~CAgentWatch()
             ::close(fd);
 }
 
-int CAgentWatch::ConnectAgent(const char* pszPath)
-{
-    sockaddr_un address{};
-    if (std::strlen(pszPath) >= sizeof address.sun_path)
-        return -1;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, pszPath, std::strlen(pszPath) + 1);
-    // Without blocking: a listener whose queue is full would otherwise hold the connect.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    {
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK); // as libssh's own would be
-    return fd;
-}
 
 // True when the login finished with the agent in time; false when the limit passed or the
 // client cancelled.

@@ -24,7 +24,6 @@ class CAgentWatch
     CAgentWatch& operator=(const CAgentWatch&) = delete;
 
   private:
-    static int ConnectAgent(const char* pszPath);
     static bool Watch(int stopFd, int cancelFd, std::chrono::steady_clock::time_point limit);
 
     int m_stopFd = -1;

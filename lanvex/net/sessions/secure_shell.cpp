@@ -4,6 +4,7 @@
 #include "lanvex/net/sessions/agent_watch.h"
 #include "lanvex/net/sessions/component_error.h"
 #include "lanvex/net/sessions/known_hosts.h"
+#include "lanvex/net/sessions/ssh_user_files.h"
 #include "lanvex/net/transport/wire_text.h"
 #include "lanvex/net/transport/wire_trace.h"
 
@@ -18,7 +19,6 @@
 #include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
-#include <pwd.h>
 #include <string.h>
 #include <strings.h>
 #include <unistd.h>
@@ -49,25 +49,6 @@ void ZeroText(std::string& text)
     text.clear();
 }
 
-// The folder holding known_hosts and the user's keys. HOME comes first, as for OpenSSH's
-// tools, so that a changed HOME (tests, sandboxes) never touches the account's own files.
-std::string UserSshDirectory()
-{
-    if (const char* pszHome = std::getenv("HOME"); pszHome != nullptr && *pszHome != '\0')
-        return std::string(pszHome) + "/.ssh";
-    char buffer[4096];
-    passwd entry{};
-    passwd* pFound = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &pFound) == 0 && pFound != nullptr)
-        return std::string(pFound->pw_dir) + "/.ssh";
-    return ".ssh";
-}
-
-// Encrypted keys are skipped rather than asked for: nobody may be there to type a passphrase.
-int NoPassphrase(const char*, char*, size_t, int, int, void*)
-{
-    return -1;
-}
 
 std::chrono::seconds ExecuteLimit()
 {
