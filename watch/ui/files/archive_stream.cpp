@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 static_assert(std::endian::native == std::endian::little,
               "archive values are written as native little-endian images");
@@ -100,26 +101,26 @@ bool CArchiveReader::Take(std::size_t count, std::string_view& out)
     return true;
 }
 
-ArchiveStatus CArchiveReader::ReadInt32(int32_t& value)
+// Fixed-width integers are stored as the writer's little-endian bytes.
+template <class T> ArchiveStatus CArchiveReader::ReadFixed(T& value)
 {
     std::string_view raw;
-    if (!Take(4, raw))
+    if (!Take(sizeof value, raw))
         return ArchiveStatus::EndOfFile;
-    uint32_t v = 0;
-    std::memcpy(&v, raw.data(), 4);
-    value = static_cast<int32_t>(v);
+    std::make_unsigned_t<T> bits = 0;
+    std::memcpy(&bits, raw.data(), sizeof bits);
+    value = static_cast<T>(bits);
     return ArchiveStatus::Ok;
+}
+
+ArchiveStatus CArchiveReader::ReadInt32(int32_t& value)
+{
+    return ReadFixed(value);
 }
 
 ArchiveStatus CArchiveReader::ReadInt64(int64_t& value)
 {
-    std::string_view raw;
-    if (!Take(8, raw))
-        return ArchiveStatus::EndOfFile;
-    uint64_t v = 0;
-    std::memcpy(&v, raw.data(), 8);
-    value = static_cast<int64_t>(v);
-    return ArchiveStatus::Ok;
+    return ReadFixed(value);
 }
 
 ArchiveStatus CArchiveReader::ReadLength(uint64_t& length, bool& wide)

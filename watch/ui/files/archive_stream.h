@@ -61,6 +61,7 @@ class CArchiveReader
     std::size_t Position() const { return m_pos; }
 
   private:
+    template <class T> ArchiveStatus ReadFixed(T& value);
     ArchiveStatus ReadLength(uint64_t& length, bool& wide);
     bool Take(std::size_t count, std::string_view& out);
 
