@@ -65,32 +65,36 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
                                DISPID* rgDispId) override
     {
-        if (riid != IID_NULL)
-            return DISP_E_UNKNOWNINTERFACE;
-        ITypeInfo* info = nullptr;
-        HRESULT hr = m_typeInfo.Get(&info);
-        if (FAILED(hr))
-            return hr;
-        hr = DispGetIDsOfNames(info, rgszNames, cNames, rgDispId);
-        info->Release();
-        return hr;
+        return WithTypeInfo(riid, [&](ITypeInfo* info)
+                            { return DispGetIDsOfNames(info, rgszNames, cNames, rgDispId); });
     }
     STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                         UINT* puArgErr) override
     {
-        if (riid != IID_NULL)
-            return DISP_E_UNKNOWNINTERFACE;
-        ITypeInfo* info = nullptr;
-        HRESULT hr = m_typeInfo.Get(&info);
-        if (FAILED(hr))
-            return hr;
-        hr = DispInvoke(static_cast<Base*>(this), info, dispIdMember, wFlags, pDispParams,
-                        pVarResult, pExcepInfo, puArgErr);
-        info->Release();
-        return hr;
+        return WithTypeInfo(riid,
+                            [&](ITypeInfo* info)
+                            {
+                                return DispInvoke(static_cast<Base*>(this), info, dispIdMember,
+                                                  wFlags, pDispParams, pVarResult, pExcepInfo,
+                                                  puArgErr);
+                            });
     }
 
 private:
+    // Runs call with the interface's type information, which is released after it.
+    template <class Call> HRESULT WithTypeInfo(REFIID riid, Call call)
+    {
+        if (riid != IID_NULL)
+            return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = nullptr;
+        const HRESULT hr = m_typeInfo.Get(&info);
+        if (FAILED(hr))
+            return hr;
+        const HRESULT result = call(info);
+        info->Release();
+        return result;
+    }
+
     CDispatchTypeInfo& m_typeInfo;
 };

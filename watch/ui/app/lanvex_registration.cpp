@@ -93,6 +93,13 @@ bool TelnetComponentRegistered()
     return RegQueryValue(HKEY_CLASSES_ROOT, key.c_str(), module, &cb) == ERROR_SUCCESS &&
            IsRegularFile(module);
 }
+
+// The hive keeps the path a library was registered by; keep it free of "..".
+std::string WithoutDotDot(const std::string& candidate)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(candidate.c_str(), resolved) != nullptr ? resolved : candidate;
+}
 } // namespace
 
 bool RegisterLanvexIfMissing(const std::vector<std::string>& candidates)
@@ -103,10 +110,7 @@ bool RegisterLanvexIfMissing(const std::vector<std::string>& candidates)
     {
         if (!IsRegularFile(candidate))
             continue;
-        char resolved[PATH_MAX];
-        const std::string path =
-            ::realpath(candidate.c_str(), resolved) != nullptr ? resolved : candidate;
-        if (SUCCEEDED(RegisterServerModule(path, nullptr)))
+        if (SUCCEEDED(RegisterServerModule(WithoutDotDot(candidate), nullptr)))
             return TelnetComponentRegistered();
     }
     return false;
@@ -129,10 +133,7 @@ CWatchEngine::TelnetFactory RegisteringTelnetFactory(CWatchEngine::TelnetFactory
         {
             if (!IsRegularFile(candidate))
                 continue;
-            // The hive keeps the path the library was loaded by; keep it free of "..".
-            char resolved[PATH_MAX];
-            const std::string path =
-                ::realpath(candidate.c_str(), resolved) != nullptr ? resolved : candidate;
+            const std::string path = WithoutDotDot(candidate);
             std::string why;
             if (FAILED(RegisterServerModule(path, &why)))
             {
