@@ -6,6 +6,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
+#include "tests/lanvex/ftp/ftp_test_support.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -29,6 +30,9 @@ namespace
 using namespace lanvex::test;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+using lanvex::test::LastDescription;
+using lanvex::test::ReadAll;
+using lanvex::test::WriteAll;
 
 constexpr int kWaitMs = 600; // the client's wait in these tests
 
@@ -77,30 +81,6 @@ void SetLogin(const FtpPtr& ftp, int nPort, const char16_t* pszPassword = u"s3cr
     ftp->put_Username(CComBSTR(u"alice"));
     ftp->put_Password(CComBSTR(pszPassword));
     ftp->put_Port(static_cast<SHORT>(nPort));
-}
-
-std::string LastDescription()
-{
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
-        return "<none>";
-    CComBSTR description;
-    pInfo->GetDescription(&description);
-    pInfo->Release();
-    return NarrowFromBstr(description);
-}
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 using Action = std::function<HRESULT(IlvFTPClient2*)>;

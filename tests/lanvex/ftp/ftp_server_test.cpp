@@ -7,6 +7,7 @@
 #include "tests/lanvex/net/test_program.h"
 #include "tests/platform/com/test_hive.h"
 #include "platform/com/conversion.h"
+#include "tests/lanvex/ftp/ftp_test_support.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,14 +21,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using lanvex::test::ReadAll;
 
 using lanvex::test::RunProgram;
 

@@ -9,6 +9,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
+#include "tests/lanvex/ftp/ftp_test_support.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +25,8 @@ namespace
 
 using namespace lanvex::test;
 namespace fs = std::filesystem;
+using lanvex::test::LastDescription;
+using lanvex::test::ReadAll;
 
 struct Ftps
 {
@@ -47,25 +50,6 @@ struct Ftps
 CComBSTR Wide(const std::string& text)
 {
     return CComBSTR(NarrowToWide(text).c_str());
-}
-
-std::string LastDescription()
-{
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
-        return "<none>";
-    CComBSTR description;
-    pInfo->GetDescription(&description);
-    pInfo->Release();
-    return NarrowFromBstr(description);
-}
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The server's side of an explicit login up to the handshake.

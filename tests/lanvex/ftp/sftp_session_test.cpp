@@ -3,6 +3,7 @@
 // upload and a byte-exact download, removal, and a cancel that ends a wait at once.
 #include "lanvex/ftp/sftp_session.h"
 #include "tests/lanvex/net/scripted_server.h"
+#include "tests/lanvex/ftp/ftp_test_support.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +20,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using lanvex::test::ReadAll;
 
 // A private HOME (known_hosts) and a local folder; the peer's account and port.
 class SftpPeer : public ::testing::Test
@@ -56,14 +58,6 @@ class SftpPeer : public ::testing::Test
     std::string m_user, m_password, m_savedHome;
     fs::path m_dir;
 };
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST_F(SftpPeer, LogsInListsUploadsDownloadsByteExactAndRemoves)
 {

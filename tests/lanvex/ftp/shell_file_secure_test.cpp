@@ -8,6 +8,7 @@
 
 #include "platform/com/conversion.h"
 #include "platform/com/error_info.h"
+#include "tests/lanvex/ftp/ftp_test_support.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,30 +24,13 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using lanvex::test::LastDescription;
+using lanvex::test::ReadAll;
 using namespace lanvex::test;
 
 CComBSTR Bstr(const std::string& text)
 {
     return CComBSTR(std::string_view(text));
-}
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string LastDescription()
-{
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr)
-        return "<none>";
-    CComBSTR description;
-    pInfo->GetDescription(&description);
-    pInfo->Release();
-    return NarrowFromBstr(description);
 }
 
 TEST(FileServer, SchemesPortsAndRefusals)

@@ -1,4 +1,6 @@
 // psvigil-cli run as a separate program: parse, hosts, log, and once against a real host.
+#include "tests/watch/sleep_as.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -509,26 +511,6 @@ TEST_F(CliTest, OnceAllAnswersForEveryHostOfTheList)
 
 namespace
 {
-// A sleep of the peers' account started here, so the host sees it appear; the test reaps it.
-pid_t StartSleepAs(const std::string& user, long seconds)
-{
-    const passwd* account = ::getpwnam(user.c_str());
-    if (account == nullptr || ::geteuid() != 0)
-        return -1;
-    const uid_t uid = account->pw_uid;
-    const gid_t gid = account->pw_gid;
-    const pid_t child = ::fork();
-    if (child == 0)
-    {
-        if (::setgid(gid) != 0 || ::setuid(uid) != 0)
-            ::_exit(127);
-        const std::string text = std::to_string(seconds);
-        ::execlp("sleep", "sleep", text.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return child;
-}
-
 // Whether the process has ended (reaping it when it has).
 bool Ended(pid_t pid)
 {
@@ -571,7 +553,7 @@ TEST_F(CliAgainstRealHost, SignalTerminatesAProcessAndReportsARefusal)
         const char* port = std::getenv(t.PortVariable);
         if (port == nullptr)
             continue;
-        const pid_t sleeper = StartSleepAs(m_user, 300);
+        const pid_t sleeper = vigil::test::StartSleepAs(m_user.c_str(), 300);
         ASSERT_GT(sleeper, 0);
         const std::string signal = m_env + "PSVIGIL_PASSWORD= " + Cli() + " signal " + t.Host +
                                    " --port " + port + " --user " + m_user + " --password-file " +
@@ -621,7 +603,7 @@ TEST_F(CliAgainstRealHost, WatchAlertsWhenAProcessAppearsAndGoes)
     const std::string watcher = started.Out.substr(0, started.Out.find('\n'));
     ASSERT_TRUE(WaitForText(out, "\n+\t", std::chrono::seconds(20))) << ReadAll(out);
 
-    const pid_t sleeper = StartSleepAs(m_user, seconds);
+    const pid_t sleeper = vigil::test::StartSleepAs(m_user.c_str(), seconds);
     ASSERT_GT(sleeper, 0);
     const std::string pid = std::to_string(sleeper);
     // procps cuts user names longer than 8 characters ("vigilte+").

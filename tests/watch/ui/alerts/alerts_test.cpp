@@ -14,6 +14,7 @@
 #include "watch/ui/document/psvigil_view.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/frame/main_frame.h"
+#include "tests/watch/sleep_as.h"
 
 #include <gtest/gtest.h>
 
@@ -58,25 +59,6 @@ void Shoot(const QString& name, QWidget* widget = nullptr)
     picture.save(QDir(dir).filePath(name + ".png"));
 }
 
-// A sleep of the peer's account, started here so the host sees it appear; reaped by the test.
-pid_t StartSleepAs(const char* user, long seconds)
-{
-    const passwd* account = ::getpwnam(user);
-    if (account == nullptr || ::geteuid() != 0)
-        return -1;
-    const uid_t uid = account->pw_uid;
-    const gid_t gid = account->pw_gid;
-    const pid_t child = ::fork();
-    if (child == 0)
-    {
-        if (::setgid(gid) != 0 || ::setuid(uid) != 0)
-            ::_exit(127);
-        const std::string text = std::to_string(seconds);
-        ::execlp("sleep", "sleep", text.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return child;
-}
 } // namespace
 
 TEST(AlertsAgainstRealHost, TheGridTerminatesASleepAndBothAlertsFire)
@@ -132,7 +114,7 @@ TEST(AlertsAgainstRealHost, TheGridTerminatesASleepAndBothAlertsFire)
         ASSERT_TRUE(doc->OnQuickPick(0));
         ASSERT_TRUE(QTest::qWaitFor([&] { return frame->IsRunning() && model->HasData(); }, 20000));
 
-        const pid_t sleeper = StartSleepAs(user.constData(), seconds);
+        const pid_t sleeper = vigil::test::StartSleepAs(user.constData(), seconds);
         ASSERT_GT(sleeper, 0);
         ASSERT_TRUE(QTest::qWaitFor([&] { return model->RowOfPid(sleeper) >= 0; }, 20000));
         ASSERT_TRUE(
