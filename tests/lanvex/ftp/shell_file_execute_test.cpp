@@ -324,7 +324,7 @@ TEST_F(RealFtpServer, TreeDeeperThanTheBoundIsRefusedThere)
 TEST_F(RealFtpServer, LargeTreeCopiedMovedAndDeletedExactly)
 {
     std::map<std::string, std::string> tree; // relative path -> contents
-    const auto Upload = [&](IlvFTPClient2* c, std::string prefix)
+    const auto upload = [&](IlvFTPClient2* c, std::string prefix)
     {
         const fs::path staging = m_local / ".staging";
         for (int nLevel = 0; nLevel < 5; ++nLevel)
@@ -355,7 +355,7 @@ TEST_F(RealFtpServer, LargeTreeCopiedMovedAndDeletedExactly)
         fs::remove(staging);
         return true;
     };
-    const auto LocalTree = [](const fs::path& root)
+    const auto localTree = [](const fs::path& root)
     {
         std::map<std::string, std::string> files;
         for (const auto& item : fs::recursive_directory_iterator(root))
@@ -368,7 +368,7 @@ TEST_F(RealFtpServer, LargeTreeCopiedMovedAndDeletedExactly)
             }
         return files;
     };
-    const auto PutTree = [&]
+    const auto putTree = [&]
     {
         return Client(
             [&](IlvFTPClient2* c)
@@ -377,23 +377,23 @@ TEST_F(RealFtpServer, LargeTreeCopiedMovedAndDeletedExactly)
                 // The second time "tree" is there already (a move leaves it, emptied).
                 return Call(c->ChangeDir(Bstr(m_remote))) &&
                        (c->CreateDir(Bstr("tree")), Call(c->ChangeDir(Bstr("tree")))) &&
-                       Upload(c, "");
+                       upload(c, "");
             });
     };
-    ASSERT_TRUE(PutTree());
+    ASSERT_TRUE(putTree());
     ASSERT_EQ(tree.size(), 195u); // and the 5 directories: 200 entries
 
     ShellFilePtr file;
     Describe(file, 1, m_remote + "/tree/*", (m_local / "copy").string());
     EXPECT_EQ(file->Execute(), S_OK) << TakeErrorDescription();
-    EXPECT_TRUE(LocalTree(m_local / "copy") == tree);
+    EXPECT_TRUE(localTree(m_local / "copy") == tree);
 
     Describe(file, 2, m_remote + "/tree/*", (m_local / "moved").string());
     EXPECT_EQ(file->Execute(), S_OK) << TakeErrorDescription();
-    EXPECT_TRUE(LocalTree(m_local / "moved") == tree);
+    EXPECT_TRUE(localTree(m_local / "moved") == tree);
     EXPECT_EQ(RemoteNames(), std::string(kAll) + " tree");
 
-    ASSERT_TRUE(PutTree());
+    ASSERT_TRUE(putTree());
     Describe(file, 3, m_remote + "/tree/*", "");
     EXPECT_EQ(file->Execute(), S_OK) << TakeErrorDescription();
     EXPECT_EQ(RemoteNames(), std::string(kAll) + " tree");

@@ -63,9 +63,9 @@ class CFakeDocument : public IFrameDocument
     void OnHostRefresh() override { ++m_refreshes; }
     void MergeSnapshot() override { ++m_merges; }
     QString GetLastFailure() const override { return m_lastFailure; }
-    void OnRefreshResult(intptr_t result) override { m_results.push_back(result); }
-    QString GetWatchedHost() const override { return m_watchedHost; }
-    QString GetWatchedTransport() const override { return m_watchedTransport; }
+    void OnRefreshResult(intptr_t result) override { Results.push_back(result); }
+    QString GetWatchedHost() const override { return WatchedHost; }
+    QString GetWatchedTransport() const override { return WatchedTransport; }
     bool NewDocument() override
     {
         ++m_news;
@@ -87,9 +87,9 @@ class CFakeDocument : public IFrameDocument
     std::vector<HostSettings> m_hosts;
     int m_refreshes = 0;
     QString m_lastFailure;
-    std::vector<intptr_t> m_results;
-    QString m_watchedHost;
-    QString m_watchedTransport;
+    std::vector<intptr_t> Results;
+    QString WatchedHost;
+    QString WatchedTransport;
     int m_watches = 0;
     int m_stops = 0;
     int m_merges = 0;

@@ -131,7 +131,7 @@ TEST_F(MainFrameTest, EachNotificationWritesItsPane)
             << "code " << c.Code << " value " << c.Value;
     }
     // The document hears every result, for its stale rows.
-    EXPECT_EQ(m_doc.m_results, (std::vector<intptr_t>{1, 2, 7, 0, 1}));
+    EXPECT_EQ(m_doc.Results, (std::vector<intptr_t>{1, 2, 7, 0, 1}));
     QLocale::setDefault(QLocale::c());
 
     m_frame->SetTotal(0);
@@ -392,15 +392,15 @@ TEST_F(MainFrameTest, TitleFollowsTheDocumentAndFailuresChangeNothing)
     EXPECT_EQ(m_frame->windowTitle(), "tuesday.pvg (watch log) - Vigilor");
 
     // A watch names its host and transport, in the title and in a pane.
-    m_doc.m_watchedHost = "kim@db1";
-    m_doc.m_watchedTransport = "SSH";
+    m_doc.WatchedHost = "kim@db1";
+    m_doc.WatchedTransport = "SSH";
     Status(kStatusRunBegins, 0);
     EXPECT_EQ(m_frame->windowTitle(), "kim@db1 (SSH) - Vigilor");
     EXPECT_EQ(m_frame->GetPaneText(kPaneHost), QString::fromUtf8("kim@db1 \u00b7 SSH"));
     Status(kStatusRefreshed, kRefreshNoConnection);
     // Another host starts afresh: no refresh time or failures of the last one.
-    m_doc.m_watchedHost = "h2";
-    m_doc.m_watchedTransport = "telnet";
+    m_doc.WatchedHost = "h2";
+    m_doc.WatchedTransport = "telnet";
     Status(kStatusRunBegins, 0);
     EXPECT_EQ(m_frame->windowTitle(), "h2 (telnet) - Vigilor");
     EXPECT_EQ(m_frame->GetPaneText(kPaneRefresh), "");
