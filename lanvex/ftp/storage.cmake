@@ -4,6 +4,8 @@ target_sources(lanvex_ftp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/text_property.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/shell_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shell_file_match.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shell_file_progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/shell_file_execute.cpp
 )
 # The dialog needs Qt Widgets; a build without them has a Configure that shows nothing.
