@@ -10,7 +10,8 @@ target_sources(lanvex_ftp PRIVATE
 )
 # The dialog needs Qt Widgets; a build without them has a Configure that shows nothing.
 if(TARGET platform_ui)
-  target_sources(lanvex_ftp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/shell_file_dialog.cpp)
+  target_sources(lanvex_ftp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/shell_file_dialog.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/shell_file_dialog_host.cpp)
   target_link_libraries(lanvex_ftp PUBLIC platform_ui ${CMAKE_DL_LIBS})
 else()
   target_sources(lanvex_ftp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/shell_file_no_dialog.cpp)
