@@ -15,5 +15,6 @@ target_sources(lanvex_ftp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ftp_control.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ftp_transfer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ftp_client.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ftp_client_entries.cpp
 )
 target_link_libraries(lanvex_ftp PUBLIC lanvex_ftp_protocol)

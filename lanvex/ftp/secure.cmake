@@ -17,6 +17,7 @@ target_sources(lanvex_ftp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tls_connection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tls_ftp_session.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sftp_session.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sftp_session_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sftp_file_client.cpp
 )
 target_link_libraries(lanvex_ftp PUBLIC lanvex_ftp_secure_policy OpenSSL::SSL OpenSSL::Crypto)

@@ -7,6 +7,7 @@
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/ftp_listing.h"
 #include "lanvex/ftp/shell_file_dialog.h"
+#include "lanvex/ftp/shell_file_listing.h"
 #include "lanvex/net/transport/wire_text.h"
 
 #include "platform/com/bstr.h"
@@ -16,13 +17,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,18 +38,6 @@ constexpr SHORT kDelete = 3;
 // Directories are followed no deeper than this: a server that answers every CWD with one more
 // directory inside would otherwise keep the run going until the stack runs out.
 constexpr int kMaxTreeDepth = 100;
-
-// The length of the UTF-8 sequence that starts with byte c (1 for a stray byte).
-size_t SequenceLength(unsigned char c)
-{
-    if (c >= 0xF0 && c < 0xF8)
-        return 4;
-    if (c >= 0xE0)
-        return c < 0xF0 ? 3 : 1;
-    if (c >= 0xC0)
-        return 2;
-    return 1;
-}
 
 std::string Join(const std::string& dir, const std::string& name)
 {
@@ -101,215 +87,6 @@ std::string TakeErrorDescription()
     SysFreeString(description);
     return text;
 }
-
-std::optional<FtpServerAddress> ParseFtpServer(std::string_view server)
-{
-    FtpServerAddress address;
-    const size_t nColon = server.find(':');
-    address.Host = std::string(server.substr(0, nColon));
-    if (address.Host.empty())
-        return std::nullopt;
-    if (nColon == std::string_view::npos)
-        return address;
-    const std::string_view port = server.substr(nColon + 1);
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), address.Port);
-    if (ec != std::errc() || end != port.data() + port.size() || address.Port < 1 ||
-        address.Port > 65535)
-        return std::nullopt;
-    return address;
-}
-
-std::optional<RemotePattern> SplitRemotePattern(std::string_view from)
-{
-    RemotePattern split;
-    const size_t nSlash = from.rfind('/');
-    if (nSlash != std::string_view::npos)
-    {
-        // "/name" lives in the root; "a/b/name" in a/b.
-        split.Directory = std::string(from.substr(0, nSlash == 0 ? 1 : nSlash));
-        from.remove_prefix(nSlash + 1);
-    }
-    if (from.empty())
-        return std::nullopt;
-    split.Pattern = std::string(from);
-    return split;
-}
-
-bool MatchesWildcard(std::string_view pattern, std::string_view name)
-{
-    // Greedy with one step back to the last star: linear in practice, never exponential.
-    size_t p = 0, n = 0;
-    size_t starP = std::string_view::npos, starN = 0;
-    while (n < name.size())
-    {
-        if (p < pattern.size() && pattern[p] == '*')
-        {
-            starP = p++;
-            starN = n;
-        }
-        else if (p < pattern.size() && pattern[p] == '?')
-        {
-            ++p;
-            n += std::min(SequenceLength(static_cast<unsigned char>(name[n])), name.size() - n);
-        }
-        else if (p < pattern.size() && pattern[p] == name[n])
-        {
-            ++p;
-            ++n;
-        }
-        else if (starP != std::string_view::npos)
-        {
-            p = starP + 1;
-            starN += SequenceLength(static_cast<unsigned char>(name[starN]));
-            n = std::min(starN, name.size());
-        }
-        else
-        {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
-
-bool IsPlainEntryName(std::string_view name)
-{
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
-}
-
-CFileOperationStatus::CFileOperationStatus() : m_cancelFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-{
-}
-
-CFileOperationStatus::~CFileOperationStatus()
-{
-    if (m_cancelFd >= 0)
-        ::close(m_cancelFd);
-}
-
-void CFileOperationStatus::Found(int64_t nFiles)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_now.Found += nFiles;
-}
-
-void CFileOperationStatus::BeginFile(const std::string& path, int64_t nSize)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_nEarlierBytes += m_now.Bytes;
-    m_now.Path = path;
-    m_now.Done += 1;
-    m_now.Found = std::max(m_now.Found, m_now.Done);
-    m_now.Bytes = 0;
-    m_now.Size = nSize;
-    m_now.AllBytes = m_nEarlierBytes;
-}
-
-void CFileOperationStatus::BeginDirectory(const std::string& path)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_now.Path = path;
-}
-
-void CFileOperationStatus::Moved(int64_t nBytes)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_now.Bytes = nBytes;
-    m_now.AllBytes = m_nEarlierBytes + nBytes;
-}
-
-CFileOperationStatus::Snapshot CFileOperationStatus::Read() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Snapshot now = m_now;
-    now.Cancelled = IsCancelled();
-    return now;
-}
-
-void CFileOperationStatus::Cancel()
-{
-    const uint64_t one = 1;
-    if (m_cancelFd >= 0)
-        (void)!::write(m_cancelFd, &one, sizeof one);
-}
-
-bool CFileOperationStatus::IsCancelled() const
-{
-    pollfd pfd{m_cancelFd, POLLIN, 0};
-    return m_cancelFd >= 0 && ::poll(&pfd, 1, 0) > 0;
-}
-
-// A listing saved on disk, read back one entry at a time. A line is read only up to a bound
-// (no name is that long); a longer one is a failure, never a cut name that could be another
-// file's.
-class CFileOperationRun::CListing
-{
-  public:
-    static constexpr size_t kMaxLine = 16384;
-    enum class Next
-    {
-        Entry,
-        End,
-        TooLong
-    };
-
-    explicit CListing(const std::string& path) : m_pFile(std::fopen(path.c_str(), "rb")) {}
-    ~CListing()
-    {
-        if (m_pFile != nullptr)
-            std::fclose(m_pFile);
-    }
-    CListing(const CListing&) = delete;
-    CListing& operator=(const CListing&) = delete;
-
-    bool IsOpen() const { return m_pFile != nullptr; }
-    void Rewind() { std::rewind(m_pFile); }
-
-    Next Read(Entry* pEntry)
-    {
-        for (;;)
-        {
-            bool bTooLong = false;
-            if (!ReadLine(&bTooLong))
-                return Next::End;
-            if (bTooLong)
-                return Next::TooLong;
-            m_parsed.clear();
-            ParseFtpListing(m_line, false, &m_parsed, 1);
-            if (m_parsed.empty() || !IsPlainEntryName(m_parsed[0].FullName))
-                continue; // "total", an empty line, a name that is no plain file name
-            pEntry->Name = m_parsed[0].FullName;
-            pEntry->Size = m_parsed[0].HasSize ? m_parsed[0].FullSize : -1;
-            pEntry->IsDirectory = m_parsed[0].IsDirectory;
-            return Next::Entry;
-        }
-    }
-
-  private:
-    bool ReadLine(bool* pbTooLong)
-    {
-        m_line.clear();
-        int c = 0;
-        bool bAny = false;
-        while ((c = std::getc(m_pFile)) != EOF)
-        {
-            bAny = true;
-            if (c == '\n')
-                break;
-            if (m_line.size() < kMaxLine)
-                m_line.push_back(static_cast<char>(c));
-            else
-                *pbTooLong = true;
-        }
-        return bAny;
-    }
-
-    FILE* m_pFile;
-    std::string m_line;
-    std::vector<FtpFileEntry> m_parsed;
-};
 
 namespace
 {
@@ -633,45 +410,6 @@ HRESULT CFileOperationRun::LeaveDirectory(const std::string& remotePath)
         return FailClient(hr, "Leaving " + remotePath);
     --m_nDepth;
     return S_OK;
-}
-
-} // namespace lanvex
-
-namespace lanvex
-{
-
-namespace
-{
-
-std::string FormatBytes(double nBytes)
-{
-    const char* units[] = {"bytes", "KB", "MB", "GB", "TB"};
-    int nUnit = 0;
-    while (nBytes >= 1024 && nUnit < 4)
-    {
-        nBytes /= 1024;
-        ++nUnit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, nUnit == 0 ? "%.0f %s" : "%.1f %s", nBytes, units[nUnit]);
-    return text;
-}
-
-} // namespace
-
-FileOperationProgressText DescribeProgress(const FileOperationProgressSnapshot& now)
-{
-    FileOperationProgressText text;
-    text.Label = now.Path + "\n" + std::to_string(now.Done) + " of " +
-                 std::to_string(std::max(now.Found, now.Done)) + " files\n" +
-                 FormatBytes(static_cast<double>(now.Bytes)) +
-                 (now.Size >= 0 ? " of " + FormatBytes(static_cast<double>(now.Size)) : "") + ", " +
-                 FormatBytes(now.BytesPerSecond) + "/s";
-    if (now.Size > 0)
-        text.Permille = static_cast<int>(std::min<int64_t>(now.Bytes, now.Size) * 1000 / now.Size);
-    else if (now.Size == 0)
-        text.Permille = 1000;
-    return text;
 }
 
 } // namespace lanvex

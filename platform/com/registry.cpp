@@ -3,6 +3,8 @@
 
 #include "platform/com/conversion.h"
 #include "platform/com/registry_store.h"
+#include "platform/com/registry_text.h"
+#include "platform/com/registry_values.h"
 
 #include <cstring>
 #include <mutex>
@@ -14,6 +16,8 @@ struct HKEY__
     RegistryRoot Root;
     std::vector<std::string> Path;
 };
+
+using namespace comrt_registry;
 
 namespace
 {
@@ -79,101 +83,6 @@ LONG Existing(const CRegistryHive& hive, RegistryRoot root, const std::vector<st
 }
 
 std::string NameOf(LPCSTR name) { return name ? std::string(name) : std::string(); }
-
-bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
-
-// Value data as stored: text types keep UTF-8 up to the first zero.
-std::vector<BYTE> StoredData(DWORD type, const BYTE* data, DWORD cb, bool wide)
-{
-    if (!data)
-        return {};
-    if (!IsText(type))
-        return std::vector<BYTE>(data, data + cb);
-    std::string text;
-    if (wide)
-    {
-        std::u16string w;
-        for (DWORD i = 0; i + 1 < cb; i += 2)
-        {
-            char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-            if (!c)
-                break;
-            w.push_back(c);
-        }
-        text = WideToNarrow(w);
-    }
-    else
-    {
-        const char* p = reinterpret_cast<const char*>(data);
-        text.assign(p, strnlen(p, cb));
-    }
-    return std::vector<BYTE>(text.begin(), text.end());
-}
-
-// Value data as handed out: text types with their terminating zero in the caller's character type.
-std::vector<BYTE> OutputData(const RegistryValue& v, bool wide)
-{
-    if (!IsText(v.Type))
-        return v.Data;
-    std::vector<BYTE> out;
-    if (wide)
-    {
-        std::u16string w = NarrowToWide(v.Text());
-        for (char16_t c : w)
-        {
-            out.push_back(static_cast<BYTE>(c & 0xFF));
-            out.push_back(static_cast<BYTE>(c >> 8));
-        }
-        out.push_back(0);
-        out.push_back(0);
-    }
-    else
-    {
-        out = v.Data;
-        out.push_back(0);
-    }
-    return out;
-}
-
-LONG CopyOut(const std::vector<BYTE>& bytes, LPBYTE lpData, LPDWORD lpcbData)
-{
-    if (!lpData)
-    {
-        if (lpcbData)
-            *lpcbData = static_cast<DWORD>(bytes.size());
-        return ERROR_SUCCESS;
-    }
-    if (!lpcbData)
-        return ERROR_INVALID_PARAMETER;
-    DWORD room = *lpcbData;
-    *lpcbData = static_cast<DWORD>(bytes.size());
-    if (bytes.size() > room)
-        return ERROR_MORE_DATA;
-    if (!bytes.empty())
-        std::memcpy(lpData, bytes.data(), bytes.size());
-    return ERROR_SUCCESS;
-}
-
-// Names handed out into a character buffer: *cch in = room in characters, out = length.
-template <class Char> LONG CopyName(const std::string& utf8, Char* buffer, LPDWORD cch)
-{
-    if (!buffer || !cch)
-        return ERROR_INVALID_PARAMETER;
-    std::basic_string<Char> name;
-    if constexpr (sizeof(Char) == 1)
-        name = utf8;
-    else
-        name = NarrowToWide(utf8);
-    if (name.size() + 1 > *cch)
-    {
-        *cch = static_cast<DWORD>(name.size() + 1);
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(buffer, name.data(), name.size() * sizeof(Char));
-    buffer[name.size()] = 0;
-    *cch = static_cast<DWORD>(name.size());
-    return ERROR_SUCCESS;
-}
 
 LONG OpenKey(HKEY hKey, LPCSTR sub, PHKEY out)
 {
@@ -406,7 +315,7 @@ LONG RegQueryValue(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData)
         if (!key)
             return ERROR_FILE_NOT_FOUND;
         const RegistryValue* v = key->FindValue("");
-        if (v && !IsText(v->Type))
+        if (v && !IsRegistryTextType(v->Type))
             return ERROR_INVALID_DATA;
         text = v ? v->Text() : std::string(); // no default value reads as "", as on Windows
         return ERROR_SUCCESS;
