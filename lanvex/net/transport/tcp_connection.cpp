@@ -274,6 +274,7 @@ int CTcpConnection::ReceivePending(void* pBuffer, int nCapacity)
         } while (nRead < 0 && errno == EINTR);
         if (nRead > 0)
         {
+            Trace(ETraceDirection::Receive, pBuffer, nRead); // as Receive would
             m_bEnd = false;
             m_bPeerClosed = false;
             return static_cast<int>(nRead);
