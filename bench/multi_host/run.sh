@@ -120,6 +120,13 @@ for host, e, d, ok in ends:
 failures = sum(1 for *_, ok in ends if not ok)
 print("%-7s %5s %12.2f %14.2f %9d %12.1f %10.3f" % (transport, n, first, late, failures,
       int(peak) / 1024, int(ticks) / int(hz) / float(duration)))
+# Why refreshes failed, most frequent first, so a failure count can be told apart from noise.
+reasons = {}
+for l in lines:
+    if not l["ok"]:
+        reasons[l["status"]] = reasons.get(l["status"], 0) + 1
+for why, count in sorted(reasons.items(), key=lambda r: -r[1])[:3]:
+    print("        %d x %s" % (count, why[:150]))
 PY
   done
 done
