@@ -19,7 +19,9 @@ struct CHostPool::Entry
     Clock::time_point StartedAt;
     bool Busy = false;
     bool Queued = false;
-    bool Finished = false; // once mode
+    bool SessionOpen = false; // the last refresh worked and left its session open
+    bool LoggingIn = false;   // the refresh in flight opens a session
+    bool Finished = false;    // once mode
 };
 
 // Hands one engine's notifications to the pool, tagged with the host; runs on its worker.
@@ -136,14 +138,21 @@ void CHostPool::Schedule()
             else
                 next = std::min(next, entry.Due);
         }
-        while (m_running < m_options.Jobs && !ready.empty())
+        // Hosts with a session open go at once; the others wait their turn for a login.
+        for (auto it = ready.begin(); it != ready.end();)
         {
-            Entry& entry = *m_hosts[ready.front()];
-            ready.pop_front();
+            Entry& entry = *m_hosts[*it];
+            if (!entry.SessionOpen && m_logins >= m_options.Jobs)
+            {
+                ++it;
+                continue;
+            }
+            it = ready.erase(it);
             entry.Queued = false;
             entry.Busy = true;
+            entry.LoggingIn = !entry.SessionOpen;
+            m_logins += entry.LoggingIn ? 1 : 0;
             entry.StartedAt = Clock::now();
-            ++m_running;
             entry.Engine->Start();
         }
         m_changed.wait_until(lock, next);
@@ -202,7 +211,10 @@ void CHostPool::OnNotify(std::size_t index, uint32_t message, intptr_t wParam, i
         entry.Pending.clear();
         entry.Busy = false;
         entry.Finished = m_options.Once;
-        --m_running;
+        // A failed refresh closes its session; one that worked keeps it when the host says so.
+        entry.SessionOpen = lParam == kRefreshOk && entry.Listed.KeepConnectionOpen != 0;
+        m_logins -= entry.LoggingIn ? 1 : 0;
+        entry.LoggingIn = false;
         if (m_options.Events)
             m_events.push_back({index, result});
     }

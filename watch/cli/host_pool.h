@@ -1,6 +1,6 @@
 // Watches every host of a list at once: one watch engine per host, refreshes started on each
-// host's own interval, at most a given number at a time, a host that is down retried later
-// and later (up to eight intervals).
+// host's own interval, at most a given number of logins at a time, a host that is down retried
+// later and later (up to eight intervals).
 #pragma once
 
 #include "watch/engine/host_settings.h"
@@ -42,6 +42,9 @@ class CHostPool
   public:
     struct Options
     {
+        // Logins (connect, key exchange, password) at a time. A refresh of a session kept open
+        // costs the host a command and this process an idle wait, so it never queues behind
+        // them: a round of hosts whose replies each take a second stays a second long.
         int Jobs = 32;
         bool Once = false;  // one refresh per host, then nothing
         bool Events = true; // keep a queue of results for NextEvent
@@ -85,7 +88,7 @@ class CHostPool
     std::condition_variable m_changed;
     std::condition_variable m_eventReady;
     std::deque<HostEvent> m_events;
-    int m_running = 0; // refreshes in flight
+    int m_logins = 0; // refreshes in flight that open a session
     bool m_stopping = false;
     std::thread m_scheduler;
 };
