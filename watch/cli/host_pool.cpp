@@ -216,7 +216,16 @@ void CHostPool::OnNotify(std::size_t index, uint32_t message, intptr_t wParam, i
         m_logins -= entry.LoggingIn ? 1 : 0;
         entry.LoggingIn = false;
         if (m_options.Events)
-            m_events.push_back({index, result});
+        {
+            // A reader that falls behind (its output blocked) finds each host's latest refresh,
+            // never a queue that grows with every round.
+            const auto queued = std::find_if(m_events.begin(), m_events.end(),
+                                             [&](const HostEvent& e) { return e.Index == index; });
+            if (queued != m_events.end())
+                queued->Result = result;
+            else
+                m_events.push_back({index, result});
+        }
     }
     m_changed.notify_all();
     m_eventReady.notify_all();

@@ -66,7 +66,8 @@ class CHostPool
 
     // Runs fn on every host's latest result, under the pool's lock (keep it short).
     void ForEachLatest(const std::function<void(std::size_t, const HostResult&)>& fn) const;
-    // The next finished refresh, or false after timeoutMs without one.
+    // The next finished refresh (only the latest of a host whose earlier one was not taken
+    // yet), or false after timeoutMs without one.
     bool NextEvent(HostEvent& event, int timeoutMs);
     // Once mode: every host has had its refresh.
     bool AllDone() const;
