@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <system_error>
 
 struct CHostPool::Entry
 {
@@ -103,11 +104,31 @@ void CHostPool::Stop()
     if (m_scheduler.joinable())
         m_scheduler.join();
     // All are told first, so idle workers end together; each destructor then ends a connect or
-    // a read in flight at once and joins its worker.
+    // a read in flight at once and joins its worker. The destructors run side by side: one at a
+    // time, a round of refreshes in flight would end one after another.
     for (auto& entry : m_hosts)
         entry->Engine->Stop();
-    for (auto& entry : m_hosts)
-        entry->Engine.reset();
+    const std::size_t slices = std::min<std::size_t>(m_hosts.size(), kStopThreads);
+    const auto endSlice = [this, slices](std::size_t first)
+    {
+        for (std::size_t i = first; i < m_hosts.size(); i += slices)
+            m_hosts[i]->Engine.reset();
+    };
+    std::vector<std::thread> enders;
+    std::size_t started = 0;
+    try
+    {
+        for (; started < slices; ++started)
+            enders.emplace_back(endSlice, started);
+    }
+    catch (const std::system_error&)
+    {
+        // No thread to spare: the slices left end here.
+    }
+    for (std::size_t first = started; first < slices; ++first)
+        endSlice(first);
+    for (std::thread& ender : enders)
+        ender.join();
 }
 
 int CHostPool::BackoffSeconds(int intervalSeconds, int failures)

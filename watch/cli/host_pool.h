@@ -50,6 +50,7 @@ class CHostPool
         bool Events = true; // keep a queue of results for NextEvent
     };
     static constexpr int kMaxBackoffIntervals = 8;
+    static constexpr std::size_t kStopThreads = 32; // end the sessions side by side
 
     CHostPool(std::vector<HostSettings> hosts, Options options);
     // Ends every session (a connect or a read in flight included) before it returns.
