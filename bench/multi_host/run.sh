@@ -88,7 +88,7 @@ host_list() { # file address port n
     "$2" "$3" "$4" "$user" "$password" >"$1"
 }
 
-printf '%-7s %5s %12s %14s %9s %12s %10s %8s\n' transport hosts first-round 'late-max(s)' failures 'peak-RSS(MB)' 'CPU(cores)' 'stop(s)'
+printf '%-7s %5s %12s %14s %9s %12s %10s %8s\n' transport hosts first-round 'late-max(median)' failures 'peak-RSS(MB)' 'CPU(cores)' 'stop(s)'
 for transport in ${TRANSPORTS:-ssh telnet}; do
   for n in "${sizes[@]}"; do
     if [ "$transport" = ssh ]; then host_list "$work/hosts.cfg" "ssh://127.0.0.1" "$ssh_port" "$n"
@@ -111,16 +111,18 @@ ends = [(l["host"], t(l["time"]), l["duration_seconds"], l["ok"]) for l in lines
 t0 = min(e - d for _, e, d, _ in ends) if ends else 0
 # The first refresh of a host is its login: reported apart; the later ones are measured
 # against the tick they belong to.
-first, seen, late = 0.0, set(), 0.0
+first, seen, lates = 0.0, set(), [0.0]
 for host, e, d, ok in ends:
     if host not in seen:
         seen.add(host)
         first = max(first, e - t0)
         continue
     k = int((e - d - t0 + 0.5) // 5)
-    late = max(late, e - (t0 + 5 * k))
+    lates.append(e - (t0 + 5 * k))
+lates.sort()
+late, median = lates[-1], lates[len(lates) // 2]
 failures = sum(1 for *_, ok in ends if not ok)
-print("%-7s %5s %12.2f %14.2f %9d %12.1f %10.3f %8.2f" % (transport, n, first, late, failures,
+print("%-7s %5s %12.2f %8.2f (%.2f) %9d %12.1f %10.3f %8.2f" % (transport, n, first, late, median, failures,
       int(peak) / 1024, int(ticks) / int(hz) / float(duration), int(stop_ms) / 1000))
 # Why refreshes failed, most frequent first, so a failure count can be told apart from noise.
 reasons = {}
