@@ -12,7 +12,7 @@ shift 2 2>/dev/null || shift $#
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(10 25 50 100)
 [ "$(id -u)" -eq 0 ] || { echo "run as root (it starts sshd and xinetd)" >&2; exit 1; }
-cli=$PWD/build/bin/psvigil-cli
+cli=${PSVIGIL_CLI:-$PWD/build/bin/psvigil-cli} # another build (a sanitizer one) by its path
 [ -x "$cli" ] && [ -f build/lib/libLanvex.so ] || cmake --build build --target psvigil-cli lanvex comreg >/dev/null
 
 work=$(mktemp -d)
