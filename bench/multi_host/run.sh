@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Many hosts at once: psvigil-cli watch --all against N SSH sessions and N telnet sessions of
 # this machine (its own sshd and xinetd, configured to allow that many), every 5 s. Reports per
-# size when the logins ended, how late any later round ended after its tick, failures, peak RSS
-# and average CPU.
+# size when the logins ended, how late any later round ended after its tick, failures, peak RSS,
+# average CPU, and how long it took to end every session on SIGTERM.
 # Usage (as root): bench/multi_host/run.sh [SECONDS] [JOBS] [SIZES...]   (30 32 10 25 50 100)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,7 +12,7 @@ shift 2 2>/dev/null || shift $#
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(10 25 50 100)
 [ "$(id -u)" -eq 0 ] || { echo "run as root (it starts sshd and xinetd)" >&2; exit 1; }
-cli=$PWD/build/bin/psvigil-cli
+cli=${PSVIGIL_CLI:-$PWD/build/bin/psvigil-cli} # another build (a sanitizer one) by its path
 [ -x "$cli" ] && [ -f build/lib/libLanvex.so ] || cmake --build build --target psvigil-cli lanvex comreg >/dev/null
 
 work=$(mktemp -d)
@@ -88,7 +88,7 @@ host_list() { # file address port n
     "$2" "$3" "$4" "$user" "$password" >"$1"
 }
 
-printf '%-7s %5s %12s %14s %9s %12s %10s\n' transport hosts first-round 'late-max(s)' failures 'peak-RSS(MB)' 'CPU(cores)'
+printf '%-7s %5s %12s %14s %9s %12s %10s %8s\n' transport hosts first-round 'late-max(median)' failures 'peak-RSS(MB)' 'CPU(cores)' 'stop(s)'
 for transport in ${TRANSPORTS:-ssh telnet}; do
   for n in "${sizes[@]}"; do
     if [ "$transport" = ssh ]; then host_list "$work/hosts.cfg" "ssh://127.0.0.1" "$ssh_port" "$n"
@@ -98,28 +98,39 @@ for transport in ${TRANSPORTS:-ssh telnet}; do
     sleep "$duration"
     peak=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")
     ticks=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+    stop_from=$(date +%s%N)
     kill -TERM "$pid"
     wait "$pid" || true
-    python3 - "$work/out.json" "$n" "$transport" "$peak" "$ticks" "$(getconf CLK_TCK)" "$duration" <<'PY'
+    stop_ms=$(( ($(date +%s%N) - stop_from) / 1000000 ))
+    python3 - "$work/out.json" "$n" "$transport" "$peak" "$ticks" "$(getconf CLK_TCK)" "$duration" "$stop_ms" <<'PY'
 import json, sys, datetime
-path, n, transport, peak, ticks, hz, duration = sys.argv[1:]
+path, n, transport, peak, ticks, hz, duration, stop_ms = sys.argv[1:]
 lines = [json.loads(l) for l in open(path) if l.strip()]
 def t(s): return datetime.datetime.strptime(s, "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=datetime.timezone.utc).timestamp()
 ends = [(l["host"], t(l["time"]), l["duration_seconds"], l["ok"]) for l in lines]
 t0 = min(e - d for _, e, d, _ in ends) if ends else 0
 # The first refresh of a host is its login: reported apart; the later ones are measured
 # against the tick they belong to.
-first, seen, late = 0.0, set(), 0.0
+first, seen, lates = 0.0, set(), [0.0]
 for host, e, d, ok in ends:
     if host not in seen:
         seen.add(host)
         first = max(first, e - t0)
         continue
     k = int((e - d - t0 + 0.5) // 5)
-    late = max(late, e - (t0 + 5 * k))
+    lates.append(e - (t0 + 5 * k))
+lates.sort()
+late, median = lates[-1], lates[len(lates) // 2]
 failures = sum(1 for *_, ok in ends if not ok)
-print("%-7s %5s %12.2f %14.2f %9d %12.1f %10.3f" % (transport, n, first, late, failures,
-      int(peak) / 1024, int(ticks) / int(hz) / float(duration)))
+print("%-7s %5s %12.2f %8.2f (%.2f) %9d %12.1f %10.3f %8.2f" % (transport, n, first, late, median, failures,
+      int(peak) / 1024, int(ticks) / int(hz) / float(duration), int(stop_ms) / 1000))
+# Why refreshes failed, most frequent first, so a failure count can be told apart from noise.
+reasons = {}
+for l in lines:
+    if not l["ok"]:
+        reasons[l["status"]] = reasons.get(l["status"], 0) + 1
+for why, count in sorted(reasons.items(), key=lambda r: -r[1])[:3]:
+    print("        %d x %s" % (count, why[:150]))
 PY
   done
 done

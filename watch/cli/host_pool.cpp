@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <system_error>
 
 struct CHostPool::Entry
 {
@@ -19,7 +20,9 @@ struct CHostPool::Entry
     Clock::time_point StartedAt;
     bool Busy = false;
     bool Queued = false;
-    bool Finished = false; // once mode
+    bool SessionOpen = false; // the last refresh worked and left its session open
+    bool LoggingIn = false;   // the refresh in flight opens a session
+    bool Finished = false;    // once mode
 };
 
 // Hands one engine's notifications to the pool, tagged with the host; runs on its worker.
@@ -101,11 +104,31 @@ void CHostPool::Stop()
     if (m_scheduler.joinable())
         m_scheduler.join();
     // All are told first, so idle workers end together; each destructor then ends a connect or
-    // a read in flight at once and joins its worker.
+    // a read in flight at once and joins its worker. The destructors run side by side: one at a
+    // time, a round of refreshes in flight would end one after another.
     for (auto& entry : m_hosts)
         entry->Engine->Stop();
-    for (auto& entry : m_hosts)
-        entry->Engine.reset();
+    const std::size_t slices = std::min<std::size_t>(m_hosts.size(), kStopThreads);
+    const auto endSlice = [this, slices](std::size_t first)
+    {
+        for (std::size_t i = first; i < m_hosts.size(); i += slices)
+            m_hosts[i]->Engine.reset();
+    };
+    std::vector<std::thread> enders;
+    std::size_t started = 0;
+    try
+    {
+        for (; started < slices; ++started)
+            enders.emplace_back(endSlice, started);
+    }
+    catch (const std::system_error&)
+    {
+        // No thread to spare: the slices left end here.
+    }
+    for (std::size_t first = started; first < slices; ++first)
+        endSlice(first);
+    for (std::thread& ender : enders)
+        ender.join();
 }
 
 int CHostPool::BackoffSeconds(int intervalSeconds, int failures)
@@ -136,14 +159,21 @@ void CHostPool::Schedule()
             else
                 next = std::min(next, entry.Due);
         }
-        while (m_running < m_options.Jobs && !ready.empty())
+        // Hosts with a session open go at once; the others wait their turn for a login.
+        for (auto it = ready.begin(); it != ready.end();)
         {
-            Entry& entry = *m_hosts[ready.front()];
-            ready.pop_front();
+            Entry& entry = *m_hosts[*it];
+            if (!entry.SessionOpen && m_logins >= m_options.Jobs)
+            {
+                ++it;
+                continue;
+            }
+            it = ready.erase(it);
             entry.Queued = false;
             entry.Busy = true;
+            entry.LoggingIn = !entry.SessionOpen;
+            m_logins += entry.LoggingIn ? 1 : 0;
             entry.StartedAt = Clock::now();
-            ++m_running;
             entry.Engine->Start();
         }
         m_changed.wait_until(lock, next);
@@ -202,9 +232,21 @@ void CHostPool::OnNotify(std::size_t index, uint32_t message, intptr_t wParam, i
         entry.Pending.clear();
         entry.Busy = false;
         entry.Finished = m_options.Once;
-        --m_running;
+        // A failed refresh closes its session; one that worked keeps it when the host says so.
+        entry.SessionOpen = lParam == kRefreshOk && entry.Listed.KeepConnectionOpen != 0;
+        m_logins -= entry.LoggingIn ? 1 : 0;
+        entry.LoggingIn = false;
         if (m_options.Events)
-            m_events.push_back({index, result});
+        {
+            // A reader that falls behind (its output blocked) finds each host's latest refresh,
+            // never a queue that grows with every round.
+            const auto queued = std::find_if(m_events.begin(), m_events.end(),
+                                             [&](const HostEvent& e) { return e.Index == index; });
+            if (queued != m_events.end())
+                queued->Result = result;
+            else
+                m_events.push_back({index, result});
+        }
     }
     m_changed.notify_all();
     m_eventReady.notify_all();

@@ -1,6 +1,6 @@
 // Watches every host of a list at once: one watch engine per host, refreshes started on each
-// host's own interval, at most a given number at a time, a host that is down retried later
-// and later (up to eight intervals).
+// host's own interval, at most a given number of logins at a time, a host that is down retried
+// later and later (up to eight intervals).
 #pragma once
 
 #include "watch/engine/host_settings.h"
@@ -42,11 +42,15 @@ class CHostPool
   public:
     struct Options
     {
+        // Logins (connect, key exchange, password) at a time. A refresh of a session kept open
+        // costs the host a command and this process an idle wait, so it never queues behind
+        // them: a round of hosts whose replies each take a second stays a second long.
         int Jobs = 32;
         bool Once = false;  // one refresh per host, then nothing
         bool Events = true; // keep a queue of results for NextEvent
     };
     static constexpr int kMaxBackoffIntervals = 8;
+    static constexpr std::size_t kStopThreads = 32; // end the sessions side by side
 
     CHostPool(std::vector<HostSettings> hosts, Options options);
     // Ends every session (a connect or a read in flight included) before it returns.
@@ -63,7 +67,8 @@ class CHostPool
 
     // Runs fn on every host's latest result, under the pool's lock (keep it short).
     void ForEachLatest(const std::function<void(std::size_t, const HostResult&)>& fn) const;
-    // The next finished refresh, or false after timeoutMs without one.
+    // The next finished refresh (only the latest of a host whose earlier one was not taken
+    // yet), or false after timeoutMs without one.
     bool NextEvent(HostEvent& event, int timeoutMs);
     // Once mode: every host has had its refresh.
     bool AllDone() const;
@@ -85,7 +90,7 @@ class CHostPool
     std::condition_variable m_changed;
     std::condition_variable m_eventReady;
     std::deque<HostEvent> m_events;
-    int m_running = 0; // refreshes in flight
+    int m_logins = 0; // refreshes in flight that open a session
     bool m_stopping = false;
     std::thread m_scheduler;
 };

@@ -1,10 +1,12 @@
-// psvigil-cli once --all and watch --all: every host of a list at once, as text or JSON lines.
+// psvigil-cli once --all and watch --all: every host of a list at once, as tsv, CSV or JSON
+// lines, the host first.
 #include "watch/cli/multi_commands.h"
 
 #include "watch/cli/cli_commands.h"
 #include "watch/cli/cli_files.h"
 #include "watch/cli/export_text.h"
 #include "watch/cli/host_pool.h"
+#include "watch/cli/output_format.h"
 #include "watch/cli/row_printer.h"
 #include "watch/engine/status_text.h"
 #include "watch/ui/files/config_file.h"
@@ -30,7 +32,7 @@ int MultiUsage(const char* command)
 {
     std::fprintf(stderr,
                  "usage: psvigil-cli %s --all [--hosts psvigil.cfg] [--jobs N] "
-                 "[--format text|json]\n",
+                 "[--format tsv|csv|json]\n",
                  command);
     return 2;
 }
@@ -58,21 +60,12 @@ std::string UtcTime(double seconds)
     return text;
 }
 
-std::string RowJson(const ProcessRow& row)
-{
-    return "{\"user\":" + JsonString(FieldText(row.User)) + ",\"pid\":" + std::to_string(row.Pid) +
-           ",\"cpu\":" + JsonString(FieldText(row.CpuUsage)) +
-           ",\"term\":" + JsonString(FieldText(row.Term)) +
-           ",\"start\":" + JsonString(FieldText(row.StartTime)) +
-           ",\"time\":" + JsonString(FieldText(row.CpuTime)) +
-           ",\"command\":" + JsonString(FieldText(row.Command)) + "}";
-}
-
+// The process objects of the single-host commands' JSON.
 std::string RowsJson(const std::vector<const ProcessRow*>& rows)
 {
     std::string out = "[";
     for (std::size_t i = 0; i < rows.size(); ++i)
-        out += (i ? "," : "") + RowJson(*rows[i]);
+        out += (i ? "," : "") + ProcessJsonObject(*rows[i]);
     return out + "]";
 }
 
@@ -99,7 +92,7 @@ using RowMap = std::map<int32_t, ProcessRow>;
 
 // Prints one finished refresh: the changes against what was shown (every row the first
 // time), or, in once mode, the table.
-void PrintEvent(const CHostPool& pool, const HostEvent& event, bool json, bool once,
+void PrintEvent(const CHostPool& pool, const HostEvent& event, OutputFormat format, bool once,
                 std::map<std::size_t, RowMap>& shownByHost)
 {
     const std::string& name = pool.Name(event.Index);
@@ -119,7 +112,7 @@ void PrintEvent(const CHostPool& pool, const HostEvent& event, bool json, bool o
                 gone.push_back(&row);
         }
     }
-    if (json)
+    if (format == OutputFormat::Json)
     {
         std::string line = "{\"host\":" + JsonString(name) +
                            ",\"time\":" + JsonString(UtcTime(result.TimestampSeconds)) +
@@ -139,18 +132,25 @@ void PrintEvent(const CHostPool& pool, const HostEvent& event, bool json, bool o
     }
     else
     {
-        const std::string prefix = EscapeField(name) + "\t";
-        const auto print = [&](const char* mark, const std::vector<const ProcessRow*>& rows)
+        const bool csv = format == OutputFormat::Csv;
+        const std::string prefix = csv ? CsvField(name) + "," : EscapeField(name) + "\t";
+        const auto print = [&](char mark, const std::vector<const ProcessRow*>& rows)
         {
             for (const ProcessRow* row : rows)
             {
-                std::fputs((prefix + mark).c_str(), stdout);
-                PrintRow(stdout, *row);
+                std::string head = prefix;
+                if (!once)
+                    head += std::string{mark, csv ? ',' : '\t'};
+                std::fputs(head.c_str(), stdout);
+                if (csv)
+                    std::fputs(ProcessCsvRecord(*row).c_str(), stdout);
+                else
+                    PrintRow(stdout, *row);
             }
         };
-        print(once ? "" : "+\t", appeared);
-        print("*\t", updated);
-        print("-\t", gone);
+        print('+', appeared);
+        print('*', updated);
+        print('-', gone);
         std::fprintf(stderr, "%s: %s\n", EscapeField(name).c_str(),
                      EscapeField(StatusText(result)).c_str());
         std::fflush(stderr);
@@ -198,7 +198,7 @@ int RunAll(const CliArgs& args, bool once)
     std::string path = kConfigFileName;
     CHostPool::Options options;
     options.Once = once;
-    bool json = false;
+    OutputFormat format = OutputFormat::Tsv;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         const std::string& a = args[i];
@@ -212,8 +212,13 @@ int RunAll(const CliArgs& args, bool once)
             if (!TakeNumber(args[++i], 1, 4096, options.Jobs))
                 return MultiUsage(command);
         }
-        else if (a == "--format" && hasValue && (args[i + 1] == "json" || args[i + 1] == "text"))
-            json = args[++i] == "json";
+        else if (a == "--format" && hasValue)
+        {
+            // "text" is the name the tsv form first had here.
+            const std::string& name = args[++i];
+            if (name != "text" && !ParseOutputFormat(name, format))
+                return MultiUsage(command);
+        }
         else
             return MultiUsage(command);
     }
@@ -222,6 +227,8 @@ int RunAll(const CliArgs& args, bool once)
         return 1;
     InstallStopSignals();
 
+    if (format == OutputFormat::Csv)
+        std::fputs(((once ? "host," : "host,change,") + ProcessCsvHeader()).c_str(), stdout);
     CHostPool pool(std::move(hosts), options);
     pool.Start();
     std::map<std::size_t, RowMap> shown;
@@ -232,7 +239,7 @@ int RunAll(const CliArgs& args, bool once)
         if (pool.NextEvent(event, 100))
         {
             allWorked &= event.Result.Result == kRefreshOk;
-            PrintEvent(pool, event, json, once, shown);
+            PrintEvent(pool, event, format, once, shown);
         }
         else if (once && pool.AllDone())
             break;

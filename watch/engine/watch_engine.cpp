@@ -279,6 +279,14 @@ int CWatchEngine::Refresh()
             length = fullSize;
         telnet2->Release();
     }
+    // No prompt and not a byte, not even the echo, for the whole command: the host has gone
+    // silent (switched off, cut off), which is no refresh.
+    if (executed == S_FALSE && (output == nullptr || length <= 0))
+    {
+        CloseConnection();
+        SetLastFailure("the host did not answer the command");
+        return kRefreshPsFailed;
+    }
     ParseOutput(output, output ? length : 0);
     return kRefreshOk;
 }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -216,6 +217,17 @@ std::string AlgorithmsFor(const std::string& type)
     return type;
 }
 
+bool HoldsKey(const KnownHostsScan& scan, ssh_key key)
+{
+    for (const KnownHostsScan::Entry& entry : scan.Keys)
+    {
+        const KeyPtr recorded = ImportKey(entry.Type, entry.Key);
+        if (recorded && ssh_key_cmp(recorded.get(), key, SSH_KEY_CMP_PUBLIC) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::string Where(const std::string& path, std::size_t nLine)
 {
     return path + " line " + std::to_string(nLine);
@@ -404,12 +416,8 @@ std::string CKnownHostsCheck::Verify(ssh_session session)
     if (ssh_get_server_publickey(session, &serverKey) != SSH_OK || serverKey == nullptr)
         return "The server presented no host key";
     const KeyPtr server(serverKey, &ssh_key_free);
-    for (const KnownHostsScan::Entry& entry : m_scan.Keys)
-    {
-        const KeyPtr recorded = ImportKey(entry.Type, entry.Key);
-        if (recorded && ssh_key_cmp(recorded.get(), server.get(), SSH_KEY_CMP_PUBLIC) == 0)
-            return {};
-    }
+    if (HoldsKey(m_scan, server.get()))
+        return {};
     if (!m_scan.Keys.empty())
         return "The host key of " + m_host + " has changed since it was recorded in " +
                Where(m_path, m_scan.Keys.front().Line) +
@@ -441,9 +449,32 @@ std::string CKnownHostsCheck::Record(ssh_key key) const
     {
     };
     std::string failure;
+    // Sessions that meet new hosts at once (many hosts watched together) take turns, for a
+    // bounded time; one that finds the file grown decides again on what it holds now.
+    std::size_t nExpected = m_nSize;
+    bool bLocked = false;
+    for (int i = 0; i < 200 && !(bLocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (bLocked && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::size_t>(info.st_size) > m_nSize)
+    {
+        const CFileRead now = ReadKnownHostsFile(m_path);
+        const KnownHostsScan scan = ScanKnownHosts(now.Text, m_name);
+        const bool bReadable = now.Error.empty() && scan.ProblemLine == 0 && scan.UnsureLine == 0;
+        if (bReadable && HoldsKey(scan, key))
+        {
+            ::close(fd); // recorded meanwhile, as this server presents it
+            return {};
+        }
+        if (bReadable && scan.Keys.empty() && !now.Text.empty())
+        {
+            line = (now.Text.back() == '\n' ? "" : "\n") + line.substr(m_bEndsInLine ? 0 : 1);
+            nExpected = now.Text.size();
+        }
+    }
     // Only the file that was read is extended: not one that changed or appeared meanwhile.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::size_t>(info.st_size) != m_nSize)
+    if (!bLocked || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::size_t>(info.st_size) != nExpected)
         failure = m_path + " changed while the host key was checked";
     else if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
         failure = std::string("cannot write ") + m_path + ": " + std::strerror(errno);

@@ -507,6 +507,24 @@ TEST_F(CliTest, OnceAllAnswersForEveryHostOfTheList)
     const std::string downLine = r.Out.substr(down, r.Out.find('\n', down) - down);
     EXPECT_NE(downLine.find("\"ok\":false"), std::string::npos) << downLine;
     EXPECT_NE(downLine.find("\"retry_seconds\":5"), std::string::npos) << downLine;
+
+    // The single-host forms with the host first ("text" is the older name of tsv).
+    const struct
+    {
+        const char* Format;
+        std::string Head, Row;
+    } forms[] = {{"csv", "host,user,pid,", "local:,"}, {"text", "", "local:\t"}};
+    for (const auto& form : forms)
+    {
+        const Result t =
+            RunShell("COMRT_REGISTRY=" + (m_dir / "empty.reg").string() + " " + Cli() +
+                     " once --all --hosts " + cfg + " --format " + form.Format + " 2>/dev/null");
+        EXPECT_EQ(t.Out.rfind(form.Head, 0), 0u) << t.Out;
+        const char separator = form.Row.back();
+        const std::size_t at = t.Out.find(separator + std::to_string(getpid()) + separator);
+        ASSERT_NE(at, std::string::npos) << t.Out;
+        EXPECT_EQ(t.Out.compare(t.Out.rfind('\n', at) + 1, form.Row.size(), form.Row), 0) << t.Out;
+    }
 }
 
 namespace

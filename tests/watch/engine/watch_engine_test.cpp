@@ -218,6 +218,13 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
     ASSERT_TRUE(WaitForRunEnds());
     EXPECT_EQ(m_sink.Events(),
               (std::vector<WatchNotification>{kRunBegins, kTable, Refreshed(0), kRunEnds}));
+    // Unless the host sent nothing at all: it has gone silent.
+    m_sink.Clear();
+    m_script.Reply.clear();
+    m_engine->Start();
+    ASSERT_TRUE(WaitForRunEnds());
+    EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
+    EXPECT_EQ(m_engine->GetLastFailure(), "the host did not answer the command");
 }
 
 TEST_F(WatchEngineTest, NoComponentMeansUnableToConnectOnEveryRefresh)

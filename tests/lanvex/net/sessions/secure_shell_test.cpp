@@ -418,10 +418,26 @@ TEST_F(RealSshServer, LoginsAndTheirFailures)
 
 TEST_F(RealSshServer, NewHostIsRecordedAndAChangedKeyRefused)
 {
+    // Checks that read the file before the first login recorded the key, as when many hosts
+    // are watched at once: the same host is recognised, another one is added after it.
+    const unsigned int port = static_cast<unsigned int>(std::stoi(m_port));
+    lanvex::CKnownHostsCheck same(KnownHosts().string(), "127.0.0.1", port);
+    lanvex::CKnownHostsCheck another(KnownHosts().string(), "localhost", port);
     ASSERT_EQ(Connect("127.0.0.1", m_port, m_password), S_OK);
     const std::string recorded = ReadText(KnownHosts());
     EXPECT_EQ(recorded.rfind("[127.0.0.1]:" + m_port + " ssh-ed25519 ", 0), 0u) << recorded;
     ASSERT_EQ(Connect("127.0.0.1", m_port, m_password), S_OK); // recognised now
+    ssh_session raw = ssh_new();
+    ssh_options_set(raw, SSH_OPTIONS_HOST, "127.0.0.1");
+    ssh_options_set(raw, SSH_OPTIONS_PORT, &port);
+    same.Prepare(raw);
+    ASSERT_EQ(ssh_connect(raw), SSH_OK);
+    EXPECT_EQ(same.Verify(raw), "");
+    EXPECT_EQ(ReadText(KnownHosts()), recorded);
+    EXPECT_EQ(another.Verify(raw), "");
+    EXPECT_EQ(ReadText(KnownHosts()).rfind(recorded + "[localhost]:" + m_port + " ", 0), 0u);
+    ssh_disconnect(raw);
+    ssh_free(raw);
 
     // The entry now holds a key the server does not have, as after a reinstall of the host.
     std::istringstream other(ReadText(m_otherKey));
