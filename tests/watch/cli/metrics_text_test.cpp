@@ -15,7 +15,7 @@ struct TextCase
 {
     const char* Label;
     std::string In;
-    std::string Label_;
+    std::string LabelText;
     std::string Json;
 };
 
@@ -33,7 +33,7 @@ TEST(ExportText, LabelsAndJsonStringsAreValidAndEscaped)
     for (const TextCase& c : kTexts)
     {
         SCOPED_TRACE(c.Label);
-        EXPECT_EQ(LabelValue(c.In), c.Label_);
+        EXPECT_EQ(LabelValue(c.In), c.LabelText);
         EXPECT_EQ(JsonString(c.In), c.Json);
     }
     // A cut never ends inside a character.
