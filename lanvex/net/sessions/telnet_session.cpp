@@ -31,12 +31,14 @@ const char* CStr(const std::optional<std::string>& text)
     return text ? text->c_str() : nullptr;
 }
 
+// The shells' prompt characters; '#' is root's, so that an administrator's login ends a command
+// at its prompt rather than after every silent pass.
 bool EndsInPrompt(const char* pPass, int nLength)
 {
     if (nLength <= 2)
         return false;
     const char c = pPass[nLength - 2];
-    return c == '$' || c == '>' || c == '%' || c == ':' || c == '!';
+    return c == '$' || c == '>' || c == '%' || c == ':' || c == '!' || c == '#';
 }
 
 // Arms the connection's deadline and read limit for one call and disarms them after it, so that

@@ -214,14 +214,14 @@ TEST(TelnetSession, PromptTestLooksAtTheCurrentPassOnly)
     // command sends nothing and still collects. (Connect's last quiet read ends 1 s after the
     // welcome, so the "$ " at 1.5 s falls into Execute's first pass.)
     CScriptedServer server({Then(LoginSteps(), {Silence(1500), SendBytes("$ "), Silence(1600),
-                                               SendBytes("late\r\n> ")})});
+                                               SendBytes("late\r\nroot@box:~# ")})});
     {
         TelnetPtr telnet;
         SetLogin(telnet, server.Port());
         ASSERT_EQ(telnet->Connect(), S_OK);
         CComBSTR empty(u"");
         EXPECT_EQ(telnet->Execute(empty), S_OK);
-        EXPECT_EQ(Output(telnet), "$ late\r\n> ");
+        EXPECT_EQ(Output(telnet), "$ late\r\nroot@box:~# ");
     }
     EXPECT_EQ(server.Finish(), "");
     EXPECT_EQ(server.Received(0), kReply1 + kReply2 + "alice\r\ns3cret\r\n");
@@ -229,7 +229,7 @@ TEST(TelnetSession, PromptTestLooksAtTheCurrentPassOnly)
 
 TEST(TelnetSession, NoPromptRunsAllPassesAndSilentPassesCount)
 {
-    CScriptedServer server({Then(LoginSteps(), {ExpectBytes("id\r\n"), SendBytes("root# ")})});
+    CScriptedServer server({Then(LoginSteps(), {ExpectBytes("id\r\n"), SendBytes("working. ")})});
     {
         TelnetPtr telnet;
         SetLogin(telnet, server.Port());
@@ -240,7 +240,7 @@ TEST(TelnetSession, NoPromptRunsAllPassesAndSilentPassesCount)
         const auto elapsed = Clock::now() - start;
         EXPECT_GE(elapsed, std::chrono::milliseconds(9500));
         EXPECT_LT(elapsed, std::chrono::seconds(15));
-        EXPECT_EQ(Output(telnet), "root# ");
+        EXPECT_EQ(Output(telnet), "working. ");
         EXPECT_EQ(telnet->IsConnected(), S_OK);
     }
     EXPECT_EQ(server.Finish(), "");
