@@ -160,13 +160,21 @@ std::string FormatVariant(const VARIANT& value)
 {
     switch (value.vt)
     {
-    case VT_EMPTY: return std::string();
-    case VT_NULL: return "Null";
-    case VT_BSTR: return NarrowFromBstr(value.bstrVal);
-    case VT_BOOL: return value.boolVal ? "True" : "False";
-    case VT_ERROR: return HResultHex(value.scode);
-    case VT_DISPATCH: case VT_UNKNOWN: return value.punkVal ? "(object)" : "Nothing";
-    default: break;
+    case VT_EMPTY:
+        return std::string();
+    case VT_NULL:
+        return "Null";
+    case VT_BSTR:
+        return NarrowFromBstr(value.bstrVal);
+    case VT_BOOL:
+        return value.boolVal ? "True" : "False";
+    case VT_ERROR:
+        return HResultHex(value.scode);
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+        return value.punkVal ? "(object)" : "Nothing";
+    default:
+        break;
     }
     VARIANT text;
     VariantInit(&text);
@@ -198,8 +206,8 @@ StepResult RunStep(IDispatch* object, const Step& step)
         if (FAILED(result.Hr = StepArgToVariant(step.Args[i], &args[step.Args.size() - 1 - i])))
             return result;
     DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr,
-                      static_cast<UINT>(args.size()), 0};
+    DISPPARAMS params{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()),
+                      0};
     WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
     if (step.Kind == StepKind::Put)
     {
@@ -214,8 +222,8 @@ StepResult RunStep(IDispatch* object, const Step& step)
     VariantInit(&value);
     EXCEPINFO excep{};
     UINT argErr = 0;
-    HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &value, &excep,
-                                &argErr);
+    HRESULT hr =
+        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &value, &excep, &argErr);
     for (VARIANT& v : args)
         VariantClear(&v);
     if (hr == DISP_E_EXCEPTION)

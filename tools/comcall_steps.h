@@ -1,5 +1,5 @@
-// comcall's steps: parsing "Name", "Name=value" and "Name(arg, ...)", running one through IDispatch,
-// and printing the result.
+// comcall's steps: parsing "Name", "Name=value" and "Name(arg, ...)", running one through
+// IDispatch, and printing the result.
 #pragma once
 
 #include "platform/com/comrt.h"

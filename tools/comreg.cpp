@@ -11,12 +11,13 @@ namespace
 {
 void PrintUsage(FILE* to)
 {
-    std::fprintf(to, "usage: comreg [-u] MODULE\n"
-                     "  registers the in-process server MODULE (calls DllRegisterServer);\n"
-                     "  -u unregisters it (calls DllUnregisterServer).\n"
-                     "  The registry hive is %s (set COMRT_REGISTRY to use another file).\n"
-                     "  Exit status: 0 done, 1 failed (the reason is printed), 2 bad usage.\n"
-                     "  --help shows this text, --version the version.\n",
+    std::fprintf(to,
+                 "usage: comreg [-u] MODULE\n"
+                 "  registers the in-process server MODULE (calls DllRegisterServer);\n"
+                 "  -u unregisters it (calls DllUnregisterServer).\n"
+                 "  The registry hive is %s (set COMRT_REGISTRY to use another file).\n"
+                 "  Exit status: 0 done, 1 failed (the reason is printed), 2 bad usage.\n"
+                 "  --help shows this text, --version the version.\n",
                  ComrtRegistryPath().c_str());
 }
 

@@ -68,7 +68,7 @@ struct CPeer
         return s_peer;
     }
 
-private:
+  private:
     CPeer()
     {
         const char* pszPort = std::getenv("VIGIL_FTP_PORT");
@@ -179,7 +179,8 @@ void BM_Lanvex(benchmark::State& state)
     {
         HRESULT hr = E_FAIL;
         if (kind == kDownload)
-            hr = client.p->ReadFile(Text("bench-down.bin"), Text((peer.Local / "down.bin").string()));
+            hr = client.p->ReadFile(Text("bench-down.bin"),
+                                    Text((peer.Local / "down.bin").string()));
         else if (kind == kUpload)
             hr = client.p->WriteFile(Text((peer.Local / "up.bin").string()), Text("bench-up.bin"));
         else
@@ -213,8 +214,8 @@ void BM_Curl(benchmark::State& state)
         command += "-o '" + (peer.Local / "down-curl.bin").string() + "' " +
                    CurlUrl(peer, "bench-down.bin");
     else if (kind == kUpload)
-        command += "-T '" + (peer.Local / "up.bin").string() + "' " +
-                   CurlUrl(peer, "bench-up-curl.bin");
+        command +=
+            "-T '" + (peer.Local / "up.bin").string() + "' " + CurlUrl(peer, "bench-up-curl.bin");
     else
         command += "-o /dev/null " + CurlUrl(peer, "bench-many/");
     for (auto _ : state)

@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 // A host that logs anybody in and answers every line with the reply, sent in one go.
 class CBulkHost
 {
-public:
+  public:
     explicit CBulkHost(std::string reply) : m_reply(std::move(reply))
     {
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -48,7 +48,7 @@ public:
     int Port() const { return m_nPort; }
     Clock::time_point LastByteSent() const { return m_lastByte.load(); }
 
-private:
+  private:
     bool WaitLine(int fd)
     {
         char c;

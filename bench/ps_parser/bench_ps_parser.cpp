@@ -55,8 +55,8 @@ void ParseReply(benchmark::State& state, int32_t flavour)
         state.PauseTiming();
         std::memcpy(buffer.data(), reply.data(), reply.size()); // the parser splits in place
         state.ResumeTiming();
-        ParsePsReply(rows, buffer.data(), static_cast<int32_t>(buffer.size()),
-                     flavour, kFilterShowAll);
+        ParsePsReply(rows, buffer.data(), static_cast<int32_t>(buffer.size()), flavour,
+                     kFilterShowAll);
         benchmark::DoNotOptimize(rows.GetAt(0));
     }
     state.counters["rows"] = rows.GetSize();
@@ -64,7 +64,16 @@ void ParseReply(benchmark::State& state, int32_t flavour)
 }
 } // namespace
 
-BENCHMARK_CAPTURE(ParseReply, Bsd10000, kFlavourBsd)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(ParseReply, SysV10000, kFlavourSysV)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(ParseReply, Posix10000, kFlavourPosix)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(ParseReply, Bsd10000, kFlavourBsd)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(ParseReply, SysV10000, kFlavourSysV)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(ParseReply, Posix10000, kFlavourPosix)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK_MAIN();

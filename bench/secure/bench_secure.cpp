@@ -77,7 +77,8 @@ struct CPeers
             for (size_t n = 0; n < kTransferSize; n += block.size())
                 out.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
-        [[maybe_unused]] const int owned = ::chown((fs::path(Home) / "bench-secure-down.bin").c_str(), pEntry->pw_uid, pEntry->pw_gid);
+        [[maybe_unused]] const int owned = ::chown(
+            (fs::path(Home) / "bench-secure-down.bin").c_str(), pEntry->pw_uid, pEntry->pw_gid);
     }
     ~CPeers()
     {

@@ -31,8 +31,14 @@ void Trace(benchmark::State& state, const char* target)
     lanvex::ConfigureWireTrace(nullptr);
 }
 
-void TraceOff(benchmark::State& state) { Trace(state, nullptr); }
-void TraceOn(benchmark::State& state) { Trace(state, "/dev/null"); }
+void TraceOff(benchmark::State& state)
+{
+    Trace(state, nullptr);
+}
+void TraceOn(benchmark::State& state)
+{
+    Trace(state, "/dev/null");
+}
 } // namespace
 
 BENCHMARK(TraceOff);

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     // What a host answers to a password is judged without reading past it.
-    const LoginVerdict verdict = JudgeLoginAnswer(std::string_view(reinterpret_cast<const char*>(data), size));
+    const LoginVerdict verdict =
+        JudgeLoginAnswer(std::string_view(reinterpret_cast<const char*>(data), size));
     if (verdict.What == LoginVerdict::Refused && verdict.Reason.size() > size + 40)
         std::abort();
     HasVisibleText(std::string_view(reinterpret_cast<const char*>(data), size));

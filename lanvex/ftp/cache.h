@@ -3,8 +3,8 @@
 #pragma once
 
 #include "lanvex/ftp/text_property.h"
-#include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/sessions/component_object.h"
 
 #include "platform/com/dispatch_impl.h"
 

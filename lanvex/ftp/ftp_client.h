@@ -7,9 +7,9 @@
 #include "lanvex/ftp/ftp_protocol.h"
 #include "lanvex/ftp/ftp_transfer.h"
 #include "lanvex/ftp/tls_ftp_session.h"
+#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/sessions/extended_dispatch.h"
-#include "lanvex/net/lanvex.h"
 #include "lanvex/net/transport/tcp_connection.h"
 
 #include "platform/com/bstr.h"

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "lanvex/ftp/sftp_session.h"
+#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/sessions/extended_dispatch.h"
-#include "lanvex/net/lanvex.h"
 
 #include "platform/com/bstr.h"
 

@@ -3,8 +3,8 @@
 #include "lanvex/ftp/shell_file.h"
 
 #include "lanvex/ftp/ftp_client.h"
-#include "lanvex/ftp/shell_file_execute.h"
 #include "lanvex/ftp/sftp_file_client.h"
+#include "lanvex/ftp/shell_file_execute.h"
 #include "lanvex/net/sessions/component_error.h"
 #include "lanvex/net/sessions/component_property.h"
 

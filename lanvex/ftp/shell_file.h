@@ -5,9 +5,9 @@
 #include "lanvex/ftp/ftp_transfer.h"
 #include "lanvex/ftp/shell_file_dialog.h"
 #include "lanvex/ftp/text_property.h"
+#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/sessions/extended_dispatch.h"
-#include "lanvex/net/lanvex.h"
 
 namespace lanvex
 {

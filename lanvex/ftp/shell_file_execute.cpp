@@ -100,7 +100,8 @@ CComBSTR WireName(const std::string& name)
 
 } // namespace
 
-CFileOperationRun::CFileOperationRun(IFileOperationClient* pClient, const FileOperationRequest& request,
+CFileOperationRun::CFileOperationRun(IFileOperationClient* pClient,
+                                     const FileOperationRequest& request,
                                      CFileOperationStatus& status)
     : m_pClient(pClient), m_pInterface(pClient->Interface()), m_request(request), m_status(status)
 {

@@ -31,23 +31,23 @@ constexpr CLSID CLSID_lvSecureShell = MakeGuid("{46374BC6-5DEB-41DA-BAAC-755E548
 // Telnet session: logs in, runs one command at a time, hands back the raw reply.
 struct IlvTelnet : public IDispatch
 {
-    STDMETHOD(get_Address)(BSTR* pVal) = 0;                      // slot 7, DISPID 1
-    STDMETHOD(put_Address)(BSTR newVal) = 0;                     // slot 8, DISPID 1
-    STDMETHOD(get_Username)(BSTR* pVal) = 0;                     // slot 9, DISPID 2
-    STDMETHOD(put_Username)(BSTR newVal) = 0;                    // slot 10, DISPID 2
-    STDMETHOD(get_Password)(BSTR* pVal) = 0;                     // slot 11, DISPID 3
-    STDMETHOD(put_Password)(BSTR newVal) = 0;                    // slot 12, DISPID 3
-    STDMETHOD(get_Port)(SHORT* pVal) = 0;                        // slot 13, DISPID 4
-    STDMETHOD(put_Port)(SHORT newVal) = 0;                       // slot 14, DISPID 4
-    STDMETHOD(Connect)() = 0;                                    // slot 15, DISPID 5
-    STDMETHOD(Disconnect)() = 0;                                 // slot 16, DISPID 6
-    STDMETHOD(IsConnected)() = 0;                                // slot 17, DISPID 7
-    STDMETHOD(Execute)(BSTR bstrCommand) = 0;                    // slot 18, DISPID 8
+    STDMETHOD(get_Address)(BSTR* pVal) = 0;   // slot 7, DISPID 1
+    STDMETHOD(put_Address)(BSTR newVal) = 0;  // slot 8, DISPID 1
+    STDMETHOD(get_Username)(BSTR* pVal) = 0;  // slot 9, DISPID 2
+    STDMETHOD(put_Username)(BSTR newVal) = 0; // slot 10, DISPID 2
+    STDMETHOD(get_Password)(BSTR* pVal) = 0;  // slot 11, DISPID 3
+    STDMETHOD(put_Password)(BSTR newVal) = 0; // slot 12, DISPID 3
+    STDMETHOD(get_Port)(SHORT* pVal) = 0;     // slot 13, DISPID 4
+    STDMETHOD(put_Port)(SHORT newVal) = 0;    // slot 14, DISPID 4
+    STDMETHOD(Connect)() = 0;                 // slot 15, DISPID 5
+    STDMETHOD(Disconnect)() = 0;              // slot 16, DISPID 6
+    STDMETHOD(IsConnected)() = 0;             // slot 17, DISPID 7
+    STDMETHOD(Execute)(BSTR bstrCommand) = 0; // slot 18, DISPID 8
     // The component's own reply block (not a copy, not terminated) and the low 16 bits of its
     // length; valid until the next Execute or the release of the object.
-    STDMETHOD(GetOutput)(char** lpszOutput, SHORT* nSize) = 0;   // slot 19, DISPID 9
+    STDMETHOD(GetOutput)(char** lpszOutput, SHORT* nSize) = 0; // slot 19, DISPID 9
 
-protected:
+  protected:
     ~IlvTelnet() = default;
 };
 
@@ -56,45 +56,45 @@ struct IlvTelnet2 : public IlvTelnet
 {
     STDMETHOD(GetOutputSize)(LONG* pSize) = 0; // slot 20, DISPID 10
 
-protected:
+  protected:
     ~IlvTelnet2() = default;
 };
 
 // FTP client: control session, passive transfers, listings.
 struct IlvFTPClient : public IDispatch
 {
-    STDMETHOD(get_Username)(BSTR* pVal) = 0;                          // slot 7, DISPID 1
-    STDMETHOD(put_Username)(BSTR newVal) = 0;                         // slot 8
-    STDMETHOD(get_Password)(BSTR* pVal) = 0;                          // slot 9, DISPID 2
-    STDMETHOD(put_Password)(BSTR newVal) = 0;                         // slot 10
-    STDMETHOD(get_Address)(BSTR* pVal) = 0;                           // slot 11, DISPID 3
-    STDMETHOD(put_Address)(BSTR newVal) = 0;                          // slot 12
-    STDMETHOD(Connect)() = 0;                                         // slot 13, DISPID 4
-    STDMETHOD(get_Port)(SHORT* pVal) = 0;                             // slot 14, DISPID 5
-    STDMETHOD(put_Port)(SHORT newVal) = 0;                            // slot 15
-    STDMETHOD(Disconnect)() = 0;                                      // slot 16, DISPID 6
-    STDMETHOD(ChangeDir)(BSTR bstrDir) = 0;                           // slot 17, DISPID 7
-    STDMETHOD(CreateDir)(BSTR bstrDir) = 0;                           // slot 18, DISPID 8
-    STDMETHOD(ChangeDirUp)() = 0;                                     // slot 19, DISPID 9
-    STDMETHOD(KeepLive)() = 0;                                        // slot 20, DISPID 10
-    STDMETHOD(DeleteFile)(BSTR bstrFile) = 0;                         // slot 21, DISPID 11
-    STDMETHOD(DeleteDir)(BSTR bstrDir) = 0;                           // slot 22, DISPID 12
-    STDMETHOD(RenameFile)(BSTR oldFile, BSTR newFile) = 0;            // slot 23, DISPID 13
-    STDMETHOD(get_DataPort)(SHORT* pVal) = 0;                         // slot 24, DISPID 14
-    STDMETHOD(put_DataPort)(SHORT newVal) = 0;                        // slot 25
-    STDMETHOD(SetPassive)() = 0;                                      // slot 26, DISPID 15
-    STDMETHOD(SetType)(LONG bbinary) = 0;                             // slot 27, DISPID 17
+    STDMETHOD(get_Username)(BSTR* pVal) = 0;                           // slot 7, DISPID 1
+    STDMETHOD(put_Username)(BSTR newVal) = 0;                          // slot 8
+    STDMETHOD(get_Password)(BSTR* pVal) = 0;                           // slot 9, DISPID 2
+    STDMETHOD(put_Password)(BSTR newVal) = 0;                          // slot 10
+    STDMETHOD(get_Address)(BSTR* pVal) = 0;                            // slot 11, DISPID 3
+    STDMETHOD(put_Address)(BSTR newVal) = 0;                           // slot 12
+    STDMETHOD(Connect)() = 0;                                          // slot 13, DISPID 4
+    STDMETHOD(get_Port)(SHORT* pVal) = 0;                              // slot 14, DISPID 5
+    STDMETHOD(put_Port)(SHORT newVal) = 0;                             // slot 15
+    STDMETHOD(Disconnect)() = 0;                                       // slot 16, DISPID 6
+    STDMETHOD(ChangeDir)(BSTR bstrDir) = 0;                            // slot 17, DISPID 7
+    STDMETHOD(CreateDir)(BSTR bstrDir) = 0;                            // slot 18, DISPID 8
+    STDMETHOD(ChangeDirUp)() = 0;                                      // slot 19, DISPID 9
+    STDMETHOD(KeepLive)() = 0;                                         // slot 20, DISPID 10
+    STDMETHOD(DeleteFile)(BSTR bstrFile) = 0;                          // slot 21, DISPID 11
+    STDMETHOD(DeleteDir)(BSTR bstrDir) = 0;                            // slot 22, DISPID 12
+    STDMETHOD(RenameFile)(BSTR oldFile, BSTR newFile) = 0;             // slot 23, DISPID 13
+    STDMETHOD(get_DataPort)(SHORT* pVal) = 0;                          // slot 24, DISPID 14
+    STDMETHOD(put_DataPort)(SHORT newVal) = 0;                         // slot 25
+    STDMETHOD(SetPassive)() = 0;                                       // slot 26, DISPID 15
+    STDMETHOD(SetType)(LONG bbinary) = 0;                              // slot 27, DISPID 17
     STDMETHOD(WriteFile)(BSTR bstrLocalFile, BSTR bstrRemoteFile) = 0; // slot 28, DISPID 20
     STDMETHOD(ReadFile)(BSTR bstrRemoteFile, BSTR bstrLocalFile) = 0;  // slot 29, DISPID 21
-    STDMETHOD(ReadCurrDir)() = 0;                                     // slot 30, DISPID 22
-    STDMETHOD(GetFileCount)(SHORT* pCount) = 0;                       // slot 31, DISPID 23
-    STDMETHOD(GetFileName)(char* lpFileName, SHORT nId) = 0;          // slot 32, DISPID 24
-    STDMETHOD(GetFileSize)(SHORT* pSize, SHORT nId) = 0;              // slot 33, DISPID 25
-    STDMETHOD(IsConnected)() = 0;                                     // slot 34, DISPID 26
-    STDMETHOD(get_FileList)(LONG* pVal) = 0;                          // slot 35, DISPID 27
-    STDMETHOD(put_FileList)(LONG newVal) = 0;                         // slot 36
+    STDMETHOD(ReadCurrDir)() = 0;                                      // slot 30, DISPID 22
+    STDMETHOD(GetFileCount)(SHORT* pCount) = 0;                        // slot 31, DISPID 23
+    STDMETHOD(GetFileName)(char* lpFileName, SHORT nId) = 0;           // slot 32, DISPID 24
+    STDMETHOD(GetFileSize)(SHORT* pSize, SHORT nId) = 0;               // slot 33, DISPID 25
+    STDMETHOD(IsConnected)() = 0;                                      // slot 34, DISPID 26
+    STDMETHOD(get_FileList)(LONG* pVal) = 0;                           // slot 35, DISPID 27
+    STDMETHOD(put_FileList)(LONG newVal) = 0;                          // slot 36
 
-protected:
+  protected:
     ~IlvFTPClient() = default;
 };
 
@@ -102,14 +102,14 @@ protected:
 // directories, a 32-bit count, and the last reply. Indexes count from 0.
 struct IlvFTPClient2 : public IlvFTPClient
 {
-    STDMETHOD(GetFileCount32)(LONG* pCount) = 0;                  // slot 37, DISPID 28
-    STDMETHOD(GetEntryName)(LONG nId, BSTR* pName) = 0;           // slot 38, DISPID 29
-    STDMETHOD(GetEntrySize)(LONG nId, LONGLONG* pSize) = 0;       // slot 39, DISPID 30
-    STDMETHOD(GetEntryIsDirectory)(LONG nId, LONG* pIsDir) = 0;   // slot 40, DISPID 31
-    STDMETHOD(get_LastReplyCode)(LONG* pCode) = 0;                // slot 41, DISPID 32
-    STDMETHOD(get_LastReplyText)(BSTR* pText) = 0;                // slot 42, DISPID 33
+    STDMETHOD(GetFileCount32)(LONG* pCount) = 0;                // slot 37, DISPID 28
+    STDMETHOD(GetEntryName)(LONG nId, BSTR* pName) = 0;         // slot 38, DISPID 29
+    STDMETHOD(GetEntrySize)(LONG nId, LONGLONG* pSize) = 0;     // slot 39, DISPID 30
+    STDMETHOD(GetEntryIsDirectory)(LONG nId, LONG* pIsDir) = 0; // slot 40, DISPID 31
+    STDMETHOD(get_LastReplyCode)(LONG* pCode) = 0;              // slot 41, DISPID 32
+    STDMETHOD(get_LastReplyText)(BSTR* pText) = 0;              // slot 42, DISPID 33
 
-protected:
+  protected:
     ~IlvFTPClient2() = default;
 };
 
@@ -120,64 +120,64 @@ protected:
 // optional) in place of those checks. TlsPeerFingerprint: the server's certificate after Connect.
 struct IlvFTPClient3 : public IlvFTPClient2
 {
-    STDMETHOD(get_Security)(LONG* pVal) = 0;             // slot 43, DISPID 34
-    STDMETHOD(put_Security)(LONG newVal) = 0;            // slot 44
-    STDMETHOD(get_TlsVerify)(LONG* pVal) = 0;            // slot 45, DISPID 35
-    STDMETHOD(put_TlsVerify)(LONG newVal) = 0;           // slot 46
-    STDMETHOD(get_TlsCaFile)(BSTR* pVal) = 0;            // slot 47, DISPID 36
-    STDMETHOD(put_TlsCaFile)(BSTR newVal) = 0;           // slot 48
-    STDMETHOD(get_TlsPinnedSha256)(BSTR* pVal) = 0;      // slot 49, DISPID 37
-    STDMETHOD(put_TlsPinnedSha256)(BSTR newVal) = 0;     // slot 50
-    STDMETHOD(get_TlsPeerFingerprint)(BSTR* pVal) = 0;   // slot 51, DISPID 38
+    STDMETHOD(get_Security)(LONG* pVal) = 0;           // slot 43, DISPID 34
+    STDMETHOD(put_Security)(LONG newVal) = 0;          // slot 44
+    STDMETHOD(get_TlsVerify)(LONG* pVal) = 0;          // slot 45, DISPID 35
+    STDMETHOD(put_TlsVerify)(LONG newVal) = 0;         // slot 46
+    STDMETHOD(get_TlsCaFile)(BSTR* pVal) = 0;          // slot 47, DISPID 36
+    STDMETHOD(put_TlsCaFile)(BSTR newVal) = 0;         // slot 48
+    STDMETHOD(get_TlsPinnedSha256)(BSTR* pVal) = 0;    // slot 49, DISPID 37
+    STDMETHOD(put_TlsPinnedSha256)(BSTR newVal) = 0;   // slot 50
+    STDMETHOD(get_TlsPeerFingerprint)(BSTR* pVal) = 0; // slot 51, DISPID 38
 
-protected:
+  protected:
     ~IlvFTPClient3() = default;
 };
 
 // Byte cache in a file or in memory, with commit and roll-back.
 struct IlvCache : public IDispatch
 {
-    STDMETHOD(get_Type)(SHORT* pVal) = 0;                // slot 7, DISPID 1
-    STDMETHOD(put_Type)(SHORT newVal) = 0;               // slot 8
-    STDMETHOD(Open)() = 0;                               // slot 9, DISPID 2
-    STDMETHOD(Close)() = 0;                              // slot 10, DISPID 3
-    STDMETHOD(get_CacheName)(BSTR* pVal) = 0;            // slot 11, DISPID 4
-    STDMETHOD(put_CacheName)(BSTR newVal) = 0;           // slot 12
-    STDMETHOD(Write)(BYTE* lpszData, LONG* nSize) = 0;   // slot 13, DISPID 5
-    STDMETHOD(Commit)() = 0;                             // slot 14, DISPID 6
-    STDMETHOD(RollBack)() = 0;                           // slot 15, DISPID 7
-    STDMETHOD(Read)(BYTE* lpszData, LONG* nSize) = 0;    // slot 16, DISPID 8
-    STDMETHOD(GetEOF)(LONG* bEOF) = 0;                   // slot 17, DISPID 9
+    STDMETHOD(get_Type)(SHORT* pVal) = 0;              // slot 7, DISPID 1
+    STDMETHOD(put_Type)(SHORT newVal) = 0;             // slot 8
+    STDMETHOD(Open)() = 0;                             // slot 9, DISPID 2
+    STDMETHOD(Close)() = 0;                            // slot 10, DISPID 3
+    STDMETHOD(get_CacheName)(BSTR* pVal) = 0;          // slot 11, DISPID 4
+    STDMETHOD(put_CacheName)(BSTR newVal) = 0;         // slot 12
+    STDMETHOD(Write)(BYTE* lpszData, LONG* nSize) = 0; // slot 13, DISPID 5
+    STDMETHOD(Commit)() = 0;                           // slot 14, DISPID 6
+    STDMETHOD(RollBack)() = 0;                         // slot 15, DISPID 7
+    STDMETHOD(Read)(BYTE* lpszData, LONG* nSize) = 0;  // slot 16, DISPID 8
+    STDMETHOD(GetEOF)(LONG* bEOF) = 0;                 // slot 17, DISPID 9
 
-protected:
+  protected:
     ~IlvCache() = default;
 };
 
 // Description of one FTP file operation, edited in its dialog.
 struct IlvFTPShellFile : public IDispatch
 {
-    STDMETHOD(get_CreateDestDirectories)(LONG* pVal) = 0; // slot 7, DISPID 1
+    STDMETHOD(get_CreateDestDirectories)(LONG* pVal) = 0;  // slot 7, DISPID 1
     STDMETHOD(put_CreateDestDirectories)(LONG newVal) = 0; // slot 8
-    STDMETHOD(get_FilesOnly)(LONG* pVal) = 0;             // slot 9, DISPID 2
-    STDMETHOD(put_FilesOnly)(LONG newVal) = 0;            // slot 10
-    STDMETHOD(get_Function)(SHORT* pVal) = 0;             // slot 11, DISPID 3
-    STDMETHOD(put_Function)(SHORT newVal) = 0;            // slot 12
-    STDMETHOD(get_ShowDialog)(LONG* pVal) = 0;            // slot 13, DISPID 4
-    STDMETHOD(put_ShowDialog)(LONG newVal) = 0;           // slot 14
-    STDMETHOD(get_From)(BSTR* pVal) = 0;                  // slot 15, DISPID 5
-    STDMETHOD(put_From)(BSTR newVal) = 0;                 // slot 16
-    STDMETHOD(get_To)(BSTR* pVal) = 0;                    // slot 17, DISPID 6
-    STDMETHOD(put_To)(BSTR newVal) = 0;                   // slot 18
-    STDMETHOD(Configure)() = 0;                           // slot 19, DISPID 7
-    STDMETHOD(Execute)() = 0;                             // slot 20, DISPID 8
-    STDMETHOD(get_Server)(BSTR* pVal) = 0;                // slot 21, DISPID 9
-    STDMETHOD(put_Server)(BSTR newVal) = 0;               // slot 22
-    STDMETHOD(get_Username)(BSTR* pVal) = 0;              // slot 23, DISPID 10
-    STDMETHOD(put_Username)(BSTR newVal) = 0;             // slot 24
-    STDMETHOD(get_Password)(BSTR* pVal) = 0;              // slot 25, DISPID 11
-    STDMETHOD(put_Password)(BSTR newVal) = 0;             // slot 26
+    STDMETHOD(get_FilesOnly)(LONG* pVal) = 0;              // slot 9, DISPID 2
+    STDMETHOD(put_FilesOnly)(LONG newVal) = 0;             // slot 10
+    STDMETHOD(get_Function)(SHORT* pVal) = 0;              // slot 11, DISPID 3
+    STDMETHOD(put_Function)(SHORT newVal) = 0;             // slot 12
+    STDMETHOD(get_ShowDialog)(LONG* pVal) = 0;             // slot 13, DISPID 4
+    STDMETHOD(put_ShowDialog)(LONG newVal) = 0;            // slot 14
+    STDMETHOD(get_From)(BSTR* pVal) = 0;                   // slot 15, DISPID 5
+    STDMETHOD(put_From)(BSTR newVal) = 0;                  // slot 16
+    STDMETHOD(get_To)(BSTR* pVal) = 0;                     // slot 17, DISPID 6
+    STDMETHOD(put_To)(BSTR newVal) = 0;                    // slot 18
+    STDMETHOD(Configure)() = 0;                            // slot 19, DISPID 7
+    STDMETHOD(Execute)() = 0;                              // slot 20, DISPID 8
+    STDMETHOD(get_Server)(BSTR* pVal) = 0;                 // slot 21, DISPID 9
+    STDMETHOD(put_Server)(BSTR newVal) = 0;                // slot 22
+    STDMETHOD(get_Username)(BSTR* pVal) = 0;               // slot 23, DISPID 10
+    STDMETHOD(put_Username)(BSTR newVal) = 0;              // slot 24
+    STDMETHOD(get_Password)(BSTR* pVal) = 0;               // slot 25, DISPID 11
+    STDMETHOD(put_Password)(BSTR newVal) = 0;              // slot 26
 
-protected:
+  protected:
     ~IlvFTPShellFile() = default;
 };
 
@@ -185,11 +185,11 @@ protected:
 // (bytes), and the slowest rate (bytes a second) a transfer's time limit allows for.
 struct IlvFTPShellFile2 : public IlvFTPShellFile
 {
-    STDMETHOD(get_DownloadLimit)(LONGLONG* pVal) = 0;     // slot 27, DISPID 12
-    STDMETHOD(put_DownloadLimit)(LONGLONG newVal) = 0;    // slot 28
-    STDMETHOD(get_MinimumRate)(LONG* pVal) = 0;           // slot 29, DISPID 13
-    STDMETHOD(put_MinimumRate)(LONG newVal) = 0;          // slot 30
+    STDMETHOD(get_DownloadLimit)(LONGLONG* pVal) = 0;  // slot 27, DISPID 12
+    STDMETHOD(put_DownloadLimit)(LONGLONG newVal) = 0; // slot 28
+    STDMETHOD(get_MinimumRate)(LONG* pVal) = 0;        // slot 29, DISPID 13
+    STDMETHOD(put_MinimumRate)(LONG newVal) = 0;       // slot 30
 
-protected:
+  protected:
     ~IlvFTPShellFile2() = default;
 };

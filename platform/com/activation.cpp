@@ -1,4 +1,5 @@
-// Activation of in-process servers: registry lookup, dlopen, DllGetClassObject, unloading idle modules.
+// Activation of in-process servers: registry lookup, dlopen, DllGetClassObject, unloading idle
+// modules.
 #include "platform/com/activation.h"
 
 #include "platform/com/apartment.h"
@@ -37,16 +38,18 @@ std::map<void*, LoadedModule> g_modules; // by dlopen handle
 
 LONG ReadDefault(RegistryRoot root, const std::vector<std::string>& path, std::string* out)
 {
-    return RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* key = hive.Find(root, path);
-        if (!key)
-            return ERROR_FILE_NOT_FOUND;
-        const RegistryValue* v = key->FindValue("");
-        if (!v || (v->Type != 1 && v->Type != 2))
-            return ERROR_FILE_NOT_FOUND;
-        *out = v->Text();
-        return ERROR_SUCCESS;
-    });
+    return RegistryStoreRead(
+        [&](const CRegistryHive& hive)
+        {
+            CRegistryKey* key = hive.Find(root, path);
+            if (!key)
+                return ERROR_FILE_NOT_FOUND;
+            const RegistryValue* v = key->FindValue("");
+            if (!v || (v->Type != 1 && v->Type != 2))
+                return ERROR_FILE_NOT_FOUND;
+            *out = v->Text();
+            return ERROR_SUCCESS;
+        });
 }
 
 // Registry failures as activation results: a damaged hive is a read failure, not "not registered".
@@ -131,8 +134,9 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID rii
     if (rc != ERROR_SUCCESS)
     {
         if (rc == ERROR_FILE_NOT_FOUND)
-            ComrtSetLastErrorText("class " + clsid + " is not registered (no HKEY_CLASSES_ROOT\\CLSID\\" +
-                                  clsid + "\\InprocServer32 in " + RegistryStorePath() + ")");
+            ComrtSetLastErrorText("class " + clsid +
+                                  " is not registered (no HKEY_CLASSES_ROOT\\CLSID\\" + clsid +
+                                  "\\InprocServer32 in " + RegistryStorePath() + ")");
         return LookupFailure(rc, REGDB_E_CLASSNOTREG);
     }
     if (path.empty())
@@ -168,13 +172,16 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     return hr;
 }
 
-void CoFreeUnusedLibraries() { CoFreeUnusedLibrariesEx(INFINITE, 0); }
+void CoFreeUnusedLibraries()
+{
+    CoFreeUnusedLibrariesEx(INFINITE, 0);
+}
 
 void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD)
 {
     const auto now = std::chrono::steady_clock::now();
-    const auto grace = std::chrono::milliseconds(dwUnloadDelay == INFINITE ? kComrtUnloadDelayMs
-                                                                           : dwUnloadDelay);
+    const auto grace =
+        std::chrono::milliseconds(dwUnloadDelay == INFINITE ? kComrtUnloadDelayMs : dwUnloadDelay);
     std::lock_guard<std::recursive_mutex> guard(g_modulesLock);
     for (auto it = g_modules.begin(); it != g_modules.end();)
     {
@@ -237,7 +244,8 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID)
         return E_INVALIDARG;
     *lplpszProgID = nullptr;
     std::string text;
-    LONG rc = ReadDefault(RegistryRoot::ClassesRoot, {"CLSID", GuidToString(clsid), "ProgID"}, &text);
+    LONG rc =
+        ReadDefault(RegistryRoot::ClassesRoot, {"CLSID", GuidToString(clsid), "ProgID"}, &text);
     if (rc != ERROR_SUCCESS)
         return LookupFailure(rc, REGDB_E_CLASSNOTREG);
     std::u16string wide = NarrowToWide(text);

@@ -1,4 +1,5 @@
-// Activation of in-process servers: CoGetClassObject, CoCreateInstance, CoFreeUnusedLibraries, ProgIDs.
+// Activation of in-process servers: CoGetClassObject, CoCreateInstance, CoFreeUnusedLibraries,
+// ProgIDs.
 #pragma once
 
 #include "platform/com/unknown.h"
@@ -13,19 +14,19 @@ enum CLSCTX : DWORD
     CLSCTX_REMOTE_SERVER = 0x10,
     CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
     CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-    CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
-                 CLSCTX_REMOTE_SERVER,
+    CLSCTX_ALL =
+        CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
 };
 
 // Results, in the order they are checked:
 //   ppv null: E_POINTER; no apartment on this thread: CO_E_NOTINITIALIZED;
-//   context without CLSCTX_INPROC_SERVER, or no HKCR\CLSID\{clsid}\InprocServer32: REGDB_E_CLASSNOTREG;
-//   the hive cannot be read (damaged): REGDB_E_READREGDB;
-//   the module does not exist: HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) 0x8007007E;
-//   it exists but is not a whole ELF shared object of this machine (e.g. a file cut short), or
-//   does not load: HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT) 0x800700C1;
-//   it lacks DllGetClassObject: HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) 0x8007007F;
-//   otherwise whatever the server answers. ComrtLastErrorText() then tells the details.
+//   context without CLSCTX_INPROC_SERVER, or no HKCR\CLSID\{clsid}\InprocServer32:
+//   REGDB_E_CLASSNOTREG; the hive cannot be read (damaged): REGDB_E_READREGDB; the module does not
+//   exist: HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) 0x8007007E; it exists but is not a whole ELF
+//   shared object of this machine (e.g. a file cut short), or does not load:
+//   HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT) 0x800700C1; it lacks DllGetClassObject:
+//   HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND) 0x8007007F; otherwise whatever the server answers.
+//   ComrtLastErrorText() then tells the details.
 // The module stays loaded until it has been idle (DllCanUnloadNow at S_OK) for the unload delay.
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
                          LPVOID* ppv);

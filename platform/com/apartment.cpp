@@ -1,4 +1,5 @@
-// Apartments: a per-thread entry count and model; the last one out of the process frees idle servers.
+// Apartments: a per-thread entry count and model; the last one out of the process frees idle
+// servers.
 #include "platform/com/apartment.h"
 
 #include "platform/com/activation.h"
@@ -33,7 +34,10 @@ HRESULT CoInitializeEx(LPVOID, DWORD dwCoInit)
     return S_OK;
 }
 
-HRESULT CoInitialize(LPVOID pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(LPVOID pvReserved)
+{
+    return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
 
 void CoUninitialize()
 {
@@ -46,6 +50,12 @@ void CoUninitialize()
         ComrtFreeIdleModulesIfNoApartment(); // none left to be running in a server's code
 }
 
-bool ComrtIsInitialized() { return t_apartment.Count > 0; }
+bool ComrtIsInitialized()
+{
+    return t_apartment.Count > 0;
+}
 
-long ComrtApartmentThreadCount() { return g_threadsInside.load(); }
+long ComrtApartmentThreadCount()
+{
+    return g_threadsInside.load();
+}

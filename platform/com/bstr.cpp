@@ -55,7 +55,10 @@ BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui)
     return AllocBytes(strIn, ui * static_cast<UINT>(sizeof(OLECHAR)));
 }
 
-BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) { return AllocBytes(psz, len); }
+BSTR SysAllocStringByteLen(LPCSTR psz, UINT len)
+{
+    return AllocBytes(psz, len);
+}
 
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len)
 {
@@ -97,7 +100,10 @@ UINT SysStringByteLen(BSTR bstr)
     return len;
 }
 
-UINT SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR pbstr)
+{
+    return SysStringByteLen(pbstr) / sizeof(OLECHAR);
+}
 
 CComBSTR::CComBSTR(std::u16string_view text)
     : m_str(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))

@@ -11,13 +11,13 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);      // len bytes copied as th
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 void SysFreeString(BSTR bstrString);
-UINT SysStringLen(BSTR pbstr);     // characters, 0 for null
-UINT SysStringByteLen(BSTR bstr);  // bytes, 0 for null
+UINT SysStringLen(BSTR pbstr);    // characters, 0 for null
+UINT SysStringByteLen(BSTR bstr); // bytes, 0 for null
 
 // Owning BSTR wrapper (the ATL name), for code that wants a BSTR freed on every path.
 class CComBSTR
 {
-public:
+  public:
     BSTR m_str = nullptr;
 
     CComBSTR() = default;

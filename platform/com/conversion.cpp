@@ -146,8 +146,8 @@ size_t Utf8PrefixLength(std::string_view text, size_t maxBytes)
     size_t cut = maxBytes;
     // A cut is a boundary when the byte after it starts a character; a sequence is at most 4
     // bytes, so look back at most 3 (stray continuation bytes are no character to keep whole).
-    for (int steps = 0; cut > 0 && steps < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80;
-         ++steps)
+    for (int steps = 0;
+         cut > 0 && steps < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++steps)
         --cut;
     if ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         return maxBytes;
@@ -194,7 +194,8 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte, LPW
 {
     if (!lpMultiByteStr || cbMultiByte < -1 || cchWideChar < 0)
         return 0;
-    size_t n = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    size_t n =
+        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     std::u16string out = NarrowToWide(std::string_view(lpMultiByteStr, n));
     if (out.size() > 0x7FFFFFFF)
         return 0;

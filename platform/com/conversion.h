@@ -1,4 +1,5 @@
-// UTF-16 <-> narrow (UTF-8) conversion and bounded copies into fixed fields that never split a character.
+// UTF-16 <-> narrow (UTF-8) conversion and bounded copies into fixed fields that never split a
+// character.
 #pragma once
 
 #include "platform/com/wintypes.h"

@@ -20,7 +20,7 @@
 
 class CDispatchTypeInfo
 {
-public:
+  public:
     CDispatchTypeInfo(REFGUID libid, REFIID iid, WORD major = 1, WORD minor = 0);
     ~CDispatchTypeInfo();
     CDispatchTypeInfo(const CDispatchTypeInfo&) = delete;
@@ -32,7 +32,7 @@ public:
     // Drops the kept type information (a server's unload path).
     void Reset();
 
-private:
+  private:
     GUID m_libid;
     IID m_iid;
     WORD m_major;
@@ -43,7 +43,7 @@ private:
 
 template <class Base> class IDispatchImpl : public Base
 {
-public:
+  public:
     explicit IDispatchImpl(CDispatchTypeInfo& typeInfo) : m_typeInfo(typeInfo) {}
 
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override
@@ -81,7 +81,7 @@ public:
                             });
     }
 
-private:
+  private:
     // Runs call with the interface's type information, which is released after it.
     template <class Call> HRESULT WithTypeInfo(REFIID riid, Call call)
     {

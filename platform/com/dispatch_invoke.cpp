@@ -14,9 +14,23 @@ bool IsDispatchable(VARTYPE vt)
 {
     switch (vt)
     {
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT:
-    case VT_UINT: case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_BOOL: case VT_BSTR:
-    case VT_ERROR: case VT_DISPATCH: case VT_UNKNOWN:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8:
+    case VT_R4:
+    case VT_R8:
+    case VT_BOOL:
+    case VT_BSTR:
+    case VT_ERROR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
         return true;
     default:
         return false;
@@ -24,7 +38,10 @@ bool IsDispatchable(VARTYPE vt)
 }
 
 // Every by-value member of the union starts at its first byte.
-void* ValueAddress(VARIANT& v) { return &v.llVal; }
+void* ValueAddress(VARIANT& v)
+{
+    return &v.llVal;
+}
 
 // Coercion failures keep their meaning for overflow; anything else is a type mismatch.
 HRESULT CoercionResult(HRESULT hr)
@@ -139,7 +156,8 @@ HRESULT InvokeFromDesc(const TypeLibInterfaceDesc& itf, PVOID pvInstance, MEMBER
             continue;
         }
         UINT argIndex = i < dp.cArgs ? static_cast<UINT>(dp.cArgs - 1 - i) : 0;
-        auto fail = [&](HRESULT hr) {
+        auto fail = [&](HRESULT hr)
+        {
             if (puArgErr && i < dp.cArgs)
                 *puArgErr = argIndex;
             return hr;

@@ -11,7 +11,7 @@ namespace
 {
 class CErrorInfo final : public IErrorInfo, public ICreateErrorInfo
 {
-public:
+  public:
     // IUnknown (shared by both interfaces)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -72,7 +72,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     ~CErrorInfo() = default;
 
     static HRESULT CopyOut(const CComBSTR& value, BSTR* out)

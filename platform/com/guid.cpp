@@ -73,5 +73,11 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax)
     return 39;
 }
 
-HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) { return AllocText(rclsid, lplpsz); }
-HRESULT StringFromIID(REFIID riid, LPOLESTR* lplpsz) { return AllocText(riid, lplpsz); }
+HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz)
+{
+    return AllocText(rclsid, lplpsz);
+}
+HRESULT StringFromIID(REFIID riid, LPOLESTR* lplpsz)
+{
+    return AllocText(riid, lplpsz);
+}

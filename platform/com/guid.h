@@ -26,12 +26,30 @@ typedef const GUID& REFGUID;
 typedef const IID& REFIID;
 typedef const CLSID& REFCLSID;
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
-inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
-inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b); }
-inline bool operator!=(const GUID& a, const GUID& b) { return !IsEqualGUID(a, b); }
-inline bool operator<(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
+inline bool IsEqualGUID(REFGUID a, REFGUID b)
+{
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool IsEqualIID(REFIID a, REFIID b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool operator==(const GUID& a, const GUID& b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool operator!=(const GUID& a, const GUID& b)
+{
+    return !IsEqualGUID(a, b);
+}
+inline bool operator<(const GUID& a, const GUID& b)
+{
+    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
+}
 
 constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 constexpr IID IID_NULL = GUID_NULL;
@@ -96,8 +114,9 @@ std::string GuidToString(REFGUID guid);
 // Windows spellings over wide strings.
 HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid); // CO_E_CLASSSTRING if malformed
 HRESULT IIDFromString(LPCOLESTR lpsz, LPIID lpiid);      // E_INVALIDARG if malformed
-int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax); // chars written incl. zero, 0 if short
-HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);   // frees with CoTaskMemFree
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz,
+                    int cchMax);                            // chars written incl. zero, 0 if short
+HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz); // frees with CoTaskMemFree
 HRESULT StringFromIID(REFIID rclsid, LPOLESTR* lplpsz);
 
 template <> struct std::hash<GUID>

@@ -93,6 +93,15 @@ std::string HResultText(HRESULT hr)
     return "Unknown error " + HResultHex(hr);
 }
 
-std::string ComrtLastErrorText() { return t_lastErrorText; }
-void ComrtSetLastErrorText(std::string text) { t_lastErrorText = std::move(text); }
-void ComrtClearLastErrorText() { t_lastErrorText.clear(); }
+std::string ComrtLastErrorText()
+{
+    return t_lastErrorText;
+}
+void ComrtSetLastErrorText(std::string text)
+{
+    t_lastErrorText = std::move(text);
+}
+void ComrtClearLastErrorText()
+{
+    t_lastErrorText.clear();
+}

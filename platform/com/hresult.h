@@ -5,10 +5,22 @@
 
 #include <string>
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-constexpr WORD HRESULT_CODE(HRESULT hr) { return static_cast<WORD>(hr & 0xFFFF); }
-constexpr WORD HRESULT_FACILITY(HRESULT hr) { return static_cast<WORD>((hr >> 16) & 0x1FFF); }
+constexpr bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}
+constexpr WORD HRESULT_CODE(HRESULT hr)
+{
+    return static_cast<WORD>(hr & 0xFFFF);
+}
+constexpr WORD HRESULT_FACILITY(HRESULT hr)
+{
+    return static_cast<WORD>((hr >> 16) & 0x1FFF);
+}
 
 #define FACILITY_NULL 0
 #define FACILITY_RPC 1
@@ -30,7 +42,10 @@ constexpr HRESULT HRESULT_FROM_WIN32(LONG x)
                                          (FACILITY_WIN32 << 16) | 0x80000000u);
 }
 
-constexpr HRESULT ComrtHr(uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT ComrtHr(uint32_t v)
+{
+    return static_cast<HRESULT>(v);
+}
 
 // Win32 error codes (the registry functions return these, as on Windows).
 constexpr LONG ERROR_SUCCESS = 0;

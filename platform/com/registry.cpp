@@ -22,7 +22,8 @@ using namespace comrt_registry;
 namespace
 {
 std::mutex g_handleLock;
-std::unordered_set<HKEY> g_handles; // open handles, so a stale or foreign one is refused, not followed
+std::unordered_set<HKEY>
+    g_handles; // open handles, so a stale or foreign one is refused, not followed
 
 bool Predefined(HKEY h, RegistryRoot* root)
 {
@@ -82,7 +83,10 @@ LONG Existing(const CRegistryHive& hive, RegistryRoot root, const std::vector<st
     return viaSubkey ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
 }
 
-std::string NameOf(LPCSTR name) { return name ? std::string(name) : std::string(); }
+std::string NameOf(LPCSTR name)
+{
+    return name ? std::string(name) : std::string();
+}
 
 LONG OpenKey(HKEY hKey, LPCSTR sub, PHKEY out)
 {
@@ -93,10 +97,12 @@ LONG OpenKey(HKEY hKey, LPCSTR sub, PHKEY out)
     std::vector<std::string> path;
     if (LONG rc = Resolve(hKey, sub, &root, &path); rc != ERROR_SUCCESS)
         return rc;
-    LONG rc = RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* key;
-        return Existing(hive, root, path, sub && *sub, &key);
-    });
+    LONG rc = RegistryStoreRead(
+        [&](const CRegistryHive& hive)
+        {
+            CRegistryKey* key;
+            return Existing(hive, root, path, sub && *sub, &key);
+        });
     return rc == ERROR_SUCCESS ? NewHandle(root, std::move(path), out) : rc;
 }
 
@@ -110,11 +116,13 @@ LONG CreateKey(HKEY hKey, LPCSTR sub, PHKEY out, LPDWORD disposition)
     if (LONG rc = Resolve(hKey, sub, &root, &path); rc != ERROR_SUCCESS)
         return rc;
     bool created = false;
-    LONG rc = RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-        hive.Create(root, path, &created);
-        *changed = created;
-        return ERROR_SUCCESS;
-    });
+    LONG rc = RegistryStoreWrite(
+        [&](CRegistryHive& hive, bool* changed)
+        {
+            hive.Create(root, path, &created);
+            *changed = created;
+            return ERROR_SUCCESS;
+        });
     if (rc != ERROR_SUCCESS)
         return rc;
     if (disposition)
@@ -134,17 +142,20 @@ LONG SetValue(HKEY hKey, const std::string& name, DWORD type, const BYTE* data, 
         if (static_cast<unsigned char>(c) < 0x20)
             return ERROR_INVALID_PARAMETER;
     std::vector<BYTE> stored = StoredData(type, data, cb, wide);
-    return RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-        CRegistryKey* key;
-        if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
-            return rc;
-        key->SetValue(name, type, stored);
-        *changed = true;
-        return ERROR_SUCCESS;
-    });
+    return RegistryStoreWrite(
+        [&](CRegistryHive& hive, bool* changed)
+        {
+            CRegistryKey* key;
+            if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
+                return rc;
+            key->SetValue(name, type, stored);
+            *changed = true;
+            return ERROR_SUCCESS;
+        });
 }
 
-LONG QueryValue(HKEY hKey, const std::string& name, LPDWORD type, LPBYTE data, LPDWORD cb, bool wide)
+LONG QueryValue(HKEY hKey, const std::string& name, LPDWORD type, LPBYTE data, LPDWORD cb,
+                bool wide)
 {
     RegistryRoot root;
     std::vector<std::string> path;
@@ -152,17 +163,19 @@ LONG QueryValue(HKEY hKey, const std::string& name, LPDWORD type, LPBYTE data, L
         return rc;
     if (data && !cb)
         return ERROR_INVALID_PARAMETER;
-    return RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* key;
-        if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
-            return rc;
-        const RegistryValue* v = key->FindValue(name);
-        if (!v)
-            return ERROR_FILE_NOT_FOUND;
-        if (type)
-            *type = v->Type;
-        return CopyOut(OutputData(*v, wide), data, cb);
-    });
+    return RegistryStoreRead(
+        [&](const CRegistryHive& hive)
+        {
+            CRegistryKey* key;
+            if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
+                return rc;
+            const RegistryValue* v = key->FindValue(name);
+            if (!v)
+                return ERROR_FILE_NOT_FOUND;
+            if (type)
+                *type = v->Type;
+            return CopyOut(OutputData(*v, wide), data, cb);
+        });
 }
 
 template <class Char>
@@ -174,15 +187,17 @@ LONG EnumKey(HKEY hKey, DWORD index, Char* name, LPDWORD cch, PFILETIME lastWrit
         return rc;
     if (lastWrite)
         *lastWrite = FILETIME{0, 0};
-    return RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* key;
-        if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
-            return rc;
-        std::vector<const CRegistryKey*> subs = key->Subkeys();
-        if (index >= subs.size())
-            return ERROR_NO_MORE_ITEMS;
-        return CopyName(subs[index]->Name(), name, cch);
-    });
+    return RegistryStoreRead(
+        [&](const CRegistryHive& hive)
+        {
+            CRegistryKey* key;
+            if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
+                return rc;
+            std::vector<const CRegistryKey*> subs = key->Subkeys();
+            if (index >= subs.size())
+                return ERROR_NO_MORE_ITEMS;
+            return CopyName(subs[index]->Name(), name, cch);
+        });
 }
 
 LONG DeleteValue(HKEY hKey, const std::string& name)
@@ -191,13 +206,15 @@ LONG DeleteValue(HKEY hKey, const std::string& name)
     std::vector<std::string> path;
     if (LONG rc = Resolve(hKey, nullptr, &root, &path); rc != ERROR_SUCCESS)
         return rc;
-    return RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-        CRegistryKey* key;
-        if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
-            return rc;
-        *changed = key->DeleteValue(name);
-        return *changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    });
+    return RegistryStoreWrite(
+        [&](CRegistryHive& hive, bool* changed)
+        {
+            CRegistryKey* key;
+            if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
+                return rc;
+            *changed = key->DeleteValue(name);
+            return *changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        });
 }
 
 LONG DeleteKey(HKEY hKey, LPCSTR sub, bool tree)
@@ -212,19 +229,21 @@ LONG DeleteKey(HKEY hKey, LPCSTR sub, bool tree)
     bool wholeSelf = path.size() == base.size(); // no subkey named
     if (!tree && wholeSelf)
         return ERROR_ACCESS_DENIED; // RegDeleteKey needs a subkey name
-    return RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-        CRegistryKey* key = hive.Find(root, path);
-        if (!key)
-            return wholeSelf ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
-        if (!tree && key->SubkeyCount() > 0)
-            return ERROR_ACCESS_DENIED;
-        if (wholeSelf || path.empty())
-            key->Clear(); // RegDeleteTree(h, null) empties the key; a root is never removed
-        else
-            hive.Remove(root, path);
-        *changed = true;
-        return ERROR_SUCCESS;
-    });
+    return RegistryStoreWrite(
+        [&](CRegistryHive& hive, bool* changed)
+        {
+            CRegistryKey* key = hive.Find(root, path);
+            if (!key)
+                return wholeSelf ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
+            if (!tree && key->SubkeyCount() > 0)
+                return ERROR_ACCESS_DENIED;
+            if (wholeSelf || path.empty())
+                key->Clear(); // RegDeleteTree(h, null) empties the key; a root is never removed
+            else
+                hive.Remove(root, path);
+            *changed = true;
+            return ERROR_SUCCESS;
+        });
 }
 
 } // namespace
@@ -240,7 +259,8 @@ LONG RegCreateKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM, con
     return CreateKey(hKey, lpSubKey, phkResult, lpdwDisposition);
 }
 
-LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData)
+LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                   DWORD cbData)
 {
     return SetValue(hKey, NameOf(lpValueName), dwType, lpData, cbData, false);
 }
@@ -268,24 +288,35 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValu
     std::vector<std::string> path;
     if (LONG rc = Resolve(hKey, nullptr, &root, &path); rc != ERROR_SUCCESS)
         return rc;
-    return RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* key;
-        if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
-            return rc;
-        if (dwIndex >= key->Values().size())
-            return ERROR_NO_MORE_ITEMS;
-        const RegistryValue& v = key->Values()[dwIndex];
-        if (LONG rc = CopyName(v.Name, lpValueName, lpcchValueName); rc != ERROR_SUCCESS)
-            return rc;
-        if (lpType)
-            *lpType = v.Type;
-        return CopyOut(OutputData(v, false), lpData, lpcbData);
-    });
+    return RegistryStoreRead(
+        [&](const CRegistryHive& hive)
+        {
+            CRegistryKey* key;
+            if (LONG rc = Existing(hive, root, path, false, &key); rc != ERROR_SUCCESS)
+                return rc;
+            if (dwIndex >= key->Values().size())
+                return ERROR_NO_MORE_ITEMS;
+            const RegistryValue& v = key->Values()[dwIndex];
+            if (LONG rc = CopyName(v.Name, lpValueName, lpcchValueName); rc != ERROR_SUCCESS)
+                return rc;
+            if (lpType)
+                *lpType = v.Type;
+            return CopyOut(OutputData(v, false), lpData, lpcbData);
+        });
 }
 
-LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName) { return DeleteValue(hKey, NameOf(lpValueName)); }
-LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey) { return DeleteKey(hKey, lpSubKey, false); }
-LONG RegDeleteTree(HKEY hKey, LPCSTR lpSubKey) { return DeleteKey(hKey, lpSubKey, true); }
+LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName)
+{
+    return DeleteValue(hKey, NameOf(lpValueName));
+}
+LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey)
+{
+    return DeleteKey(hKey, lpSubKey, false);
+}
+LONG RegDeleteTree(HKEY hKey, LPCSTR lpSubKey)
+{
+    return DeleteKey(hKey, lpSubKey, true);
+}
 
 LONG RegSetValue(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD)
 {
@@ -310,16 +341,18 @@ LONG RegQueryValue(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData)
     if (LONG rc = Resolve(hKey, lpSubKey, &root, &path); rc != ERROR_SUCCESS)
         return rc;
     std::string text;
-    LONG rc = RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* key = hive.Find(root, path);
-        if (!key)
-            return ERROR_FILE_NOT_FOUND;
-        const RegistryValue* v = key->FindValue("");
-        if (v && !IsRegistryTextType(v->Type))
-            return ERROR_INVALID_DATA;
-        text = v ? v->Text() : std::string(); // no default value reads as "", as on Windows
-        return ERROR_SUCCESS;
-    });
+    LONG rc = RegistryStoreRead(
+        [&](const CRegistryHive& hive)
+        {
+            CRegistryKey* key = hive.Find(root, path);
+            if (!key)
+                return ERROR_FILE_NOT_FOUND;
+            const RegistryValue* v = key->FindValue("");
+            if (v && !IsRegistryTextType(v->Type))
+                return ERROR_INVALID_DATA;
+            text = v ? v->Text() : std::string(); // no default value reads as "", as on Windows
+            return ERROR_SUCCESS;
+        });
     if (rc != ERROR_SUCCESS)
         return rc;
     std::vector<BYTE> bytes(text.begin(), text.end());
@@ -378,7 +411,10 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LP
     return EnumKey(hKey, dwIndex, lpName, lpcchName, lpftLastWriteTime);
 }
 
-LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName) { return DeleteValue(hKey, WideToNarrow(lpValueName)); }
+LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName)
+{
+    return DeleteValue(hKey, WideToNarrow(lpValueName));
+}
 
 LONG RegDeleteKey(HKEY hKey, LPCWSTR lpSubKey)
 {
@@ -424,6 +460,12 @@ void CRegTransaction::Abort()
     m_active = false;
 }
 
-std::string ComrtRegistryPath() { return RegistryStorePath(); }
+std::string ComrtRegistryPath()
+{
+    return RegistryStorePath();
+}
 
-unsigned long ComrtRegistryWriteFailures() { return RegistryStoreWriteFailures(); }
+unsigned long ComrtRegistryWriteFailures()
+{
+    return RegistryStoreWriteFailures();
+}

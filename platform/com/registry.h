@@ -1,4 +1,5 @@
-// Windows-style registry functions over the runtime's hive file (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER).
+// Windows-style registry functions over the runtime's hive file (HKEY_CLASSES_ROOT,
+// HKEY_CURRENT_USER).
 //
 // The hive lives in the file named by the environment variable COMRT_REGISTRY, else in
 // $XDG_DATA_HOME/comrt/registry.reg (XDG_DATA_HOME defaults to ~/.local/share). It is stored as
@@ -86,8 +87,8 @@ LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
 LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
                     REGSAM samDesired, const void* lpSecurityAttributes, PHKEY phkResult,
                     LPDWORD lpdwDisposition);
-LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
-                   const BYTE* lpData, DWORD cbData);
+LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                   DWORD cbData);
 LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                      LPBYTE lpData, LPDWORD lpcbData);
 LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -129,7 +130,7 @@ inline LONG RegDeleteTree(HKEY k, std::nullptr_t)
 //   return HRESULT_FROM_WIN32(txn.Commit());
 class CRegTransaction
 {
-public:
+  public:
     CRegTransaction();
     ~CRegTransaction();
     CRegTransaction(const CRegTransaction&) = delete;
@@ -139,7 +140,7 @@ public:
     LONG Commit(); // ERROR_CANTWRITE if the file cannot be written; the hive file is then unchanged
     void Abort();
 
-private:
+  private:
     bool m_active = false;
 };
 

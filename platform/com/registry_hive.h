@@ -33,7 +33,7 @@ struct RegistryValue
 // Names compare case-insensitively (ASCII), as on Windows, and keep the case they were made with.
 class CRegistryKey
 {
-public:
+  public:
     explicit CRegistryKey(std::string name) : m_name(std::move(name)) {}
 
     const std::string& Name() const { return m_name; }
@@ -53,7 +53,7 @@ public:
 
     std::unique_ptr<CRegistryKey> Clone() const;
 
-private:
+  private:
     std::string m_name;
     std::map<std::string, std::unique_ptr<CRegistryKey>> m_subkeys; // by folded name
     std::vector<RegistryValue> m_values;
@@ -68,13 +68,16 @@ std::string FoldRegistryName(std::string_view name);
 
 class CRegistryHive
 {
-public:
+  public:
     CRegistryHive();
     CRegistryHive(const CRegistryHive& other);
     CRegistryHive& operator=(const CRegistryHive& other);
 
     CRegistryKey& Root(RegistryRoot root) { return *m_roots[static_cast<size_t>(root)]; }
-    const CRegistryKey& Root(RegistryRoot root) const { return *m_roots[static_cast<size_t>(root)]; }
+    const CRegistryKey& Root(RegistryRoot root) const
+    {
+        return *m_roots[static_cast<size_t>(root)];
+    }
     CRegistryKey* Find(RegistryRoot root, const std::vector<std::string>& path) const;
     CRegistryKey* Create(RegistryRoot root, const std::vector<std::string>& path, bool* created);
     // Removes the key at path with everything under it; false if it does not exist.
@@ -87,7 +90,7 @@ public:
     // Writes .reg text that Parse reads back to an equal hive.
     std::string Serialize() const;
 
-private:
+  private:
     std::unique_ptr<CRegistryKey> m_roots[kRegistryRootCount];
 };
 

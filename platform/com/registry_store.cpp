@@ -1,4 +1,5 @@
-// The hive file: path from the environment, cached reads, atomic rewrites under flock on a side file.
+// The hive file: path from the environment, cached reads, atomic rewrites under flock on a side
+// file.
 #include "platform/com/registry_store.h"
 
 #include "platform/com/hresult.h"
@@ -119,7 +120,8 @@ LONG Load(const std::string& path, std::shared_ptr<const CRegistryHive>* out)
         std::lock_guard<std::mutex> guard(g_cacheLock);
         if (g_cache.Hive && g_cache.Path == path && g_cache.Dev == st.st_dev &&
             g_cache.Ino == st.st_ino && g_cache.Size == st.st_size &&
-            g_cache.Mtime.tv_sec == st.st_mtim.tv_sec && g_cache.Mtime.tv_nsec == st.st_mtim.tv_nsec)
+            g_cache.Mtime.tv_sec == st.st_mtim.tv_sec &&
+            g_cache.Mtime.tv_nsec == st.st_mtim.tv_nsec)
         {
             *out = g_cache.Hive;
             close(fd);
@@ -135,7 +137,8 @@ LONG Load(const std::string& path, std::shared_ptr<const CRegistryHive>* out)
             continue;
         if (n < 0)
         {
-            ComrtSetLastErrorText(Describe(path, std::string("cannot read: ") + std::strerror(errno)));
+            ComrtSetLastErrorText(
+                Describe(path, std::string("cannot read: ") + std::strerror(errno)));
             close(fd);
             return ERROR_CANTREAD;
         }
@@ -194,8 +197,8 @@ LONG Save(const std::string& path, const CRegistryHive& hive)
         (void)!fchown(fd, old.st_uid, old.st_gid);
     if (existing && fchmod(fd, old.st_mode & 07777) != 0)
     {
-        ComrtSetLastErrorText(Describe(path, std::string("cannot keep its mode: ") +
-                                                 std::strerror(errno)));
+        ComrtSetLastErrorText(
+            Describe(path, std::string("cannot keep its mode: ") + std::strerror(errno)));
         close(fd);
         unlink(temp.c_str());
         return ERROR_CANTWRITE;
@@ -231,8 +234,8 @@ LONG Lock(const std::string& path, int* fd)
     *fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (*fd < 0)
     {
-        ComrtSetLastErrorText(Describe(path, std::string("cannot open the lock file: ") +
-                                                 std::strerror(errno)));
+        ComrtSetLastErrorText(
+            Describe(path, std::string("cannot open the lock file: ") + std::strerror(errno)));
         return ERROR_CANTWRITE;
     }
     // The lock file belongs with the hive: made by a privileged writer for another user's hive,
@@ -334,7 +337,10 @@ LONG RegistryStoreWrite(const std::function<LONG(CRegistryHive&, bool* changed)>
     return rc;
 }
 
-unsigned long RegistryStoreWriteFailures() { return g_writeFailures.load(); }
+unsigned long RegistryStoreWriteFailures()
+{
+    return g_writeFailures.load();
+}
 
 LONG RegistryStoreBegin()
 {

@@ -1,4 +1,5 @@
-// The hive file: where it lives, reading it, and atomic locked rewrites (with per-thread transactions).
+// The hive file: where it lives, reading it, and atomic locked rewrites (with per-thread
+// transactions).
 #pragma once
 
 #include "platform/com/registry_hive.h"

@@ -1,4 +1,5 @@
-// Registry value data between the hive's form and the caller's, and the copy into a caller's buffer.
+// Registry value data between the hive's form and the caller's, and the copy into a caller's
+// buffer.
 #include "platform/com/registry_values.h"
 
 #include "platform/com/registry_text.h"

@@ -3,6 +3,15 @@
 
 #include <cstdlib>
 
-LPVOID CoTaskMemAlloc(size_t cb) { return std::malloc(cb ? cb : 1); }
-LPVOID CoTaskMemRealloc(LPVOID pv, size_t cb) { return std::realloc(pv, cb ? cb : 1); }
-void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+LPVOID CoTaskMemAlloc(size_t cb)
+{
+    return std::malloc(cb ? cb : 1);
+}
+LPVOID CoTaskMemRealloc(LPVOID pv, size_t cb)
+{
+    return std::realloc(pv, cb ? cb : 1);
+}
+void CoTaskMemFree(LPVOID pv)
+{
+    std::free(pv);
+}

@@ -22,4 +22,3 @@ inline std::optional<std::string> TextIfSet(BSTR text, std::string (*convert)(st
         return std::nullopt;
     return convert(BstrView(text));
 }
-

@@ -188,52 +188,57 @@ struct TLIBATTR
 // entries, member addresses) answer E_NOTIMPL.
 struct ITypeInfo : public IUnknown
 {
-    STDMETHOD(GetTypeAttr)(TYPEATTR** ppTypeAttr) = 0;                           // 3
-    STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) = 0;                             // 4
-    STDMETHOD(GetFuncDesc)(UINT index, FUNCDESC** ppFuncDesc) = 0;               // 5
-    STDMETHOD(GetVarDesc)(UINT index, VARDESC** ppVarDesc) = 0;                  // 6
+    STDMETHOD(GetTypeAttr)(TYPEATTR** ppTypeAttr) = 0;             // 3
+    STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) = 0;               // 4
+    STDMETHOD(GetFuncDesc)(UINT index, FUNCDESC** ppFuncDesc) = 0; // 5
+    STDMETHOD(GetVarDesc)(UINT index, VARDESC** ppVarDesc) = 0;    // 6
     STDMETHOD(GetNames)(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
-                        UINT* pcNames) = 0;                                      // 7
-    STDMETHOD(GetRefTypeOfImplType)(UINT index, HREFTYPE* pRefType) = 0;         // 8
-    STDMETHOD(GetImplTypeFlags)(UINT index, INT* pImplTypeFlags) = 0;            // 9
+                        UINT* pcNames) = 0;                                           // 7
+    STDMETHOD(GetRefTypeOfImplType)(UINT index, HREFTYPE* pRefType) = 0;              // 8
+    STDMETHOD(GetImplTypeFlags)(UINT index, INT* pImplTypeFlags) = 0;                 // 9
     STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) = 0; // 10
-    STDMETHOD(Invoke)(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
-                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0; // 11
-    STDMETHOD(GetDocumentation)(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
-                                DWORD* pdwHelpContext, BSTR* pBstrHelpFile) = 0; // 12
-    STDMETHOD(GetDllEntry)(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName,
-                           BSTR* pBstrName, WORD* pwOrdinal) = 0;                // 13
-    STDMETHOD(GetRefTypeInfo)(HREFTYPE hRefType, ITypeInfo** ppTInfo) = 0;       // 14
+    STDMETHOD(Invoke)
+    (PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+     EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0; // 11
+    STDMETHOD(GetDocumentation)
+    (MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+     BSTR* pBstrHelpFile) = 0; // 12
+    STDMETHOD(GetDllEntry)
+    (MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
+     WORD* pwOrdinal) = 0;                                                          // 13
+    STDMETHOD(GetRefTypeInfo)(HREFTYPE hRefType, ITypeInfo** ppTInfo) = 0;          // 14
     STDMETHOD(AddressOfMember)(MEMBERID memid, INVOKEKIND invKind, PVOID* ppv) = 0; // 15
     STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, PVOID* ppvObj) = 0; // 16
-    STDMETHOD(GetMops)(MEMBERID memid, BSTR* pBstrMops) = 0;                     // 17
-    STDMETHOD(GetContainingTypeLib)(ITypeLib** ppTLib, UINT* pIndex) = 0;        // 18
-    STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* pTypeAttr) = 0;                  // 19
-    STDMETHOD_(void, ReleaseFuncDesc)(FUNCDESC* pFuncDesc) = 0;                  // 20
-    STDMETHOD_(void, ReleaseVarDesc)(VARDESC* pVarDesc) = 0;                     // 21
+    STDMETHOD(GetMops)(MEMBERID memid, BSTR* pBstrMops) = 0;                        // 17
+    STDMETHOD(GetContainingTypeLib)(ITypeLib** ppTLib, UINT* pIndex) = 0;           // 18
+    STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* pTypeAttr) = 0;                     // 19
+    STDMETHOD_(void, ReleaseFuncDesc)(FUNCDESC* pFuncDesc) = 0;                     // 20
+    STDMETHOD_(void, ReleaseVarDesc)(VARDESC* pVarDesc) = 0;                        // 21
 
-protected:
+  protected:
     ~ITypeInfo() = default;
 };
 typedef ITypeInfo* LPTYPEINFO;
 
 struct ITypeLib : public IUnknown
 {
-    STDMETHOD_(UINT, GetTypeInfoCount)() = 0;                                    // 3
-    STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** ppTInfo) = 0;                 // 4
-    STDMETHOD(GetTypeInfoType)(UINT index, TYPEKIND* pTKind) = 0;                // 5
-    STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) = 0;         // 6
-    STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) = 0;                            // 7
-    STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) = 0;                             // 8
+    STDMETHOD_(UINT, GetTypeInfoCount)() = 0;                            // 3
+    STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** ppTInfo) = 0;         // 4
+    STDMETHOD(GetTypeInfoType)(UINT index, TYPEKIND* pTKind) = 0;        // 5
+    STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) = 0; // 6
+    STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) = 0;                    // 7
+    STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) = 0;                     // 8
     // index -1 documents the library itself.
-    STDMETHOD(GetDocumentation)(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
-                                DWORD* pdwHelpContext, BSTR* pBstrHelpFile) = 0; // 9
-    STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) = 0;     // 10
-    STDMETHOD(FindName)(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo,
-                        MEMBERID* rgMemId, USHORT* pcFound) = 0;                 // 11
-    STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR* pTLibAttr) = 0;                  // 12
+    STDMETHOD(GetDocumentation)
+    (INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+     BSTR* pBstrHelpFile) = 0;                                               // 9
+    STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) = 0; // 10
+    STDMETHOD(FindName)
+    (LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo, MEMBERID* rgMemId,
+     USHORT* pcFound) = 0;                                      // 11
+    STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR* pTLibAttr) = 0; // 12
 
-protected:
+  protected:
     ~ITypeLib() = default;
 };
 typedef ITypeLib* LPTYPELIB;
@@ -286,7 +291,6 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lc
 //     is null). A success result (S_OK, S_FALSE) is returned as the member gave it.
 HRESULT DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames, DISPID* rgdispid);
 HRESULT DispInvoke(void* _this, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
-                   DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
-                   UINT* puArgErr);
+                   DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo, UINT* puArgErr);
 
 #include "platform/com/typelib_model.h"

@@ -35,7 +35,7 @@ uint32_t Fnv1a(const BYTE* data, size_t size)
 
 class CWriter
 {
-public:
+  public:
     std::vector<BYTE> Bytes;
     void U8(uint8_t v) { Bytes.push_back(v); }
     void U16(uint16_t v)
@@ -64,7 +64,7 @@ public:
 
 class CReader
 {
-public:
+  public:
     CReader(const BYTE* data, size_t size) : m_data(data), m_size(size) {}
     bool Ok() const { return m_ok; }
     bool AtEnd() const { return m_pos == m_size; }
@@ -118,7 +118,7 @@ public:
         return n;
     }
 
-private:
+  private:
     bool Need(size_t n)
     {
         if (!m_ok || n > m_size - m_pos)
@@ -211,7 +211,8 @@ HRESULT ParseTypeLib(const BYTE* data, size_t size, TypeLibDesc* out)
 {
     if (!out || (!data && size))
         return E_INVALIDARG;
-    auto bad = [](const std::string& why) {
+    auto bad = [](const std::string& why)
+    {
         ComrtSetLastErrorText("type library data: " + why);
         return TYPE_E_INVDATAREAD;
     };

@@ -133,7 +133,10 @@ ULONG CTypeLib::Release()
     return left;
 }
 
-UINT CTypeLib::GetTypeInfoCount() { return static_cast<UINT>(m_data->Types.size()); }
+UINT CTypeLib::GetTypeInfoCount()
+{
+    return static_cast<UINT>(m_data->Types.size());
+}
 
 HRESULT CTypeLib::GetTypeInfo(UINT index, ITypeInfo** ppTInfo)
 {
@@ -203,7 +206,8 @@ HRESULT CTypeLib::GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocStr
     HRESULT hr = GetTypeInfo(static_cast<UINT>(index), &info);
     if (FAILED(hr))
         return hr;
-    hr = info->GetDocumentation(MEMBERID_NIL, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+    hr = info->GetDocumentation(MEMBERID_NIL, pBstrName, pBstrDocString, pdwHelpContext,
+                                pBstrHelpFile);
     info->Release();
     return hr;
 }
@@ -385,8 +389,8 @@ HRESULT CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMe
     // The member's parameters come from its method or property-get form first.
     const TypeLibFuncDesc* match = nullptr;
     for (const TypeLibFuncDesc& f : Interface().Funcs)
-        if (Fold(f.Name) == member && (!match || match->Kind == INVOKE_PROPERTYPUT ||
-                                       match->Kind == INVOKE_PROPERTYPUTREF))
+        if (Fold(f.Name) == member &&
+            (!match || match->Kind == INVOKE_PROPERTYPUT || match->Kind == INVOKE_PROPERTYPUTREF))
             match = &f;
     if (!match)
         return DISP_E_UNKNOWNNAME;

@@ -33,7 +33,7 @@ std::shared_ptr<const TypeLibData> MakeTypeLibData(TypeLibDesc desc);
 
 class CTypeLib final : public ITypeLib
 {
-public:
+  public:
     explicit CTypeLib(std::shared_ptr<const TypeLibData> data) : m_data(std::move(data)) {}
     const std::shared_ptr<const TypeLibData>& Data() const { return m_data; }
 
@@ -54,7 +54,7 @@ public:
                           MEMBERID* rgMemId, USHORT* pcFound) override;
     STDMETHODIMP_(void) ReleaseTLibAttr(TLIBATTR*) override {}
 
-private:
+  private:
     ~CTypeLib() = default;
     std::atomic<ULONG> m_refs{1};
     std::shared_ptr<const TypeLibData> m_data;
@@ -62,7 +62,7 @@ private:
 
 class CTypeInfo final : public ITypeInfo
 {
-public:
+  public:
     CTypeInfo(std::shared_ptr<const TypeLibData> data, size_t index)
         : m_data(std::move(data)), m_index(index)
     {
@@ -76,7 +76,8 @@ public:
     STDMETHODIMP GetTypeComp(ITypeComp** ppTComp) override;
     STDMETHODIMP GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) override;
     STDMETHODIMP GetVarDesc(UINT index, VARDESC** ppVarDesc) override;
-    STDMETHODIMP GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) override;
+    STDMETHODIMP GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
+                          UINT* pcNames) override;
     STDMETHODIMP GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override;
     STDMETHODIMP GetImplTypeFlags(UINT index, INT* pImplTypeFlags) override;
     STDMETHODIMP GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override;
@@ -84,7 +85,10 @@ public:
                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
     STDMETHODIMP GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
                                   DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override;
-    STDMETHODIMP GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override
+    {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) override;
     STDMETHODIMP AddressOfMember(MEMBERID, INVOKEKIND, PVOID*) override { return E_NOTIMPL; }
     STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, PVOID* ppvObj) override;
@@ -94,7 +98,7 @@ public:
     STDMETHODIMP_(void) ReleaseFuncDesc(FUNCDESC*) override {}
     STDMETHODIMP_(void) ReleaseVarDesc(VARDESC*) override {}
 
-private:
+  private:
     ~CTypeInfo() = default;
     bool IsInterface() const { return m_index < m_data->Desc.Interfaces.size(); }
     const TypeLibInterfaceDesc& Interface() const { return m_data->Desc.Interfaces[m_index]; }

@@ -69,7 +69,8 @@ HRESULT LoadDesc(const std::string& path, TypeLibDesc* desc)
     const BYTE* data = nullptr;
     DWORD size = 0;
     if (!get)
-        hr = CantLoad(path, "the module carries no type library (no " COMRT_TYPELIB_EXPORT " export)");
+        hr = CantLoad(path,
+                      "the module carries no type library (no " COMRT_TYPELIB_EXPORT " export)");
     else if (FAILED(hr = get(&data, &size)) || !data)
         hr = CantLoad(path, "the module's " COMRT_TYPELIB_EXPORT " failed");
     else
@@ -95,16 +96,23 @@ std::string Hex(unsigned v)
     return text;
 }
 
-std::string VersionKey(WORD major, WORD minor) { return Hex(major) + "." + Hex(minor); }
+std::string VersionKey(WORD major, WORD minor)
+{
+    return Hex(major) + "." + Hex(minor);
+}
 
 const char* SysKindName(SYSKIND kind)
 {
     switch (kind)
     {
-    case SYS_WIN16: return "win16";
-    case SYS_MAC: return "mac";
-    case SYS_WIN64: return "win64";
-    default: return "win32";
+    case SYS_WIN16:
+        return "win16";
+    case SYS_MAC:
+        return "mac";
+    case SYS_WIN64:
+        return "win64";
+    default:
+        return "win32";
     }
 }
 
@@ -127,46 +135,49 @@ bool ParseHex(const std::string& text, unsigned* out)
 // The registered path of a library version, following Windows' choice of version and locale.
 LONG FindRegisteredPath(REFGUID libid, WORD major, WORD minor, LCID lcid, std::string* path)
 {
-    return RegistryStoreRead([&](const CRegistryHive& hive) {
-        CRegistryKey* lib = hive.Find(RegistryRoot::ClassesRoot, {"TypeLib", GuidToString(libid)});
-        if (!lib)
-            return ERROR_FILE_NOT_FOUND;
-        const CRegistryKey* best = nullptr;
-        unsigned bestMinor = 0;
-        for (const CRegistryKey* ver : lib->Subkeys())
+    return RegistryStoreRead(
+        [&](const CRegistryHive& hive)
         {
-            size_t dot = ver->Name().find('.');
-            unsigned maj, min;
-            if (dot == std::string::npos || !ParseHex(ver->Name().substr(0, dot), &maj) ||
-                !ParseHex(ver->Name().substr(dot + 1), &min))
-                continue;
-            if (maj == major && min >= minor && (!best || min > bestMinor))
-                best = ver, bestMinor = min;
-        }
-        if (!best)
+            CRegistryKey* lib =
+                hive.Find(RegistryRoot::ClassesRoot, {"TypeLib", GuidToString(libid)});
+            if (!lib)
+                return ERROR_FILE_NOT_FOUND;
+            const CRegistryKey* best = nullptr;
+            unsigned bestMinor = 0;
+            for (const CRegistryKey* ver : lib->Subkeys())
+            {
+                size_t dot = ver->Name().find('.');
+                unsigned maj, min;
+                if (dot == std::string::npos || !ParseHex(ver->Name().substr(0, dot), &maj) ||
+                    !ParseHex(ver->Name().substr(dot + 1), &min))
+                    continue;
+                if (maj == major && min >= minor && (!best || min > bestMinor))
+                    best = ver, bestMinor = min;
+            }
+            if (!best)
+                return ERROR_FILE_NOT_FOUND;
+            // The asked locale, its language, neutral, and then any registered locale (a library
+            // registered for 0x409 still serves a client asking with LCID 0).
+            std::vector<const CRegistryKey*> locales;
+            for (LCID l : {lcid, static_cast<LCID>(lcid & 0x3FF), static_cast<LCID>(0)})
+                if (const CRegistryKey* k = best->Find(Hex(l)))
+                    locales.push_back(k);
+            for (const CRegistryKey* k : best->Subkeys())
+            {
+                unsigned l;
+                if (ParseHex(k->Name(), &l))
+                    locales.push_back(k);
+            }
+            for (const CRegistryKey* locale : locales)
+                for (const char* kind : {"win32", "win64"})
+                    if (CRegistryKey* k = locale->Find(kind))
+                        if (const RegistryValue* v = k->FindValue(""); v && !v->Text().empty())
+                        {
+                            *path = v->Text();
+                            return ERROR_SUCCESS;
+                        }
             return ERROR_FILE_NOT_FOUND;
-        // The asked locale, its language, neutral, and then any registered locale (a library
-        // registered for 0x409 still serves a client asking with LCID 0).
-        std::vector<const CRegistryKey*> locales;
-        for (LCID l : {lcid, static_cast<LCID>(lcid & 0x3FF), static_cast<LCID>(0)})
-            if (const CRegistryKey* k = best->Find(Hex(l)))
-                locales.push_back(k);
-        for (const CRegistryKey* k : best->Subkeys())
-        {
-            unsigned l;
-            if (ParseHex(k->Name(), &l))
-                locales.push_back(k);
-        }
-        for (const CRegistryKey* locale : locales)
-            for (const char* kind : {"win32", "win64"})
-                if (CRegistryKey* k = locale->Find(kind))
-                    if (const RegistryValue* v = k->FindValue(""); v && !v->Text().empty())
-                    {
-                        *path = v->Text();
-                        return ERROR_SUCCESS;
-                    }
-        return ERROR_FILE_NOT_FOUND;
-    });
+        });
 }
 
 HRESULT RegistryFailure(LONG rc)
@@ -176,11 +187,13 @@ HRESULT RegistryFailure(LONG rc)
 
 LONG SetDefault(const std::vector<std::string>& path, const std::string& text)
 {
-    return RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-        hive.Create(RegistryRoot::ClassesRoot, path, nullptr)->SetText("", text);
-        *changed = true;
-        return ERROR_SUCCESS;
-    });
+    return RegistryStoreWrite(
+        [&](CRegistryHive& hive, bool* changed)
+        {
+            hive.Create(RegistryRoot::ClassesRoot, path, nullptr)->SetText("", text);
+            *changed = true;
+            return ERROR_SUCCESS;
+        });
 }
 } // namespace
 
@@ -220,9 +233,8 @@ HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib)
     if (regkind == REGKIND_REGISTER)
     {
         std::string full = FullPath(path);
-        std::string dir = full.substr(0, full.find_last_of('/') == std::string::npos
-                                             ? 0
-                                             : full.find_last_of('/'));
+        std::string dir = full.substr(
+            0, full.find_last_of('/') == std::string::npos ? 0 : full.find_last_of('/'));
         std::u16string wfull = NarrowToWide(full), wdir = NarrowToWide(dir);
         hr = RegisterTypeLib(*pptlib, wfull.c_str(), wdir.c_str());
         if (FAILED(hr))
@@ -271,7 +283,8 @@ HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
     if (FAILED(hr))
         return hr;
     if (desc.Libid != rguid)
-        return CantLoad(path, "holds library " + GuidToString(desc.Libid) + ", not the one registered");
+        return CantLoad(path,
+                        "holds library " + GuidToString(desc.Libid) + ", not the one registered");
     return CreateTypeLibFromDesc(desc, pptlib);
 }
 
@@ -284,12 +297,14 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     const std::string ver = VersionKey(desc.MajorVersion, desc.MinorVersion);
     CRegTransaction txn;
     LONG rc = txn.Begin();
-    auto step = [&](const std::vector<std::string>& path, const std::string& text) {
+    auto step = [&](const std::vector<std::string>& path, const std::string& text)
+    {
         if (rc == ERROR_SUCCESS)
             rc = SetDefault(path, text);
     };
     step({"TypeLib", lib, ver}, desc.HelpString.empty() ? desc.Name : desc.HelpString);
-    step({"TypeLib", lib, ver, Hex(desc.Lcid), SysKindName(desc.SysKind)}, WideToNarrow(szFullPath));
+    step({"TypeLib", lib, ver, Hex(desc.Lcid), SysKindName(desc.SysKind)},
+         WideToNarrow(szFullPath));
     step({"TypeLib", lib, ver, "FLAGS"}, std::to_string(desc.Flags));
     step({"TypeLib", lib, ver, "HELPDIR"}, szHelpDir ? WideToNarrow(szHelpDir) : std::string());
     for (const TypeLibInterfaceDesc& itf : desc.Interfaces)
@@ -302,12 +317,14 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
         step({"Interface", key, "ProxyStubClsid32"}, GuidToString(CLSID_PSOAInterface));
         step({"Interface", key, "TypeLib"}, lib);
         if (rc == ERROR_SUCCESS)
-            rc = RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-                hive.Create(RegistryRoot::ClassesRoot, {"Interface", key, "TypeLib"}, nullptr)
-                    ->SetText("Version", ver);
-                *changed = true;
-                return ERROR_SUCCESS;
-            });
+            rc = RegistryStoreWrite(
+                [&](CRegistryHive& hive, bool* changed)
+                {
+                    hive.Create(RegistryRoot::ClassesRoot, {"Interface", key, "TypeLib"}, nullptr)
+                        ->SetText("Version", ver);
+                    *changed = true;
+                    return ERROR_SUCCESS;
+                });
     }
     if (rc == ERROR_SUCCESS)
         rc = txn.Commit();
@@ -322,48 +339,50 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lc
     LONG rc = txn.Begin();
     if (rc != ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
-    rc = RegistryStoreWrite([&](CRegistryHive& hive, bool* changed) {
-        const auto root = RegistryRoot::ClassesRoot;
-        CRegistryKey* version = hive.Find(root, {"TypeLib", lib, ver});
-        CRegistryKey* locale = version ? version->Find(Hex(lcid)) : nullptr;
-        if (!locale || !locale->Find(SysKindName(syskind)))
-            return ERROR_FILE_NOT_FOUND;
-        locale->Remove(SysKindName(syskind));
-        if (locale->SubkeyCount() == 0)
-            version->Remove(Hex(lcid));
-        // The version goes when no locale is left under it (FLAGS and HELPDIR are not locales).
-        bool localesLeft = false;
-        for (const CRegistryKey* sub : version->Subkeys())
+    rc = RegistryStoreWrite(
+        [&](CRegistryHive& hive, bool* changed)
         {
-            unsigned l;
-            localesLeft = localesLeft || ParseHex(sub->Name(), &l);
-        }
-        if (!localesLeft)
-        {
-            hive.Remove(root, {"TypeLib", lib, ver});
-            // Interface keys that point at this library version go with it.
-            if (CRegistryKey* interfaces = hive.Find(root, {"Interface"}))
+            const auto root = RegistryRoot::ClassesRoot;
+            CRegistryKey* version = hive.Find(root, {"TypeLib", lib, ver});
+            CRegistryKey* locale = version ? version->Find(Hex(lcid)) : nullptr;
+            if (!locale || !locale->Find(SysKindName(syskind)))
+                return ERROR_FILE_NOT_FOUND;
+            locale->Remove(SysKindName(syskind));
+            if (locale->SubkeyCount() == 0)
+                version->Remove(Hex(lcid));
+            // The version goes when no locale is left under it (FLAGS and HELPDIR are not locales).
+            bool localesLeft = false;
+            for (const CRegistryKey* sub : version->Subkeys())
             {
-                std::vector<std::string> stale;
-                for (const CRegistryKey* itf : interfaces->Subkeys())
-                {
-                    const CRegistryKey* tl = itf->Find("TypeLib");
-                    const RegistryValue* id = tl ? tl->FindValue("") : nullptr;
-                    const RegistryValue* v = tl ? tl->FindValue("Version") : nullptr;
-                    if (id && FoldRegistryName(id->Text()) == FoldRegistryName(lib) &&
-                        (!v || v->Text() == ver))
-                        stale.push_back(itf->Name());
-                }
-                for (const std::string& name : stale)
-                    interfaces->Remove(name);
+                unsigned l;
+                localesLeft = localesLeft || ParseHex(sub->Name(), &l);
             }
-        }
-        CRegistryKey* libKey = hive.Find(root, {"TypeLib", lib});
-        if (libKey && libKey->SubkeyCount() == 0)
-            hive.Remove(root, {"TypeLib", lib});
-        *changed = true;
-        return ERROR_SUCCESS;
-    });
+            if (!localesLeft)
+            {
+                hive.Remove(root, {"TypeLib", lib, ver});
+                // Interface keys that point at this library version go with it.
+                if (CRegistryKey* interfaces = hive.Find(root, {"Interface"}))
+                {
+                    std::vector<std::string> stale;
+                    for (const CRegistryKey* itf : interfaces->Subkeys())
+                    {
+                        const CRegistryKey* tl = itf->Find("TypeLib");
+                        const RegistryValue* id = tl ? tl->FindValue("") : nullptr;
+                        const RegistryValue* v = tl ? tl->FindValue("Version") : nullptr;
+                        if (id && FoldRegistryName(id->Text()) == FoldRegistryName(lib) &&
+                            (!v || v->Text() == ver))
+                            stale.push_back(itf->Name());
+                    }
+                    for (const std::string& name : stale)
+                        interfaces->Remove(name);
+                }
+            }
+            CRegistryKey* libKey = hive.Find(root, {"TypeLib", lib});
+            if (libKey && libKey->SubkeyCount() == 0)
+                hive.Remove(root, {"TypeLib", lib});
+            *changed = true;
+            return ERROR_SUCCESS;
+        });
     if (rc == ERROR_SUCCESS)
         rc = txn.Commit();
     if (rc == ERROR_FILE_NOT_FOUND)
@@ -378,7 +397,10 @@ CDispatchTypeInfo::CDispatchTypeInfo(REFGUID libid, REFIID iid, WORD major, WORD
 {
 }
 
-CDispatchTypeInfo::~CDispatchTypeInfo() { Reset(); }
+CDispatchTypeInfo::~CDispatchTypeInfo()
+{
+    Reset();
+}
 
 HRESULT CDispatchTypeInfo::Get(ITypeInfo** ppTInfo)
 {

@@ -58,7 +58,8 @@ HRESULT ValidateInterface(const TypeLibInterfaceDesc& itf)
         if (f.ReturnType != VT_HRESULT)
             return Invalid(where + ": must return HRESULT");
         if (f.Params.size() > kTypeLibMaxParams)
-            return Invalid(where + ": more than " + std::to_string(kTypeLibMaxParams) + " parameters");
+            return Invalid(where + ": more than " + std::to_string(kTypeLibMaxParams) +
+                           " parameters");
         for (size_t i = 0; i < f.Params.size(); ++i)
         {
             const TypeLibParamDesc& p = f.Params[i];
@@ -122,7 +123,8 @@ TypeLibFuncDesc TypeLibMethod(std::string name, MEMBERID id, SHORT slot, std::st
 
 HRESULT ValidateTypeLib(const TypeLibDesc& desc)
 {
-    if (desc.Name.empty() || BadText(desc.Name) || BadText(desc.HelpString) || BadText(desc.HelpFile))
+    if (desc.Name.empty() || BadText(desc.Name) || BadText(desc.HelpString) ||
+        BadText(desc.HelpFile))
         return Invalid("library without a proper name");
     if (desc.Libid == GUID_NULL)
         return Invalid("library " + desc.Name + " has no LIBID");

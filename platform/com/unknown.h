@@ -1,5 +1,5 @@
-// The core interfaces in Windows slot order: IUnknown, IClassFactory, IDispatch and the error-object
-// interfaces. Abstract classes, no virtual destructor, so slot n is vtable entry n.
+// The core interfaces in Windows slot order: IUnknown, IClassFactory, IDispatch and the
+// error-object interfaces. Abstract classes, no virtual destructor, so slot n is vtable entry n.
 #pragma once
 
 #include "platform/com/guid.h"
@@ -27,7 +27,7 @@ struct IUnknown
     STDMETHOD_(ULONG, AddRef)() = 0;                              // slot 1
     STDMETHOD_(ULONG, Release)() = 0;                             // slot 2
 
-protected:
+  protected:
     ~IUnknown() = default; // objects are destroyed by Release, never through the interface
 };
 typedef IUnknown* LPUNKNOWN;
@@ -35,9 +35,9 @@ typedef IUnknown* LPUNKNOWN;
 struct IClassFactory : public IUnknown
 {
     STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0; // slot 3
-    STDMETHOD(LockServer)(BOOL fLock) = 0;                                           // slot 4
+    STDMETHOD(LockServer)(BOOL fLock) = 0;                                             // slot 4
 
-protected:
+  protected:
     ~IClassFactory() = default;
 };
 typedef IClassFactory* LPCLASSFACTORY;
@@ -81,40 +81,42 @@ typedef EXCEPINFO* LPEXCEPINFO;
 
 struct IDispatch : public IUnknown
 {
-    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) = 0;                                 // slot 3
-    STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;        // slot 4
-    STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                             DISPID* rgDispId) = 0;                                 // slot 5
-    STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                      DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                      UINT* puArgErr) = 0;                                          // slot 6
+    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) = 0;                          // slot 3
+    STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0; // slot 4
+    STDMETHOD(GetIDsOfNames)
+    (REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+     DISPID* rgDispId) = 0; // slot 5
+    STDMETHOD(Invoke)
+    (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+     VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+     UINT* puArgErr) = 0; // slot 6
 
-protected:
+  protected:
     ~IDispatch() = default;
 };
 typedef IDispatch* LPDISPATCH;
 
 struct IErrorInfo : public IUnknown
 {
-    STDMETHOD(GetGUID)(GUID* pGUID) = 0;                 // slot 3
-    STDMETHOD(GetSource)(BSTR* pBstrSource) = 0;         // slot 4
+    STDMETHOD(GetGUID)(GUID* pGUID) = 0;                   // slot 3
+    STDMETHOD(GetSource)(BSTR* pBstrSource) = 0;           // slot 4
     STDMETHOD(GetDescription)(BSTR* pBstrDescription) = 0; // slot 5
-    STDMETHOD(GetHelpFile)(BSTR* pBstrHelpFile) = 0;     // slot 6
-    STDMETHOD(GetHelpContext)(DWORD* pdwHelpContext) = 0; // slot 7
+    STDMETHOD(GetHelpFile)(BSTR* pBstrHelpFile) = 0;       // slot 6
+    STDMETHOD(GetHelpContext)(DWORD* pdwHelpContext) = 0;  // slot 7
 
-protected:
+  protected:
     ~IErrorInfo() = default;
 };
 
 struct ICreateErrorInfo : public IUnknown
 {
-    STDMETHOD(SetGUID)(REFGUID rguid) = 0;            // slot 3
-    STDMETHOD(SetSource)(LPOLESTR szSource) = 0;      // slot 4
+    STDMETHOD(SetGUID)(REFGUID rguid) = 0;                 // slot 3
+    STDMETHOD(SetSource)(LPOLESTR szSource) = 0;           // slot 4
     STDMETHOD(SetDescription)(LPOLESTR szDescription) = 0; // slot 5
-    STDMETHOD(SetHelpFile)(LPOLESTR szHelpFile) = 0;  // slot 6
-    STDMETHOD(SetHelpContext)(DWORD dwHelpContext) = 0; // slot 7
+    STDMETHOD(SetHelpFile)(LPOLESTR szHelpFile) = 0;       // slot 6
+    STDMETHOD(SetHelpContext)(DWORD dwHelpContext) = 0;    // slot 7
 
-protected:
+  protected:
     ~ICreateErrorInfo() = default;
 };
 
@@ -122,6 +124,6 @@ struct ISupportErrorInfo : public IUnknown
 {
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) = 0; // slot 3
 
-protected:
+  protected:
     ~ISupportErrorInfo() = default;
 };

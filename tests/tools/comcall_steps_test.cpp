@@ -17,8 +17,14 @@ TEST(ComcallSteps, ParsesTheThreeForms)
         {"Address=\"a=b, (c)\"", StepKind::Put, "Address", {{true, "a=b, (c)"}}},
         {"Password=", StepKind::Put, "Password", {{false, ""}}},
         {"Connect()", StepKind::Call, "Connect", {}},
-        {"Execute(\"ps -ef | grep \\\"x\\\"\")", StepKind::Call, "Execute", {{true, "ps -ef | grep \"x\""}}},
-        {"Add(1, -2,three)", StepKind::Call, "Add", {{false, "1"}, {false, "-2"}, {false, "three"}}},
+        {"Execute(\"ps -ef | grep \\\"x\\\"\")",
+         StepKind::Call,
+         "Execute",
+         {{true, "ps -ef | grep \"x\""}}},
+        {"Add(1, -2,three)",
+         StepKind::Call,
+         "Add",
+         {{false, "1"}, {false, "-2"}, {false, "three"}}},
     };
     for (const Case& c : cases)
     {

@@ -1,2 +1,5 @@
 // A loadable module without any server export, for the runtime's failure paths.
-extern "C" __attribute__((visibility("default"))) int ComrtTestNothingHere() { return 42; }
+extern "C" __attribute__((visibility("default"))) int ComrtTestNothingHere()
+{
+    return 42;
+}

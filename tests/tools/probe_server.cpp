@@ -14,7 +14,7 @@ CDispatchTypeInfo g_probeInfo(LIBID_ProbeLib, IID_IProbe);
 
 class CProbe final : public IDispatchImpl<IProbe>, public ISupportErrorInfo
 {
-public:
+  public:
     CProbe() : IDispatchImpl<IProbe>(g_probeInfo) { ++g_lockCount; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
@@ -97,7 +97,8 @@ public:
     }
     STDMETHODIMP Fail(BSTR description) override
     {
-        return ComrtReportError(E_ABORT, IID_IProbe, u"ComrtTest.Probe.1", NarrowFromBstr(description));
+        return ComrtReportError(E_ABORT, IID_IProbe, u"ComrtTest.Probe.1",
+                                NarrowFromBstr(description));
     }
     STDMETHODIMP IsReady() override { return S_FALSE; }
     STDMETHODIMP GetBuffer(char** text, SHORT* size) override
@@ -130,7 +131,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     ~CProbe() { --g_lockCount; }
 
     template <class T> static HRESULT Out(T* out, T value)
@@ -153,7 +154,7 @@ private:
 // The class object: the module keeps one reference; each client reference holds the module.
 class CProbeFactory final : public IClassFactory
 {
-public:
+  public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         if (!ppv)
@@ -198,13 +199,16 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::atomic<ULONG> m_refs{0};
 };
 
 CProbeFactory g_factory;
 
-std::string ModulePath() { return ComrtModulePath(reinterpret_cast<const void*>(&ModulePath)); }
+std::string ModulePath()
+{
+    return ComrtModulePath(reinterpret_cast<const void*>(&ModulePath));
+}
 
 LONG SetKey(const std::string& path, const char* name, const std::string& value)
 {
@@ -233,7 +237,10 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
     return g_factory.QueryInterface(riid, ppv);
 }
 
-STDAPI DllCanUnloadNow() { return g_lockCount == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow()
+{
+    return g_lockCount == 0 ? S_OK : S_FALSE;
+}
 
 STDAPI DllRegisterServer()
 {
@@ -241,7 +248,8 @@ STDAPI DllRegisterServer()
     const std::string key = "CLSID\\" + clsid;
     CRegTransaction txn;
     LONG rc = txn.Begin();
-    auto set = [&](const std::string& path, const char* name, const std::string& value) {
+    auto set = [&](const std::string& path, const char* name, const std::string& value)
+    {
         if (rc == ERROR_SUCCESS)
             rc = SetKey(path, name, value);
     };
@@ -293,4 +301,7 @@ STDAPI DllUnregisterServer()
 }
 
 // For tests: how many references hold the module.
-STDAPI_(long) ProbeLockCount() { return g_lockCount; }
+STDAPI_(long) ProbeLockCount()
+{
+    return g_lockCount;
+}

@@ -44,10 +44,11 @@ std::string Quote(const std::string& s)
 
 class Tools : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "comrt-tools-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "comrt-tools-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
         setenv("COMRT_REGISTRY", (m_dir + "/registry.reg").c_str(), 1);
@@ -58,7 +59,10 @@ protected:
         std::filesystem::remove_all(m_dir);
     }
     ToolRun Comreg(const std::string& args) { return Shell(std::string(COMREG_PATH) + " " + args); }
-    ToolRun Comcall(const std::string& args) { return Shell(std::string(COMCALL_PATH) + " " + args); }
+    ToolRun Comcall(const std::string& args)
+    {
+        return Shell(std::string(COMCALL_PATH) + " " + args);
+    }
 
     std::string m_dir;
 };
@@ -71,8 +75,8 @@ TEST_F(Tools, RegisterCallAndUnregister)
     EXPECT_NE(reg.Out.find("succeeded"), std::string::npos);
 
     ToolRun call = Comcall("ComrtTest.Probe Name=hello Name 'Count=\"7\"' Count 'Add(2, 3)' "
-                       "'Concat(\"a, b\", 1)' Enabled=-1 Enabled IsReady Total=5 "
-                       "'Scale(3, 0.5, 100, -0.25)' Ratio=1e-3 Ratio");
+                           "'Concat(\"a, b\", 1)' Enabled=-1 Enabled IsReady Total=5 "
+                           "'Scale(3, 0.5, 100, -0.25)' Ratio=1e-3 Ratio");
     EXPECT_EQ(call.Status, 0);
     EXPECT_EQ(call.Out, "0x00000000\nhello\n0x00000000\n7\n5\na, b1\n0x00000000\nTrue\n"
                         "0x00000001\n0x00000000\n101.25\n0x00000000\n0.001\n");
@@ -140,8 +144,9 @@ TEST_F(Tools, ComregHandlesOddPathsAndBadModules)
     EXPECT_EQ(reg.Status, 1);
     EXPECT_NE(reg.Out.find("damaged"), std::string::npos) << reg.Out;
     std::ifstream after(m_dir + "/registry.reg");
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()),
-              damaged);
+    EXPECT_EQ(
+        std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()),
+        damaged);
 }
 
 TEST_F(Tools, HelpAndVersionAnswerWithoutAModule)

@@ -27,7 +27,10 @@ namespace
 {
 std::atomic<bool> g_interrupted{false};
 
-extern "C" void OnSignal(int) { g_interrupted.store(true); }
+extern "C" void OnSignal(int)
+{
+    g_interrupted.store(true);
+}
 
 // Hands the engine's notifications to the main thread in order.
 class CQueueSink : public IWatchNotifySink
@@ -69,14 +72,15 @@ struct HostOptions
 
 int Usage(const char* command)
 {
-    std::fprintf(stderr,
-                 "usage: psvigil-cli %s HOST|ssh://HOST|local [--port N] [--user U] [--password-file F]\n"
-                 "       [--sysv | --flavour bsd|sysv|posix] [--filter-user | --filter EXPR]\n"
-                 "       [--format tsv|csv|json] [--trace FILE]%s\n"
-                 "The password comes from --password-file or the environment variable "
-                 "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
-                 "the user's keys come first.\n",
-                 command, std::string(command) == "watch" ? " [--refresh SECONDS] [--close]" : "");
+    std::fprintf(
+        stderr,
+        "usage: psvigil-cli %s HOST|ssh://HOST|local [--port N] [--user U] [--password-file F]\n"
+        "       [--sysv | --flavour bsd|sysv|posix] [--filter-user | --filter EXPR]\n"
+        "       [--format tsv|csv|json] [--trace FILE]%s\n"
+        "The password comes from --password-file or the environment variable "
+        "PSVIGIL_PASSWORD;\nover SSH (ssh://HOST, port 22 by default) the agent and "
+        "the user's keys come first.\n",
+        command, std::string(command) == "watch" ? " [--refresh SECONDS] [--close]" : "");
     return 2;
 }
 
@@ -194,8 +198,8 @@ void CheckComponent(const HostSettings& host)
         return; // this computer: no component
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IlvTelnet* telnet = nullptr;
-    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IlvTelnet, reinterpret_cast<void**>(&telnet));
+    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet,
+                                        reinterpret_cast<void**>(&telnet));
     if (SUCCEEDED(hr))
         telnet->Release();
     else
@@ -240,8 +244,8 @@ void PrintChanges(RowMap& shown, CWatchEngine& engine, const HostOptions& option
         if (!fresh.count(pid))
             changes.push_back({'-', row});
     }
-    const WatchLogHeader source = LogHeaderFor(
-        options.Host, ChooseSession(options.Host).SecureShell, std::time(nullptr));
+    const WatchLogHeader source =
+        LogHeaderFor(options.Host, ChooseSession(options.Host).SecureShell, std::time(nullptr));
     PrintRefreshChanges(stdout, options.Format, source, changes, first);
     std::fflush(stdout);
     shown = std::move(fresh);
@@ -292,8 +296,8 @@ int RunOnceCommand(const CliArgs& args)
     }
     if (result == 0)
     {
-        const WatchLogHeader source = LogHeaderFor(
-            options.Host, ChooseSession(options.Host).SecureShell, std::time(nullptr));
+        const WatchLogHeader source =
+            LogHeaderFor(options.Host, ChooseSession(options.Host).SecureShell, std::time(nullptr));
         CAutoLock lock(engine.GetLock());
         PrintTable(stdout, engine.GetSnapshot(), options.Format, &source);
         std::fflush(stdout);

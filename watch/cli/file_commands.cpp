@@ -48,9 +48,10 @@ int RunHostsCommand(const CliArgs& args)
     for (int32_t i = 0; i < hosts.GetSize(); ++i)
     {
         const HostSettings& h = *hosts.GetAt(i);
-        std::printf("%s\t%d\t%s\t%d\t%d\t%d\t%d\t%d\t%s\n", EscapeField(FieldText(h.Address)).c_str(),
-                    h.Port, EscapeField(FieldText(h.Username)).c_str(), h.RefreshSeconds,
-                    h.ManualRefresh, h.KeepConnectionOpen, h.Flavour, h.FilterMode,
+        std::printf("%s\t%d\t%s\t%d\t%d\t%d\t%d\t%d\t%s\n",
+                    EscapeField(FieldText(h.Address)).c_str(), h.Port,
+                    EscapeField(FieldText(h.Username)).c_str(), h.RefreshSeconds, h.ManualRefresh,
+                    h.KeepConnectionOpen, h.Flavour, h.FilterMode,
                     EscapeField(FieldText(h.FilterExpression)).c_str());
     }
     return 0;

@@ -63,8 +63,8 @@ void CMetricsText::AddHost(const std::string& name, const HostSettings& host,
             m_cpu += "psvigil_process_cpu_percent" + labels + Number(value, "%g") + "\n";
         // ps gives RSS in KiB; only the flavours that send it have it.
         if (NumberField(row.Rss, value))
-            m_resident += "psvigil_process_resident_bytes" + labels +
-                          Number(value * 1024.0, "%.0f") + "\n";
+            m_resident +=
+                "psvigil_process_resident_bytes" + labels + Number(value * 1024.0, "%.0f") + "\n";
     }
 }
 

@@ -44,13 +44,12 @@ std::string EscapeField(std::string_view text)
 
 void PrintRow(std::FILE* out, const ProcessRow& row)
 {
-    std::fprintf(out, "%s\t%s\t%d\t%s\t%s\t%s\t%s\t%s\n", EscapeField(FieldText(row.User)).c_str(),
-                 EscapeField(FieldText(row.PidText)).c_str(), row.Pid,
-                 EscapeField(FieldText(row.CpuUsage)).c_str(),
-                 EscapeField(FieldText(row.Term)).c_str(),
-                 EscapeField(FieldText(row.StartTime)).c_str(),
-                 EscapeField(FieldText(row.CpuTime)).c_str(),
-                 EscapeField(FieldText(row.Command)).c_str());
+    std::fprintf(
+        out, "%s\t%s\t%d\t%s\t%s\t%s\t%s\t%s\n", EscapeField(FieldText(row.User)).c_str(),
+        EscapeField(FieldText(row.PidText)).c_str(), row.Pid,
+        EscapeField(FieldText(row.CpuUsage)).c_str(), EscapeField(FieldText(row.Term)).c_str(),
+        EscapeField(FieldText(row.StartTime)).c_str(), EscapeField(FieldText(row.CpuTime)).c_str(),
+        EscapeField(FieldText(row.Command)).c_str());
 }
 
 void PrintRows(std::FILE* out, const COwningPtrArray<ProcessRow>& rows)

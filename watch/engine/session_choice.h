@@ -14,7 +14,7 @@ struct SessionChoice
 {
     bool SecureShell = false;
     bool Local = false;
-    const CLSID* Clsid = nullptr; // null for this computer
+    const CLSID* Clsid = nullptr;    // null for this computer
     const char* Component = nullptr; // how the failure reason names it
 };
 

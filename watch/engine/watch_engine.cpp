@@ -52,8 +52,8 @@ HRESULT CWatchEngine::CreateTelnetThroughRuntime(const HostSettings* host, IlvTe
             *reason = std::string(choice.Component) + " cannot be started";
         return *telnet != nullptr ? S_OK : E_OUTOFMEMORY;
     }
-    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IlvTelnet, reinterpret_cast<void**>(telnet));
+    const HRESULT hr = CoCreateInstance(*choice.Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IlvTelnet,
+                                        reinterpret_cast<void**>(telnet));
     if (FAILED(hr) && reason != nullptr)
         *reason = std::string(choice.Component) +
                   (hr == REGDB_E_CLASSNOTREG ? " is not registered" : " cannot be created");
@@ -96,7 +96,10 @@ CWatchEngine::~CWatchEngine()
         ::close(m_stopFd);
 }
 
-void CWatchEngine::SetHost(HostSettings* host) { m_host = host; }
+void CWatchEngine::SetHost(HostSettings* host)
+{
+    m_host = host;
+}
 
 void CWatchEngine::Start()
 {

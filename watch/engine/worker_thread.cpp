@@ -7,7 +7,10 @@ CWorkerThread::CWorkerThread()
     CreateSuspended();
 }
 
-CWorkerThread::~CWorkerThread() { ShutdownWorker(); }
+CWorkerThread::~CWorkerThread()
+{
+    ShutdownWorker();
+}
 
 void CWorkerThread::CreateSuspended()
 {
@@ -88,7 +91,8 @@ void CWorkerThread::ThreadEntry(unsigned generation)
 {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_gateChanged.wait(lock, [&] { return m_shutdown || (m_released && generation == m_generation); });
+        m_gateChanged.wait(lock, [&]
+                           { return m_shutdown || (m_released && generation == m_generation); });
         if (m_shutdown && !(m_released && generation == m_generation))
             return;
     }

@@ -4,8 +4,8 @@
 #include "lanvex/ftp/cache.h"
 #include "lanvex/ftp/ftp_client.h"
 #include "lanvex/ftp/shell_file.h"
-#include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/sessions/secure_shell.h"
 #include "lanvex/net/sessions/telnet_session.h"
 

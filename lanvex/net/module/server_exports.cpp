@@ -76,7 +76,8 @@ HRESULT RegisterOwnTypeLib()
     if (FAILED(hr))
         return hr;
     const size_t nSlash = path.rfind('/');
-    const std::string helpDir = nSlash == std::string::npos ? std::string() : path.substr(0, nSlash);
+    const std::string helpDir =
+        nSlash == std::string::npos ? std::string() : path.substr(0, nSlash);
     hr = RegisterTypeLib(pLib, NarrowToWide(path).c_str(), NarrowToWide(helpDir).c_str());
     pLib->Release();
     return hr;

@@ -90,7 +90,6 @@ CAgentWatch::~CAgentWatch()
             ::close(fd);
 }
 
-
 // True when the login finished with the agent in time; false when the limit passed or the
 // client cancelled.
 bool CAgentWatch::Watch(int stopFd, int cancelFd, std::chrono::steady_clock::time_point limit)

@@ -12,7 +12,7 @@ typedef HRESULT (*PFNCREATEINSTANCE)(IUnknown* pOuter, REFIID riid, void** ppv);
 
 class CClassFactory final : public IClassFactory
 {
-public:
+  public:
     explicit CClassFactory(PFNCREATEINSTANCE pfnCreate) : m_pfnCreate(pfnCreate) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -23,7 +23,7 @@ public:
     STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override;
     STDMETHODIMP LockServer(BOOL fLock) override;
 
-private:
+  private:
     ~CClassFactory() = default;
 
     PFNCREATEINSTANCE m_pfnCreate;

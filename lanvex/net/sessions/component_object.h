@@ -14,7 +14,7 @@ namespace lanvex
 // (apartment threading); the module lock count follows the object's life.
 class CComponentObject
 {
-public:
+  public:
     // The IUnknown a creator hands out first: the inner (non-delegating) one when aggregated.
     IUnknown* ControllingUnknown();
     void SetOuter(IUnknown* pOuter) { m_pOuter = pOuter; }
@@ -27,7 +27,7 @@ public:
     ULONG InternalAddRef() { return ++m_cRef; }
     ULONG InternalRelease();
 
-protected:
+  protected:
     CComponentObject();
     virtual ~CComponentObject();
     // The interface map: the pointer for riid, or null. IUnknown is answered by the caller.
@@ -35,7 +35,7 @@ protected:
     // The object's first interface, its identity when it is not aggregated.
     virtual IUnknown* PrimaryInterface() = 0;
 
-private:
+  private:
     // The non-delegating IUnknown of an aggregated object.
     struct CInnerUnknown : public IUnknown
     {
@@ -82,5 +82,11 @@ template <class T> HRESULT CreateComponent(IUnknown* pOuter, REFIID riid, void**
     {                                                                                              \
         return DelegatingQueryInterface(riid, ppv);                                                \
     }                                                                                              \
-    STDMETHODIMP_(ULONG) AddRef() override { return DelegatingAddRef(); }                          \
-    STDMETHODIMP_(ULONG) Release() override { return DelegatingRelease(); }
+    STDMETHODIMP_(ULONG) AddRef() override                                                         \
+    {                                                                                              \
+        return DelegatingAddRef();                                                                 \
+    }                                                                                              \
+    STDMETHODIMP_(ULONG) Release() override                                                        \
+    {                                                                                              \
+        return DelegatingRelease();                                                                \
+    }

@@ -97,8 +97,7 @@ TypeLibInterfaceDesc FtpClient2Interface()
     AddMethod(itf, "GetFileCount32", 28, 37, {RetVal("pCount", VT_I4)});
     AddMethod(itf, "GetEntryName", 29, 38, {Param("nId", VT_I4), RetVal("pName", VT_BSTR)});
     AddMethod(itf, "GetEntrySize", 30, 39, {Param("nId", VT_I4), RetVal("pSize", VT_I8)});
-    AddMethod(itf, "GetEntryIsDirectory", 31, 40,
-              {Param("nId", VT_I4), RetVal("pIsDir", VT_I4)});
+    AddMethod(itf, "GetEntryIsDirectory", 31, 40, {Param("nId", VT_I4), RetVal("pIsDir", VT_I4)});
     itf.Funcs.push_back(TypeLibPropGet("LastReplyCode", 32, 41, VT_I4, "property LastReplyCode"));
     itf.Funcs.push_back(TypeLibPropGet("LastReplyText", 33, 42, VT_BSTR, "property LastReplyText"));
     return itf;
@@ -190,8 +189,7 @@ TypeLibInterfaceDesc Telnet2Interface()
     return itf;
 }
 
-TypeLibCoclassDesc Coclass(const char* pszName, REFCLSID clsid,
-                           std::vector<std::string> interfaces)
+TypeLibCoclassDesc Coclass(const char* pszName, REFCLSID clsid, std::vector<std::string> interfaces)
 {
     TypeLibCoclassDesc coclass;
     coclass.Name = pszName;
@@ -214,16 +212,16 @@ TypeLibDesc MakeLanvexTypeLibDesc()
     desc.SysKind = SYS_WIN32;
     desc.HelpString = "Lanvex 1.0 Type Library";
     desc.Imports.push_back({"stdole", LIBID_stdole, 2, 0});
-    desc.Interfaces = {FtpClientInterface(), CacheInterface(), FtpShellFileInterface(),
-                       TelnetInterface(), Telnet2Interface(), FtpClient2Interface(),
+    desc.Interfaces = {FtpClientInterface(),  CacheInterface(),        FtpShellFileInterface(),
+                       TelnetInterface(),     Telnet2Interface(),      FtpClient2Interface(),
                        FtpClient3Interface(), FtpShellFile2Interface()};
-    desc.Coclasses = {Coclass("lvFTPClient", CLSID_lvFTPClient,
-                              {"IlvFTPClient", "IlvFTPClient2", "IlvFTPClient3"}),
-                      Coclass("lvCache", CLSID_lvCache, {"IlvCache"}),
-                      Coclass("lvFTPShellFile", CLSID_lvFTPShellFile,
-                              {"IlvFTPShellFile", "IlvFTPShellFile2"}),
-                      Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}),
-                      Coclass("lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"})};
+    desc.Coclasses = {
+        Coclass("lvFTPClient", CLSID_lvFTPClient,
+                {"IlvFTPClient", "IlvFTPClient2", "IlvFTPClient3"}),
+        Coclass("lvCache", CLSID_lvCache, {"IlvCache"}),
+        Coclass("lvFTPShellFile", CLSID_lvFTPShellFile, {"IlvFTPShellFile", "IlvFTPShellFile2"}),
+        Coclass("lvTelnet", CLSID_lvTelnet, {"IlvTelnet", "IlvTelnet2"}),
+        Coclass("lvSecureShell", CLSID_lvSecureShell, {"IlvTelnet", "IlvTelnet2"})};
     return desc;
 }
 

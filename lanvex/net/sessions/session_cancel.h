@@ -15,6 +15,6 @@ struct IlvCancel : public IUnknown
 {
     STDMETHOD(SetCancelDescriptor)(LONG fd) = 0; // slot 3
 
-protected:
+  protected:
     ~IlvCancel() = default;
 };

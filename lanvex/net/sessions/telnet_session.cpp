@@ -12,8 +12,8 @@
 #include "platform/com/text_helpers.h"
 
 #include <cstring>
-#include <string>
 #include <new>
+#include <string>
 
 namespace lanvex
 {
@@ -45,7 +45,7 @@ bool EndsInPrompt(const char* pPass, int nLength)
 // the connection of an idle object behaves as it always did.
 class CBoundedCall
 {
-public:
+  public:
     CBoundedCall(CTcpConnection& connection, CTcpConnection::Clock::time_point deadline)
         : m_connection(connection)
     {
@@ -59,7 +59,7 @@ public:
     CBoundedCall(const CBoundedCall&) = delete;
     CBoundedCall& operator=(const CBoundedCall&) = delete;
 
-private:
+  private:
     CTcpConnection& m_connection;
 };
 
@@ -138,8 +138,8 @@ void lvTelnet::NegotiateOptions()
     uint8_t burst[kNegotiationBurst];
     uint8_t reply[kNegotiationReplyCapacity];
     const int nRead = m_connection.Receive(burst, kNegotiationBurst);
-    const size_t nReply =
-        BuildNegotiationReply(burst, nRead > 0 ? static_cast<size_t>(nRead) : 0, reply, sizeof reply);
+    const size_t nReply = BuildNegotiationReply(burst, nRead > 0 ? static_cast<size_t>(nRead) : 0,
+                                                reply, sizeof reply);
     m_connection.Send(reply, static_cast<int>(nReply));
 }
 

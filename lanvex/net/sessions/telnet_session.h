@@ -1,9 +1,9 @@
 // lvTelnet: logs in to a host over telnet, runs one command at a time, hands back the raw reply.
 #pragma once
 
+#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/sessions/extended_dispatch.h"
-#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/session_cancel.h"
 #include "lanvex/net/transport/tcp_connection.h"
 
@@ -23,7 +23,7 @@ class lvTelnet : public CExtendedDispatchImpl<IlvTelnet2>,
                  public IlvCancel,
                  public CComponentObject
 {
-public:
+  public:
     // Seconds of silence are the protocol here: every quiet read lasts at least this long.
     static constexpr int kExecutePasses = 10;
     // Bounds on what a host can make a call cost, whatever it sends or withholds.
@@ -66,7 +66,7 @@ public:
     // IlvCancel
     STDMETHODIMP SetCancelDescriptor(LONG fd) override;
 
-protected:
+  protected:
     IUnknown* GetInterface(REFIID riid) override;
     // For a session that collects its reply its own way: the getters then hand out a copy of
     // reply (one zero byte after it, not counted); an empty one frees the block.
@@ -83,7 +83,7 @@ protected:
     }
     IUnknown* PrimaryInterface() override { return static_cast<IlvTelnet*>(this); }
 
-private:
+  private:
     // Reads one burst of the server's option negotiation and sends the answer.
     void NegotiateOptions();
     // Waits for the host's answer to the password to show a shell or a refusal; returns an

@@ -134,8 +134,8 @@ LoginVerdict JudgeLoginAnswer(std::string_view answer)
     const std::string text = WithoutEscapes(WithoutCommands(answer));
     const std::string lower = Lower(text);
     static constexpr std::array<std::string_view, 6> kRefusals = {
-        "login incorrect",        "incorrect login", "login failed", "authentication failure",
-        "authentication failed", "access denied"};
+        "login incorrect",        "incorrect login",       "login failed",
+        "authentication failure", "authentication failed", "access denied"};
     std::string refusal;
     size_t refusalEnd = std::string::npos;
     for (std::string_view word : kRefusals)
@@ -172,8 +172,8 @@ LoginVerdict JudgeLoginAnswer(std::string_view answer)
             return {LoginVerdict::Accepted, {}};
     }
     // A refusal with nothing visible after it is the host's last word so far.
-    if (!refusal.empty() &&
-        (refusalEnd == std::string::npos || Trimmed(std::string_view(text).substr(refusalEnd)).empty()))
+    if (!refusal.empty() && (refusalEnd == std::string::npos ||
+                             Trimmed(std::string_view(text).substr(refusalEnd)).empty()))
         return {LoginVerdict::Refused, refusal};
     return {LoginVerdict::Pending, refusal};
 }

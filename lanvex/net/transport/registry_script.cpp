@@ -31,7 +31,7 @@ struct Token
 
 class CScriptLexer
 {
-public:
+  public:
     explicit CScriptLexer(std::string_view text) : m_text(text) {}
 
     Token Next()
@@ -100,8 +100,8 @@ public:
         while (m_nPos < m_text.size())
         {
             const char w = m_text[m_nPos];
-            if (std::isspace(static_cast<unsigned char>(w)) || w == '{' || w == '}' ||
-                w == '=' || w == '\'')
+            if (std::isspace(static_cast<unsigned char>(w)) || w == '{' || w == '}' || w == '=' ||
+                w == '\'')
                 break;
             token.Text.push_back(w);
             ++m_nPos;
@@ -109,7 +109,7 @@ public:
         return token;
     }
 
-private:
+  private:
     void SkipSpace()
     {
         while (m_nPos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_nPos])))
@@ -135,7 +135,7 @@ private:
 
 class CScriptParser
 {
-public:
+  public:
     CScriptParser(std::string_view text, std::string* pError) : m_lexer(text), m_pError(pError)
     {
         Advance();
@@ -153,7 +153,7 @@ public:
                 return Fail("unknown root key '" + root + "'");
             RegScriptKey key;
             key.Name = (root == "HKCR" || root == "HKEY_CLASSES_ROOT") ? "HKEY_CLASSES_ROOT"
-                                                                        : "HKEY_CURRENT_USER";
+                                                                       : "HKEY_CURRENT_USER";
             key.NoRemove = true;
             Advance();
             if (m_token.Kind == TokenKind::Open && !ParseBlock(&key, 1))
@@ -163,7 +163,7 @@ public:
         return true;
     }
 
-private:
+  private:
     void Advance() { m_token = m_lexer.Next(); }
 
     bool Fail(const std::string& why)

@@ -18,7 +18,7 @@ constexpr int32_t kWsaETimedOut = 10060; // no connection, or the caller's deadl
 // Base of the communication layer's exceptions: an error number and an owned message.
 class CExpComm
 {
-public:
+  public:
     CExpComm() = default;
     CExpComm(const CExpComm& other);
     CExpComm& operator=(const CExpComm& other);
@@ -28,7 +28,7 @@ public:
     // Null until a subclass sets the message.
     const char* Message() const { return m_pszMessage; }
 
-protected:
+  protected:
     int32_t m_nError = 0;
     char* m_pszMessage = nullptr;
 };
@@ -36,7 +36,7 @@ protected:
 // A failed socket call; the message is formatted from the error number.
 class CExpSocket : public CExpComm
 {
-public:
+  public:
     explicit CExpSocket(int32_t nError);
 
     static constexpr int kMessageCapacity = 80;

@@ -15,9 +15,9 @@
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <linux/sockios.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -67,8 +67,8 @@ int CTcpConnection::Open(const char* pszHost, int nPort)
     m_nPort = nPort;
     m_pszTraceSecret = nullptr; // a mask left by a send that failed is not for this connection
     if (m_pszTraceComponent != nullptr && WireTraceOn())
-        TraceWireNote(m_pszTraceComponent, "connecting to " + m_host.value_or("(local)") + " port " +
-                                               std::to_string(nPort & 0xFFFF));
+        TraceWireNote(m_pszTraceComponent, "connecting to " + m_host.value_or("(local)") +
+                                               " port " + std::to_string(nPort & 0xFFFF));
     return Connect();
 }
 
@@ -173,8 +173,8 @@ bool CTcpConnection::WaitForRoom()
     auto lastMove = Clock::now();
     for (;;)
     {
-        const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                                 lastMove);
+        const auto quiet =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastMove);
         if (quiet.count() >= static_cast<int64_t>(m_nTimeout))
             return false;
         const uint32_t nLeft = m_nTimeout - static_cast<uint32_t>(quiet.count());
@@ -209,9 +209,10 @@ int CTcpConnection::WaitFor(short nEvents, uint32_t nMilliseconds)
         int nWait = -1;
         if (!bUnlimited || bCallerDeadline)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now());
-            nWait = left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            nWait =
+                left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
         }
         const int nReady = ::poll(pfds, nCount, nWait);
         if (nCount == 2 && nReady > 0 && pfds[1].revents != 0)

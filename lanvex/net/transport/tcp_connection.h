@@ -20,7 +20,7 @@ namespace lanvex
 // an error but a receive of 0 bytes with the end flag set.
 class CTcpConnection
 {
-public:
+  public:
     static constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
     static constexpr uint32_t kDefaultTimeout = 10000;
     static constexpr uint32_t kQuietTimeout = 1000;
@@ -75,7 +75,7 @@ public:
     bool PeerClosed() const { return m_bPeerClosed; }
     bool HasSocket() const { return m_socket >= 0; }
 
-private:
+  private:
     void ReleaseReply();
     bool ResolveHost(::in_addr* pAddress);
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed

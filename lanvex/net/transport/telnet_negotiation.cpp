@@ -49,8 +49,8 @@ size_t BuildNegotiationReply(const uint8_t* pBurst, size_t nBurst, uint8_t* pRep
         bHasSE = bHasSE || pBurst[i] == kSE;
     if (bHasSE)
     {
-        static const uint8_t kTerminalType[kTerminalTypeAnswerLength] = {0,   118, 116, 49,
-                                                                         48,  48,  kIAC, kSE};
+        static const uint8_t kTerminalType[kTerminalTypeAnswerLength] = {0,  118, 116,  49,
+                                                                         48, 48,  kIAC, kSE};
         if (nLength + kTerminalTypeAnswerLength > nCapacity)
             return nLength;
         for (uint8_t b : kTerminalType)
@@ -61,9 +61,15 @@ size_t BuildNegotiationReply(const uint8_t* pBurst, size_t nBurst, uint8_t* pRep
         // Neither size has a byte 255, so nothing needs doubling.
         static_assert((kWindowColumns & 0xFF) != 0xFF && (kWindowColumns >> 8) != 0xFF &&
                       (kWindowRows & 0xFF) != 0xFF && (kWindowRows >> 8) != 0xFF);
-        static const uint8_t kWindowSize[kWindowSizeAnswerLength] = {
-            kIAC, kSB, kOptWindowSize, kWindowColumns >> 8, kWindowColumns & 0xFF,
-            kWindowRows >> 8, kWindowRows & 0xFF, kIAC, kSE};
+        static const uint8_t kWindowSize[kWindowSizeAnswerLength] = {kIAC,
+                                                                     kSB,
+                                                                     kOptWindowSize,
+                                                                     kWindowColumns >> 8,
+                                                                     kWindowColumns & 0xFF,
+                                                                     kWindowRows >> 8,
+                                                                     kWindowRows & 0xFF,
+                                                                     kIAC,
+                                                                     kSE};
         if (nLength + kWindowSizeAnswerLength > nCapacity)
             return nLength;
         for (uint8_t b : kWindowSize)

@@ -236,7 +236,7 @@ constexpr int kTraceWriteWaitMs = 1000;
 // while a record is written the signal is held for this thread, and one it raised is taken.
 class CHeldBrokenPipe
 {
-public:
+  public:
     CHeldBrokenPipe()
     {
         sigemptyset(&m_pipe);
@@ -259,7 +259,7 @@ public:
     CHeldBrokenPipe& operator=(const CHeldBrokenPipe&) = delete;
     void Raised() { m_bRaised = true; }
 
-private:
+  private:
     sigset_t m_pipe;
     sigset_t m_previous;
     bool m_bWasPending = false;

@@ -29,7 +29,7 @@ enum class Op
     RollBack,
     EOF_Is // GetEOF gives Size
 };
-HRESULT (STDMETHODCALLTYPE IlvCache::*const kRounds[])
+HRESULT(STDMETHODCALLTYPE IlvCache::*const kRounds[])
 () = {&IlvCache::Open, &IlvCache::Close, &IlvCache::Commit, &IlvCache::RollBack};
 
 struct Step

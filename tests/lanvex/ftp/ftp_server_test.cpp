@@ -4,10 +4,10 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/comrt.h"
-#include "tests/lanvex/net/test_program.h"
-#include "tests/platform/com/test_hive.h"
 #include "platform/com/conversion.h"
 #include "tests/lanvex/ftp/ftp_test_support.h"
+#include "tests/lanvex/net/test_program.h"
+#include "tests/platform/com/test_hive.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -44,7 +44,7 @@ CComBSTR Text(const std::string& text)
 // The peer from scripts/peers, a private hive with the module registered, an apartment.
 class RealFtpServer : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         const char* pszPort = std::getenv("VIGIL_FTP_PORT");
@@ -171,11 +171,11 @@ TEST_F(RealFtpServer, WorksWithDirectoriesAndFilesEndToEnd)
 TEST_F(RealFtpServer, ComcallDrivesItAndShowsTheRefusal)
 {
     std::string output;
-    const int status = RunProgram(
-        {COMCALL_PATH, "Lanvex.lvFTPClient", "Address=127.0.0.1",
-         "Port=" + std::to_string(m_nPort), "Username=" + m_user, "Password=" + m_password,
-         "Connect", "KeepLive", "LastReplyCode", "ChangeDir(\"/no/such/dir\")", "Disconnect"},
-        &output);
+    const int status = RunProgram({COMCALL_PATH, "Lanvex.lvFTPClient", "Address=127.0.0.1",
+                                   "Port=" + std::to_string(m_nPort), "Username=" + m_user,
+                                   "Password=" + m_password, "Connect", "KeepLive", "LastReplyCode",
+                                   "ChangeDir(\"/no/such/dir\")", "Disconnect"},
+                                  &output);
     EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("\n200\n"), std::string::npos) << output;
     EXPECT_NE(output.find("0x80004004 Failed to change directory."), std::string::npos) << output;

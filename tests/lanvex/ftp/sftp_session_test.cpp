@@ -2,8 +2,8 @@
 // login with a new host key recorded and a changed one refused before any login, a listing, an
 // upload and a byte-exact download, removal, and a cancel that ends a wait at once.
 #include "lanvex/ftp/sftp_session.h"
-#include "tests/lanvex/net/scripted_server.h"
 #include "tests/lanvex/ftp/ftp_test_support.h"
+#include "tests/lanvex/net/scripted_server.h"
 
 #include <chrono>
 #include <cstdlib>

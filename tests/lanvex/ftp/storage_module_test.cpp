@@ -20,10 +20,7 @@ namespace fs = std::filesystem;
 class StorageModule : public testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(RegisterServerModule(LANVEX_MODULE_PATH), S_OK);
-    }
+    void SetUp() override { ASSERT_EQ(RegisterServerModule(LANVEX_MODULE_PATH), S_OK); }
 
     // comcall with these steps: its exit status, and what it printed in *pOutput.
     static int Comcall(const std::string& steps, std::string* pOutput = nullptr)

@@ -126,7 +126,8 @@ bool CScriptedServer::PlaySession(int nClient, size_t nSession)
     size_t nMark = 0; // where the next Expect starts looking
     char buffer[4096];
     // Reads whatever is there until the deadline or the peer's close; false on close.
-    auto ReadUntil = [&](Clock::time_point deadline, const std::string* pWanted) -> bool {
+    auto ReadUntil = [&](Clock::time_point deadline, const std::string* pWanted) -> bool
+    {
         for (;;)
         {
             if (pWanted != nullptr)

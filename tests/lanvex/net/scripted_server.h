@@ -25,21 +25,33 @@ struct ServerStep
     int Ms = 0;
 };
 
-inline ServerStep SendBytes(std::string bytes) { return {ServerStep::Send, std::move(bytes), 0}; }
-inline ServerStep Silence(int ms) { return {ServerStep::Pause, {}, ms}; }
+inline ServerStep SendBytes(std::string bytes)
+{
+    return {ServerStep::Send, std::move(bytes), 0};
+}
+inline ServerStep Silence(int ms)
+{
+    return {ServerStep::Pause, {}, ms};
+}
 inline ServerStep ExpectBytes(std::string bytes, int ms = 5000)
 {
     return {ServerStep::Expect, std::move(bytes), ms};
 }
-inline ServerStep ResetConnection() { return {ServerStep::Reset, {}, 0}; }
-inline ServerStep CloseConnection() { return {ServerStep::Close, {}, 0}; }
+inline ServerStep ResetConnection()
+{
+    return {ServerStep::Reset, {}, 0};
+}
+inline ServerStep CloseConnection()
+{
+    return {ServerStep::Close, {}, 0};
+}
 
 // Listens on 127.0.0.1 at an ephemeral port and plays one script per accepted connection, in
 // order. After a script ends without Reset or Close, it keeps recording until the client closes
 // (at most 20 s). Everything ends by itself; the destructor joins.
 class CScriptedServer
 {
-public:
+  public:
     // nPort 0 picks an ephemeral port; Port() is 0 when listening failed.
     explicit CScriptedServer(std::vector<std::vector<ServerStep>> sessions, int nPort = 0);
     ~CScriptedServer();
@@ -50,7 +62,7 @@ public:
     // Waits for the server thread; returns the first failure, empty if all went as scripted.
     std::string Finish();
 
-private:
+  private:
     void Run();
     bool PlaySession(int nClient, size_t nSession);
     void Record(size_t nSession, const char* pData, size_t nLength);

@@ -39,7 +39,8 @@ std::string DefaultOf(const std::string& path)
 
 void PointClassAt(const std::string& module)
 {
-    ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, ("CLSID\\" + GuidToString(CLSID_Probe) + "\\InprocServer32").c_str(),
+    ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT,
+                          ("CLSID\\" + GuidToString(CLSID_Probe) + "\\InprocServer32").c_str(),
                           REG_SZ, module.c_str(), 0),
               ERROR_SUCCESS);
 }
@@ -64,7 +65,7 @@ VARIANT Text(const char* s)
 
 class Activation : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
@@ -154,7 +155,8 @@ TEST_F(Activation, FailuresGiveWindowsResults)
     EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IErrorInfo, &out),
               E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IProbe, nullptr), E_POINTER);
+    EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IProbe, nullptr),
+              E_POINTER);
     EXPECT_EQ(CoCreateInstance(IID_IProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &out),
@@ -175,7 +177,8 @@ TEST_F(Activation, FailuresGiveWindowsResults)
     for (const Case& c : cases)
     {
         PointClassAt(c.Module);
-        EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), c.Hr)
+        EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
+                  c.Hr)
             << c.Module;
         EXPECT_NE(ComrtLastErrorText().find(c.Module), std::string::npos) << ComrtLastErrorText();
     }
@@ -241,9 +244,9 @@ TEST_F(Activation, DispatchPropertiesAndMethods)
     EXPECT_EQ(twice, 42); // written through to the caller's storage
 
     // Floating-point values go in their own registers, between integer ones, and come back.
-    EXPECT_EQ(Call(d, u"Scale", DISPATCH_METHOD, {Int(3), Text("0.5"), Int(100), Text("-0.25")},
-                   &result),
-              S_OK);
+    EXPECT_EQ(
+        Call(d, u"Scale", DISPATCH_METHOD, {Int(3), Text("0.5"), Int(100), Text("-0.25")}, &result),
+        S_OK);
     EXPECT_EQ(result.vt, VT_R8);
     EXPECT_EQ(result.dblVal, 101.25);
     VARIANT ratio;
@@ -280,8 +283,8 @@ TEST_F(Activation, DispatchFailuresAsOnWindows)
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     EXPECT_EQ(d->Invoke(12345, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
               DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(d->Invoke(Id(d, u"Name"), IID_IProbe, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr,
-                        nullptr),
+    EXPECT_EQ(d->Invoke(Id(d, u"Name"), IID_IProbe, 0, DISPATCH_PROPERTYGET, &none, nullptr,
+                        nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);
     VARIANT arg = Int(1);
     DISPID named = 0;
@@ -302,7 +305,8 @@ TEST_F(Activation, ErrorObjectsArriveThroughVtableAndDispatch)
     IProbe* probe = Create();
     ASSERT_NE(probe, nullptr);
     ISupportErrorInfo* support = nullptr;
-    ASSERT_EQ(probe->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    ASSERT_EQ(probe->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)),
+              S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IProbe), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
     support->Release();
@@ -419,7 +423,8 @@ TEST(ModuleCheck, WholeSharedObjectsOnly)
     std::ifstream in(PROBE_SERVER_PATH, std::ios::binary);
     const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_GT(whole.size(), 4096u);
-    auto patched = [&](size_t offset, char byte) {
+    auto patched = [&](size_t offset, char byte)
+    {
         std::string copy = whole;
         copy[offset] = byte;
         return copy;

@@ -29,11 +29,11 @@ TEST(Guid, RejectsMalformedText)
 {
     const char* bad[] = {
         "",
-        "91F3E725-A6D1-11D3-B52E-0290F7C2A3D4",   // no braces
-        "{91F3E725-A6D1-11D3-B52E-0290F7C2A3D}",  // short
+        "91F3E725-A6D1-11D3-B52E-0290F7C2A3D4",    // no braces
+        "{91F3E725-A6D1-11D3-B52E-0290F7C2A3D}",   // short
         "{91F3E725-A6D1-11D3-B52E-0290F7C2A3D4 }", // long
-        "{91F3E725+A6D1-11D3-B52E-0290F7C2A3D4}", // separator
-        "{91F3E72G-A6D1-11D3-B52E-0290F7C2A3D4}", // not hex
+        "{91F3E725+A6D1-11D3-B52E-0290F7C2A3D4}",  // separator
+        "{91F3E72G-A6D1-11D3-B52E-0290F7C2A3D4}",  // not hex
     };
     for (const char* text : bad)
     {
@@ -70,7 +70,7 @@ TEST(Bstr, LengthPrefixedAndNullIsEmpty)
     uint32_t prefix;
     std::memcpy(&prefix, reinterpret_cast<BYTE*>(s) - 4, 4);
     EXPECT_EQ(prefix, 10u);
-    EXPECT_EQ(s[5], 0); // terminated
+    EXPECT_EQ(s[5], 0);                       // terminated
     EXPECT_TRUE(SysReAllocString(&s, s + 3)); // source inside the old string
     EXPECT_EQ(std::u16string(s), u"cd");
     SysFreeString(s);
@@ -99,7 +99,8 @@ TEST(Conversion, RoundTripsAndReplacesInvalidInput)
     } cases[] = {
         {u"", ""},
         {u"ps auxw", "ps auxw"},
-        {u"gr\u00FC\u00DFe", "gr\xC3\xBC\xC3\x9F" "e"},
+        {u"gr\u00FC\u00DFe", "gr\xC3\xBC\xC3\x9F"
+                             "e"},
         {u"\u20AC", "\xE2\x82\xAC"},
         {u"\U0001F600", "\xF0\x9F\x98\x80"}, // surrogate pair
     };
@@ -122,8 +123,8 @@ TEST(Conversion, BoundedCopyNeverSplitsACharacter)
     {
         size_t Size;
         size_t Copied;
-    } cases[] = {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 3}, {5, 3}, {6, 3}, {7, 6},
-                 {8, 6}, {9, 6}, {10, 6}, {11, 10}, {40, 10}};
+    } cases[] = {{0, 0}, {1, 0}, {2, 1}, {3, 1},  {4, 3},   {5, 3},  {6, 3},
+                 {7, 6}, {8, 6}, {9, 6}, {10, 6}, {11, 10}, {40, 10}};
     for (const Case& c : cases)
     {
         char field[40];
@@ -266,7 +267,7 @@ TEST(Variant, CopyAndInPlaceChangeOwnTheirText)
     VARIANT a = Text("hello"), b;
     VariantInit(&b);
     ASSERT_EQ(VariantCopy(&b, &a), S_OK);
-    EXPECT_NE(a.bstrVal, b.bstrVal); // a fresh copy
+    EXPECT_NE(a.bstrVal, b.bstrVal);                        // a fresh copy
     ASSERT_EQ(VariantChangeType(&b, &b, 0, VT_BSTR), S_OK); // dest == src
     EXPECT_EQ(NarrowFromBstr(b.bstrVal), "hello");
     VariantClear(&a);

@@ -41,33 +41,34 @@ LONG SetText(HKEY root, const char* path, const char* name, const char* value)
 
 TEST(RegistryHive, TextRoundTripKeepsEverything)
 {
-    const std::string text = "Windows Registry Editor Version 5.00\n"
-                             "\n"
-                             "[HKEY_CLASSES_ROOT\\CLSID]\n"
-                             "\n"
-                             "[HKEY_CLASSES_ROOT\\CLSID\\{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}]\n"
-                             "@=\"lvTelnet Class\"\n"
-                             "\n"
-                             "[HKEY_CLASSES_ROOT\\CLSID\\{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}\\InprocServer32]\n"
-                             "@=\"/opt/it's \\\"here\\\"\\\\liblanvex.so\"\n"
-                             "\"ThreadingModel\"=\"Apartment\"\n"
-                             "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\n"
-                             "\"Count\"=dword:0000002a\n"
-                             "\"Blob\"=hex:00,ff\n"
-                             "\n"
-                             "[HKEY_CURRENT_USER\\Software]\n"
-                             "\n"
-                             "[HKEY_CURRENT_USER\\Software\\Korvane]\n"
-                             "\n"
-                             "[HKEY_CURRENT_USER\\Software\\Korvane\\psvigil]\n"
-                             "\n";
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n"
+        "\n"
+        "[HKEY_CLASSES_ROOT\\CLSID]\n"
+        "\n"
+        "[HKEY_CLASSES_ROOT\\CLSID\\{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}]\n"
+        "@=\"lvTelnet Class\"\n"
+        "\n"
+        "[HKEY_CLASSES_ROOT\\CLSID\\{91F3E726-A6D1-11D3-B52E-0290F7C2A3D4}\\InprocServer32]\n"
+        "@=\"/opt/it's \\\"here\\\"\\\\liblanvex.so\"\n"
+        "\"ThreadingModel\"=\"Apartment\"\n"
+        "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\n"
+        "\"Count\"=dword:0000002a\n"
+        "\"Blob\"=hex:00,ff\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Software]\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Software\\Korvane]\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Software\\Korvane\\psvigil]\n"
+        "\n";
     CRegistryHive hive;
     std::string error;
     ASSERT_TRUE(CRegistryHive::Parse(text, &hive, &error)) << error;
     EXPECT_EQ(hive.Serialize(), text);
-    const CRegistryKey* inproc = hive.Find(
-        RegistryRoot::ClassesRoot,
-        {"clsid", "{91f3e726-a6d1-11d3-b52e-0290f7c2a3d4}", "INPROCSERVER32"}); // any case
+    const CRegistryKey* inproc =
+        hive.Find(RegistryRoot::ClassesRoot, {"clsid", "{91f3e726-a6d1-11d3-b52e-0290f7c2a3d4}",
+                                              "INPROCSERVER32"}); // any case
     ASSERT_NE(inproc, nullptr);
     EXPECT_EQ(inproc->FindValue("")->Text(), "/opt/it's \"here\"\\liblanvex.so");
     EXPECT_EQ(inproc->FindValue("lines")->Text(), "a\nb"); // control characters travel as hex(1)
@@ -107,13 +108,19 @@ TEST(RegistryHive, DamagedTextIsRefusedWithItsLine)
         {"Windows Registry Editor Version 5.00\n[HKEY_NOWHERE\\A]\n", "unknown root"},
         {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A\\\\B]\n", "empty key name"},
         {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A\n", "must end with"},
-        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"open\n", "unterminated"},
-        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"C:\\dir\"\n", "bad escape"},
-        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=dword:123456789\n", "dword"},
+        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"open\n",
+         "unterminated"},
+        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"C:\\dir\"\n",
+         "bad escape"},
+        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=dword:123456789\n",
+         "dword"},
         {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=hex:1,2\n", "hex"},
-        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=hex:01,\\\n", "past the end"},
+        {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=hex:01,\\\n",
+         "past the end"},
         {"Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\ngarbage\n", "line 3"},
-        {"\xFF\xFE" "W", "odd number"},
+        {"\xFF\xFE"
+         "W",
+         "odd number"},
     };
     for (const Case& c : cases)
     {
@@ -131,7 +138,8 @@ TEST(RegistryHive, ZeroByteInTheFileIsDamageNotATruncatedValue)
     // Found by fuzzing: a zero inside a quoted value used to be written as hex(1) with the zero
     // in it, and the value then read back cut short.
     using namespace std::string_literals;
-    const std::string text = "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"a\0b\"\n"s;
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"a\0b\"\n"s;
     CRegistryHive hive;
     std::string error;
     EXPECT_FALSE(CRegistryHive::Parse(text, &hive, &error));
@@ -143,14 +151,15 @@ TEST(Registry, KeysValuesEnumerationAndDeletion)
     CTestHive hive;
     HKEY key;
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, "Probe\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                             &key, &disposition),
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, "Probe\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS,
+                             nullptr, &key, &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
     const BYTE text[] = "value";
     EXPECT_EQ(RegSetValueEx(key, nullptr, 0, REG_SZ, text, sizeof text), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueEx(key, u"Wide", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"\u00FCber"), 10),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegSetValueEx(key, u"Wide", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"\u00FCber"), 10),
+        ERROR_SUCCESS);
     DWORD number = 42;
     EXPECT_EQ(RegSetValueEx(key, "Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
               ERROR_SUCCESS);
@@ -170,7 +179,8 @@ TEST(Registry, KeysValuesEnumerationAndDeletion)
     EXPECT_EQ(RegQueryValueEx(key, "number", nullptr, &type, reinterpret_cast<BYTE*>(&back), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(back, 42u);
-    EXPECT_EQ(RegQueryValueEx(key, "Missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueEx(key, "Missing", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "PROBE\\sub", nullptr), "value");
 
     ASSERT_EQ(SetText(HKEY_CLASSES_ROOT, "Probe\\Alpha", nullptr, "a"), ERROR_SUCCESS);
@@ -189,7 +199,8 @@ TEST(Registry, KeysValuesEnumerationAndDeletion)
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Sub"}));
     DWORD cch = 3;
-    EXPECT_EQ(RegEnumKeyEx(probe, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumKeyEx(probe, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
 
     EXPECT_EQ(RegDeleteKey(HKEY_CLASSES_ROOT, "Probe"), ERROR_ACCESS_DENIED); // has subkeys
     EXPECT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "Probe"), ERROR_SUCCESS);
@@ -201,7 +212,8 @@ TEST(Registry, KeysValuesEnumerationAndDeletion)
 
     EXPECT_EQ(RegCloseKey(probe), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(probe), ERROR_INVALID_HANDLE); // a stale handle is refused, not followed
-    EXPECT_EQ(RegOpenKeyEx(reinterpret_cast<HKEY>(0x1234), "x", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegOpenKeyEx(reinterpret_cast<HKEY>(0x1234), "x", 0, KEY_READ, &key),
+              ERROR_INVALID_HANDLE);
 }
 
 TEST(Registry, PathComesFromTheEnvironment)
@@ -215,8 +227,9 @@ TEST(Registry, PathComesFromTheEnvironment)
     EXPECT_EQ(ComrtRegistryPath(), "/data/x/comrt/registry.reg");
     unsetenv("XDG_DATA_HOME");
     const char* home = getenv("HOME");
-    EXPECT_EQ(ComrtRegistryPath(), home && *home ? std::string(home) + "/.local/share/comrt/registry.reg"
-                                                 : std::string("./comrt/registry.reg"));
+    EXPECT_EQ(ComrtRegistryPath(), home && *home
+                                       ? std::string(home) + "/.local/share/comrt/registry.reg"
+                                       : std::string("./comrt/registry.reg"));
     if (!oldXdg.empty())
         setenv("XDG_DATA_HOME", oldXdg.c_str(), 1);
 }
@@ -224,7 +237,8 @@ TEST(Registry, PathComesFromTheEnvironment)
 TEST(Registry, DamagedFileFailsClearlyAndIsNeverOverwritten)
 {
     CTestHive hive;
-    const std::string damaged = "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"x\n";
+    const std::string damaged =
+        "Windows Registry Editor Version 5.00\n[HKEY_CLASSES_ROOT\\A]\n@=\"x\n";
     hive.Write(damaged);
     HKEY key;
     EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "A", 0, KEY_READ, &key), ERROR_REGISTRY_CORRUPT);
@@ -256,7 +270,7 @@ TEST(Registry, TransactionWritesOnceOnCommitAndNothingOnAbort)
         ASSERT_EQ(txn.Begin(), ERROR_SUCCESS);
         ASSERT_EQ(SetText(HKEY_CLASSES_ROOT, "T\\One", nullptr, "1"), ERROR_SUCCESS);
         EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "T\\One", nullptr), "1"); // visible inside
-        EXPECT_EQ(hive.Read(), "");                                        // not yet on disk
+        EXPECT_EQ(hive.Read(), "");                                      // not yet on disk
         txn.Abort();
     }
     EXPECT_EQ(QueryText(HKEY_CLASSES_ROOT, "T\\One", nullptr), "<no key>");
@@ -313,7 +327,8 @@ TEST(Registry, ConcurrentWritersInSeparateProcessesLoseNothing)
     DWORD count = 0;
     char name[32];
     DWORD cch = sizeof name;
-    while (RegEnumKeyEx(race, count, name, &cch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+    while (RegEnumKeyEx(race, count, name, &cch, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS)
         ++count, cch = sizeof name;
     EXPECT_EQ(count, static_cast<DWORD>(kProcesses * kKeys));
     RegCloseKey(race);

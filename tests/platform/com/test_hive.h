@@ -7,15 +7,15 @@
 
 class CTestHive
 {
-public:
+  public:
     CTestHive();
     ~CTestHive();
     const std::string& Path() const { return m_path; }
     const std::string& Dir() const { return m_dir; }
-    std::string Read() const;             // the hive file's text ("" when absent)
-    void Write(const std::string& text);  // replaces the hive file
+    std::string Read() const;            // the hive file's text ("" when absent)
+    void Write(const std::string& text); // replaces the hive file
 
-private:
+  private:
     std::string m_dir;
     std::string m_path;
 };

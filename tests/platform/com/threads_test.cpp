@@ -16,12 +16,15 @@ TEST(Threads, ApartmentsAreCountedPerThread)
 {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     HRESULT other = S_OK, first = E_FAIL;
-    std::thread worker([&] {
-        void* out = nullptr;
-        other = CoCreateInstance(IID_IUnknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out);
-        first = CoInitializeEx(nullptr, COINIT_MULTITHREADED); // its own choice of model
-        CoUninitialize();
-    });
+    std::thread worker(
+        [&]
+        {
+            void* out = nullptr;
+            other =
+                CoCreateInstance(IID_IUnknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out);
+            first = CoInitializeEx(nullptr, COINIT_MULTITHREADED); // its own choice of model
+            CoUninitialize();
+        });
     worker.join();
     EXPECT_EQ(other, CO_E_NOTINITIALIZED);
     EXPECT_EQ(first, S_OK);
@@ -41,11 +44,13 @@ TEST(Threads, EachThreadHasItsOwnErrorObject)
     info->Release();
 
     HRESULT seen = S_OK;
-    std::thread worker([&] {
-        IErrorInfo* none = nullptr;
-        seen = GetErrorInfo(0, &none);
-        ComrtReportError(E_FAIL, GUID_NULL, u"worker", "left behind at thread exit");
-    });
+    std::thread worker(
+        [&]
+        {
+            IErrorInfo* none = nullptr;
+            seen = GetErrorInfo(0, &none);
+            ComrtReportError(E_FAIL, GUID_NULL, u"worker", "left behind at thread exit");
+        });
     worker.join();
     EXPECT_EQ(seen, S_FALSE);
     IErrorInfo* mine = nullptr;
@@ -60,22 +65,24 @@ TEST(Threads, ConcurrentRegistryWritersLoseNothing)
     std::vector<std::thread> threads;
     std::vector<int> failures(kThreads, 0);
     for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([t, &failures] {
-            for (int k = 0; k < kKeys; ++k)
+        threads.emplace_back(
+            [t, &failures]
             {
-                std::string path = "Race\\T" + std::to_string(t) + "K" + std::to_string(k);
-                HKEY key;
-                if (RegCreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                   nullptr, &key, nullptr) != ERROR_SUCCESS)
+                for (int k = 0; k < kKeys; ++k)
                 {
-                    ++failures[t];
-                    continue;
+                    std::string path = "Race\\T" + std::to_string(t) + "K" + std::to_string(k);
+                    HKEY key;
+                    if (RegCreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                       nullptr, &key, nullptr) != ERROR_SUCCESS)
+                    {
+                        ++failures[t];
+                        continue;
+                    }
+                    const BYTE v[] = "x";
+                    failures[t] += RegSetValueEx(key, "V", 0, REG_SZ, v, sizeof v) != ERROR_SUCCESS;
+                    RegCloseKey(key);
                 }
-                const BYTE v[] = "x";
-                failures[t] += RegSetValueEx(key, "V", 0, REG_SZ, v, sizeof v) != ERROR_SUCCESS;
-                RegCloseKey(key);
-            }
-        });
+            });
     for (std::thread& t : threads)
         t.join();
     for (int f : failures)
@@ -85,7 +92,8 @@ TEST(Threads, ConcurrentRegistryWritersLoseNothing)
     DWORD count = 0;
     char name[32];
     DWORD cch = sizeof name;
-    while (RegEnumKeyEx(race, count, name, &cch, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+    while (RegEnumKeyEx(race, count, name, &cch, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS)
         ++count, cch = sizeof name;
     EXPECT_EQ(count, static_cast<DWORD>(kThreads * kKeys));
     RegCloseKey(race);
@@ -106,14 +114,16 @@ TEST(Threads, ReleasesRaceFreeingUnusedLibraries)
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     std::atomic<bool> done{false};
     std::atomic<int> sweeps{0};
-    std::thread freer([&] {
-        while (!done)
+    std::thread freer(
+        [&]
         {
-            CoFreeUnusedLibrariesEx(5, 0);
-            ++sweeps;
-            std::this_thread::yield();
-        }
-    });
+            while (!done)
+            {
+                CoFreeUnusedLibrariesEx(5, 0);
+                ++sweeps;
+                std::this_thread::yield();
+            }
+        });
     int failures = 0, unloads = 0;
     for (int round = 0; round < 300; ++round)
     {

@@ -71,14 +71,18 @@ TEST(TypeLibModel, ValidationCatchesWhatDispatchWouldTripOn)
     } cases[] = {
         {"slot inside IDispatch", [](TypeLibDesc& d) { d.Interfaces[0].Funcs[0].Slot = 6; }},
         {"slot used twice", [](TypeLibDesc& d) { d.Interfaces[0].Funcs[1].Slot = 7; }},
-        {"retval not last",
-         [](TypeLibDesc& d) { std::swap(d.Interfaces[0].Funcs[8].Params[0], d.Interfaces[0].Funcs[8].Params[2]); }},
+        {"retval not last", [](TypeLibDesc& d)
+         { std::swap(d.Interfaces[0].Funcs[8].Params[0], d.Interfaces[0].Funcs[8].Params[2]); }},
         {"too many parameters",
-         [](TypeLibDesc& d) { d.Interfaces[0].Funcs[10].Params.resize(9, {"x", VT_I4}); }},
+         [](TypeLibDesc& d) {
+             d.Interfaces[0].Funcs[10].Params.resize(9, {"x", VT_I4});
+         }},
         {"two DISPIDs for one name", [](TypeLibDesc& d) { d.Interfaces[0].Funcs[1].Id = 99; }},
-        {"unknown coclass interface", [](TypeLibDesc& d) { d.Coclasses[0].Interfaces = {"INope"}; }},
+        {"unknown coclass interface",
+         [](TypeLibDesc& d) { d.Coclasses[0].Interfaces = {"INope"}; }},
         {"no LIBID", [](TypeLibDesc& d) { d.Libid = GUID_NULL; }},
-        {"BYREF bit in a type", [](TypeLibDesc& d) { d.Interfaces[0].Funcs[1].Params[0].Type = VT_BYREF | VT_BSTR; }},
+        {"BYREF bit in a type",
+         [](TypeLibDesc& d) { d.Interfaces[0].Funcs[1].Params[0].Type = VT_BYREF | VT_BSTR; }},
     };
     for (const Case& c : cases)
     {
@@ -299,7 +303,8 @@ TEST(TypeLib, DispatchGivesOutOnlyParametersEmpty)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.Name);
-        ITypeInfo* info = ProbeInfoWith(TypeLibMethod("Fill", 40, 25, "", {{"text", VT_BSTR, 1, c.Flags}}));
+        ITypeInfo* info =
+            ProbeInfoWith(TypeLibMethod("Fill", 40, 25, "", {{"text", VT_BSTR, 1, c.Flags}}));
         ASSERT_NE(info, nullptr) << ComrtLastErrorText();
         VARIANT arg;
         VariantInit(&arg);

@@ -4,25 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
-#include <string>
-#include <vector>
-#include <arpa/inet.h>
-#include <csignal>
-#include <pwd.h>
-#include <sys/wait.h>
-#include <thread>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sstream>
+#include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -49,7 +48,10 @@ Result RunShell(const std::string& command)
     return result;
 }
 
-std::string Cli() { return CLI_PATH; }
+std::string Cli()
+{
+    return CLI_PATH;
+}
 
 class CliTest : public testing::Test
 {
@@ -71,18 +73,23 @@ class CliTest : public testing::Test
     fs::path m_dir;
 };
 
-std::string Int32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+std::string Int32(int32_t v)
+{
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
 } // namespace
 
 TEST_F(CliTest, ParseReadsARawReplyFromStandardInput)
 {
-    const std::string reply = Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
-                                             "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
+    const std::string reply =
+        Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
+                       "alice 4711 0.0 0.3 1520 980 p1 S 10:02AM 0:00.05 vi notes.txt\r\n$ ");
     Result r = RunShell(Cli() + " parse < " + reply);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "alice\t4711\t4711\t0.0\tp1\t10:02AM\t0:00.05\tvi notes.txt\n");
 
-    const std::string sysv = Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
+    const std::string sysv =
+        Write("sysv", "ps -ef | grep x\r\n   x 12 1 0 10:02:33 pts/1 0:00 grep x\r\n$ ");
     r = RunShell(Cli() + " parse --sysv --filter 1 < " + sysv);
     EXPECT_EQ(r.Out, "x\t12\t12\t\tpts/1\t10:02:33\t0:00\tgrep x\n");
 
@@ -128,11 +135,15 @@ TEST_F(CliTest, HostsListsTheConfigurationWithoutPasswords)
 
     // A control character in a text field cannot forge a line or reach the terminal.
     std::string forged = record;
-    forged.replace(12, 11, "a\nb\tc\x1b\xc2\x9b" "\xc3\xa9\0", 11); // ESC, CSI (C1), e acute
+    forged.replace(12, 11,
+                   "a\nb\tc\x1b\xc2\x9b"
+                   "\xc3\xa9\0",
+                   11); // ESC, CSI (C1), e acute
     r = RunShell(Cli() + " hosts " + Write("forged.cfg", Int32(1) + forged));
     EXPECT_EQ(r.Out, "a\\nb\\tc\\x1b\\xc2\\x9b\xc3\xa9\t2323\talice\t30\t0\t1\t1\t2\tsshd\n");
 
-    EXPECT_EQ(RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
+    EXPECT_EQ(
+        RunShell(Cli() + " hosts " + (m_dir / "missing.cfg").string() + " 2>/dev/null").Status, 1);
 }
 
 // Files the command line reads must be regular files; nothing it is pointed at can hang it or
@@ -201,9 +212,9 @@ TEST_F(CliTest, LogPrintsAWatchLogAndRejectsADamagedOne)
 TEST_F(CliTest, CsvAndJsonAreReadByPython)
 {
     // A command with a comma, quotes, a bare line feed, an escape and a byte that is not UTF-8.
-    const std::string reply =
-        Write("reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
-                       "alice 4711 0.5 1.2 1520 980 p1 Z+ 10:02AM 0:00.05 vi \"a,b\"\nc\x1b\xff\r\n$ ");
+    const std::string reply = Write(
+        "reply", "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT STARTED TIME COMMAND\r\n"
+                 "alice 4711 0.5 1.2 1520 980 p1 Z+ 10:02AM 0:00.05 vi \"a,b\"\nc\x1b\xff\r\n$ ");
     const std::string check = Write("check.py", R"(import csv, json, sys
 rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))
 assert rows[0] == ['user', 'pid', 'ppid', 'cpu', 'mem', 'vsz', 'rss', 'stat', 'tty', 'start',
@@ -223,12 +234,12 @@ assert log['processes'][0]['rss'] == 980 and log['processes'][0]['ppid'] == 1
 print('ok')
 )");
     auto str = [](const std::string& s) { return std::string(1, static_cast<char>(s.size())) + s; };
-    const std::string log = Write(
-        "v2.pvg", Int32(100) + Int32(-2) + str("db.local") + Int32(22) + Int32(1) + Int32(2) +
-                      Int32(1796779425) + Int32(0) + Int32(1) + str("alice") + str("4711") +
-                      Int32(4711) + str("0.0") + str("p1") + str("10:02") + str("0:00") +
-                      str("vi") + str("0.3") + str("1520") + str("980") + str("S") + str("1") +
-                      Int32(1));
+    const std::string log =
+        Write("v2.pvg", Int32(100) + Int32(-2) + str("db.local") + Int32(22) + Int32(1) + Int32(2) +
+                            Int32(1796779425) + Int32(0) + Int32(1) + str("alice") + str("4711") +
+                            Int32(4711) + str("0.0") + str("p1") + str("10:02") + str("0:00") +
+                            str("vi") + str("0.3") + str("1520") + str("980") + str("S") +
+                            str("1") + Int32(1));
     const std::string csv = (m_dir / "out.csv").string(), json = (m_dir / "out.json").string(),
                       logJson = (m_dir / "log.json").string();
     ASSERT_EQ(RunShell(Cli() + " parse --format csv < " + reply + " > " + csv).Status, 0);
@@ -254,9 +265,10 @@ TEST_F(CliTest, WatchEndsPromptlyOnSigterm)
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
     const std::string port = std::to_string(ntohs(address.sin_port));
 
-    const Result r = RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
-                              " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
-                              "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
+    const Result r =
+        RunShell(env + Cli() + " watch 127.0.0.1 --port " + port +
+                 " --user x 2>/dev/null & p=$!; sleep 1; s=$(date +%s%N); "
+                 "kill -TERM $p; wait $p; echo $? $(( ($(date +%s%N) - s) / 1000000 ))");
     ::close(listener);
     int status = -1;
     long elapsedMs = -1;
@@ -281,14 +293,15 @@ class CliAgainstRealHost : public CliTest
         m_user = user;
         m_passwordFile = Write("password", password);
         m_env = "COMRT_REGISTRY=" + (m_dir / "registry.reg").string() + " ";
-        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status, 0);
+        ASSERT_EQ(RunShell(m_env + COMREG_PATH + " " + LANVEX_MODULE_PATH + " >/dev/null").Status,
+                  0);
     }
 
     Result Once(const std::string& passwordFile, const std::string& extra = "")
     {
         return RunShell(m_env + "PSVIGIL_PASSWORD= " + Cli() + " once 127.0.0.1 --port " + m_port +
-                   " --user " + m_user + " --password-file " + passwordFile + " " + extra +
-                   " 2>" + (m_dir / "stderr").string());
+                        " --user " + m_user + " --password-file " + passwordFile + " " + extra +
+                        " 2>" + (m_dir / "stderr").string());
     }
 
     std::string Stderr()
@@ -310,7 +323,8 @@ TEST_F(CliAgainstRealHost, OnceListsThisVeryTestProcess)
     const std::string self = "\t" + pid + "\t" + pid + "\t";
     const std::size_t at = r.Out.find(self);
     ASSERT_NE(at, std::string::npos) << r.Out;
-    const std::size_t lineStart = r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
+    const std::size_t lineStart =
+        r.Out.rfind('\n', at) == std::string::npos ? 0 : r.Out.rfind('\n', at) + 1;
     const std::string line = r.Out.substr(lineStart, r.Out.find('\n', at) - lineStart);
     EXPECT_EQ(line.substr(0, line.find('\t')), "root") << line;
     EXPECT_NE(line.find("cli_tests"), std::string::npos) << line;
@@ -337,13 +351,15 @@ std::vector<std::string> SplitCsv(const std::string& line)
 // whole (the host prints full-width lines).
 TEST_F(CliAgainstRealHost, EveryFlavourReadsAProcessAsPsDoes)
 {
-    const std::string marker = "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
+    const std::string marker =
+        "vigil-long-" + std::to_string(getpid()) + "-" + std::string(180, 'x');
     const Result started = RunShell("sh -c 'sleep 60' " + marker + " >/dev/null 2>&1 & echo $!");
     const std::string pid = started.Out.substr(0, started.Out.find('\n'));
     ASSERT_FALSE(pid.empty());
     // user,pid,ppid,cpu,mem,vsz,rss,stat,tty,start,time and the command, as psvigil-cli's CSV.
     const Result local = RunShell("ps -o user=,pid=,ppid=,pcpu=,pmem=,vsz=,rss=,stat=,tty=,"
-                                  "stime=,time=,args= -p " + pid);
+                                  "stime=,time=,args= -p " +
+                                  pid);
     std::vector<std::string> ps;
     std::istringstream words(local.Out);
     for (std::string word; ps.size() < 11 && words >> word;)
@@ -376,9 +392,9 @@ TEST_F(CliAgainstRealHost, EveryFlavourReadsAProcessAsPsDoes)
         {
             SCOPED_TRACE(peer.substr(0, peer.find(' ')) + " " + flavour.Option);
             // A home of its own, so the SSH host key is recorded there and nowhere else.
-            const Result r = RunShell(m_env + "HOME=" + m_dir.string() + " PSVIGIL_PASSWORD= " +
-                                      Cli() + " once " + peer + " " + flavour.Option +
-                                      " --format csv 2>" + (m_dir / "stderr").string());
+            const Result r = RunShell(
+                m_env + "HOME=" + m_dir.string() + " PSVIGIL_PASSWORD= " + Cli() + " once " + peer +
+                " " + flavour.Option + " --format csv 2>" + (m_dir / "stderr").string());
             ASSERT_EQ(r.Status, 0) << Stderr();
             const std::size_t at = r.Out.find("\n" + ps[0] + "," + pid + ",");
             ASSERT_NE(at, std::string::npos) << r.Out.substr(0, 2000);
@@ -417,8 +433,9 @@ assert len(lines[0]['appeared']) == lines[0]['count'] and not lines[0]['gone']
 assert any(p['pid'] == int(sys.argv[2]) for p in lines[0]['appeared'])
 print('ok')
 )");
-    EXPECT_EQ(RunShell("python3 " + check + " " + out + " " + std::to_string(getpid()) + " 2>&1").Out,
-              "ok\n");
+    EXPECT_EQ(
+        RunShell("python3 " + check + " " + out + " " + std::to_string(getpid()) + " 2>&1").Out,
+        "ok\n");
 }
 
 TEST_F(CliAgainstRealHost, AWrongPasswordIsUnableToConnectWithTheHostsReason)
@@ -433,7 +450,8 @@ TEST_F(CliAgainstRealHost, AWrongPasswordIsUnableToConnectWithTheHostsReason)
 
 TEST_F(CliAgainstRealHost, ARefusedPortIsUnableToConnect)
 {
-    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" + (m_dir / "stderr").string());
+    const Result r = RunShell(m_env + Cli() + " once 127.0.0.1 --port 1 --user x 2>" +
+                              (m_dir / "stderr").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(Stderr().find("Unable to connect"), std::string::npos) << Stderr();
 }
@@ -481,7 +499,8 @@ TEST_F(CliTest, OnceLocalMatchesAShellFilterLiterally)
 // and a host that cannot be reached, with the delay before it is tried again.
 TEST_F(CliTest, OnceAllAnswersForEveryHostOfTheList)
 {
-    auto record = [](const std::string& address, int32_t port, int32_t mode, const std::string& expr)
+    auto record =
+        [](const std::string& address, int32_t port, int32_t mode, const std::string& expr)
     {
         std::string r(252, '\0');
         r.replace(4, 4, Int32(1));

@@ -224,13 +224,19 @@ TEST(AlertEvaluatorTest, OnlyTheHostsRulesCountAndResetStartsAfresh)
 
 TEST(AlertTextTest, JsonAndEnvironmentCarryHostTextSafely)
 {
-    const AlertEvent event{.Time = 0, .Host = "h\"1", .Rule = "r\\", .Kind = AlertKind::Goes,
-                           .Pid = 42, .User = "bob", .Command = "a\x1b[2J\xff\xc3\xa9",
+    const AlertEvent event{.Time = 0,
+                           .Host = "h\"1",
+                           .Rule = "r\\",
+                           .Kind = AlertKind::Goes,
+                           .Pid = 42,
+                           .User = "bob",
+                           .Command = "a\x1b[2J\xff\xc3\xa9",
                            .Detail = "none left"};
     const std::string json = AlertEventJson(event);
-    EXPECT_EQ(json.substr(json.find("\"host\"")),
-              "\"host\":\"h\\\"1\",\"rule\":\"r\\\\\",\"when\":\"goes\",\"pid\":42,\"user\":\"bob\","
-              "\"command\":\"a\\u001b[2J\\ufffd\xc3\xa9\",\"detail\":\"none left\"}}");
+    EXPECT_EQ(
+        json.substr(json.find("\"host\"")),
+        "\"host\":\"h\\\"1\",\"rule\":\"r\\\\\",\"when\":\"goes\",\"pid\":42,\"user\":\"bob\","
+        "\"command\":\"a\\u001b[2J\\ufffd\xc3\xa9\",\"detail\":\"none left\"}}");
     const auto environment = AlertEnvironment(event);
     ASSERT_EQ(environment.size(), 8u);
     EXPECT_EQ(environment[4], (std::pair<std::string, std::string>{"PSVIGIL_ALERT_PID", "42"}));

@@ -103,7 +103,8 @@ HRESULT CFakeTelnet::Execute(BSTR command)
         return Failed(m_script.ExecuteResult);
     }
     const bool ps = NarrowFromBstr(command).rfind("ps ", 0) == 0;
-    const std::string& reply = ps || m_script.OtherReply.empty() ? m_script.Reply : m_script.OtherReply;
+    const std::string& reply =
+        ps || m_script.OtherReply.empty() ? m_script.Reply : m_script.OtherReply;
     m_output.assign(reply.begin(), reply.end());
     return m_script.ExecuteResult;
 }

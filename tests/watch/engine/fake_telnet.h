@@ -24,7 +24,7 @@ class CFakeTelnet final : public IlvTelnet2, public IlvCancel
         std::chrono::milliseconds ExecuteDelay{0};
         std::chrono::milliseconds ReleaseDelay{0};
         std::string FailureText{}; // a failing Connect or Execute leaves it as the error object
-        bool Cancellable = false; // answers IlvCancel; a delayed Execute then ends when told
+        bool Cancellable = false;  // answers IlvCancel; a delayed Execute then ends when told
     };
 
     CFakeTelnet(const Script& script, std::vector<std::string>& log, std::mutex& logMutex)

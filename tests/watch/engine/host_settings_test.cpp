@@ -57,18 +57,22 @@ TEST_P(BuildCommandTest, WritesTheLineIntoTheRecord)
 
 INSTANTIATE_TEST_SUITE_P(
     AllFlavoursAndFilters, BuildCommandTest,
-    testing::Values(CommandCase{0, 0, "alice", "x", "ps auxw "},
-                    CommandCase{0, 1, "alice", "x", "ps auxw | grep alice"},
-                    CommandCase{0, 2, "alice", "ssh d", "ps auxw | grep ssh d"},
-                    CommandCase{1, 0, "alice", "x", "ps -ef "},
-                    CommandCase{1, 1, "alice", "x", "ps -ef | grep alice"},
-                    CommandCase{1, 2, "alice", "a;b|c", "ps -ef | grep a;b|c"},
-                    CommandCase{3, 0, "", "", "ps -ef "}, // any other nonzero is SysV
-                    CommandCase{-1, 0, "", "", "ps -ef "},
-                    CommandCase{2, 0, "", "", "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args "},
-                    CommandCase{2, 1, "alice", "", "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args | grep alice"},
-                    CommandCase{0, 1, "", "x", "ps auxw | grep "}, // empty login name
-                    CommandCase{0, 7, "alice", "x", "ps auxw | grep "}));
+    testing::Values(
+        CommandCase{0, 0, "alice", "x", "ps auxw "},
+        CommandCase{0, 1, "alice", "x", "ps auxw | grep alice"},
+        CommandCase{0, 2, "alice", "ssh d", "ps auxw | grep ssh d"},
+        CommandCase{1, 0, "alice", "x", "ps -ef "},
+        CommandCase{1, 1, "alice", "x", "ps -ef | grep alice"},
+        CommandCase{1, 2, "alice", "a;b|c", "ps -ef | grep a;b|c"},
+        CommandCase{3, 0, "", "", "ps -ef "}, // any other nonzero is SysV
+        CommandCase{-1, 0, "", "", "ps -ef "},
+        CommandCase{2, 0, "", "",
+                    "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args "},
+        CommandCase{
+            2, 1, "alice", "",
+            "ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args | grep alice"},
+        CommandCase{0, 1, "", "x", "ps auxw | grep "}, // empty login name
+        CommandCase{0, 7, "alice", "x", "ps auxw | grep "}));
 
 TEST(HostSettings, LongestCommandFitsAndUnterminatedFieldsStopAtTheirWidth)
 {

@@ -122,8 +122,7 @@ TEST(ParseOutput, ShortLinesAreDroppedAndTheCommandStartsAtTheThreshold)
 TEST(ParseOutput, TabsSeparateFieldsButNotWordStarts)
 {
     // Ten word starts only counting blanks; the tab splits PID from %CPU for the fields.
-    const auto rows =
-        Parse(Reply({"ps", "HEADER", "u 7\t1.5 0.0 1 1 p1 S 1:00 0:00 cmd arg"}));
+    const auto rows = Parse(Reply({"ps", "HEADER", "u 7\t1.5 0.0 1 1 p1 S 1:00 0:00 cmd arg"}));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_STREQ(rows[0].PidText, "7");
     EXPECT_STREQ(rows[0].CpuUsage, "1.5");
@@ -168,7 +167,10 @@ struct SysVShape
     const char* Rss = ""; // POSIX lines only
 };
 
-void PrintTo(const SysVShape& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const SysVShape& c, std::ostream* os)
+{
+    *os << c.Name;
+}
 
 class SysVLineShape : public testing::TestWithParam<SysVShape>
 {
@@ -177,8 +179,8 @@ class SysVLineShape : public testing::TestWithParam<SysVShape>
 TEST_P(SysVLineShape, ReadsEachColumnInItsField)
 {
     const SysVShape& c = GetParam();
-    const auto rows = Parse(Reply({"ps -ef ", "UID PID PPID C STIME TTY TIME CMD", c.Line}),
-                            c.Flavour);
+    const auto rows =
+        Parse(Reply({"ps -ef ", "UID PID PPID C STIME TTY TIME CMD", c.Line}), c.Flavour);
     if (c.StartTime == nullptr)
     {
         EXPECT_TRUE(rows.empty());
@@ -199,23 +201,22 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, SysVLineShape,
     testing::Values(
         // Linux: five-character start times, a time or a month with its day run together.
-        SysVShape{"LinuxTime", "vigil 4242 1 0 19:56 ?  00:00:05 /usr/lib/process_api --x",
-                  "19:56", "?", "00:00:05", "/usr/lib/process_api --x"},
+        SysVShape{"LinuxTime", "vigil 4242 1 0 19:56 ?  00:00:05 /usr/lib/process_api --x", "19:56",
+                  "?", "00:00:05", "/usr/lib/process_api --x"},
         SysVShape{"LinuxDate", "vigil 4242 1 0 Dec07 pts/0 00:00:00 -bash", "Dec07", "pts/0",
                   "00:00:00", "-bash"},
         // Classic hosts: right-aligned, eight-character times, a month and a day apart.
         SysVShape{"ClassicTime", "   vigil  4242     1  0 10:02:33 ?        0:01 sh -c  a  b",
                   "10:02:33", "?", "0:01", "sh -c  a  b"},
-        SysVShape{"MonthAndDay", "   vigil  4242     1  0   Nov 30 console  0:00 sh",
-                  "Nov 30", "console", "0:00", "sh"},
-        SysVShape{"MonthAndOneDigitDay", "vigil 4242 1 0 Nov  3 ? 0:00 sh", "Nov  3", "?",
-                  "0:00", "sh"},
+        SysVShape{"MonthAndDay", "   vigil  4242     1  0   Nov 30 console  0:00 sh", "Nov 30",
+                  "console", "0:00", "sh"},
+        SysVShape{"MonthAndOneDigitDay", "vigil 4242 1 0 Nov  3 ? 0:00 sh", "Nov  3", "?", "0:00",
+                  "sh"},
         // A month name that is not followed by a day is a word like any other.
         SysVShape{"MonthThenTerm", "vigil 4242 1 0 Jan tty1 0:00 sh x", "Jan", "tty1", "0:00",
                   "sh x"},
         SysVShape{"NoCommand", "vigil 4242 1 0 19:56 ? 00:00:05", nullptr, "", "", ""},
-        SysVShape{"NoCommandAfterADate", "vigil 4242 1 0 Nov 30 ? 00:00:05", nullptr, "", "",
-                  ""},
+        SysVShape{"NoCommandAfterADate", "vigil 4242 1 0 Nov 30 ? 00:00:05", nullptr, "", "", ""},
         // ps -e -o user,pid,ppid,pcpu,pmem,vsz,rss,stat,tty,stime,time,args; the header above
         // the line is passed over by its shape, whatever the filter mode.
         SysVShape{"Posix", "vigil 4242 1 0.5 1.2 123456 7890 Ss ? 19:56 00:00:05 /usr/sbin/x -y",
@@ -224,16 +225,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "Nov 30", "pts/0", "0:00", "[sh] <defunct>", kFlavourPosix, "0"},
         SysVShape{"PosixHeader", "USER PID PPID %CPU %MEM VSZ RSS STAT TT STIME TIME COMMAND",
                   nullptr, "", "", "", kFlavourPosix},
-        SysVShape{"PosixNoCommand", "vigil 4242 1 0.0 0.0 0 0 S ? 19:56 0:00", nullptr, "", "",
-                  "", kFlavourPosix}));
+        SysVShape{"PosixNoCommand", "vigil 4242 1 0.0 0.0 0 0 S ? 19:56 0:00", nullptr, "", "", "",
+                  kFlavourPosix}));
 
 TEST(ParseOutput, SysVWithALeftAlignedUserColumnKeepsEveryProcess)
 {
     // Linux prints UID flush left; processes without arguments must not vanish.
-    const auto rows = Parse(Reply({"ps -ef ", "UID          PID    PPID  C STIME TTY          TIME CMD",
-                                   "root           2       0  0 15:54 ?        00:00:00 [kthreadd]",
-                                   "alice        812     800  1 15:55 pts/1    00:00:00 -bash"}),
-                            kFlavourSysV);
+    const auto rows =
+        Parse(Reply({"ps -ef ", "UID          PID    PPID  C STIME TTY          TIME CMD",
+                     "root           2       0  0 15:54 ?        00:00:00 [kthreadd]",
+                     "alice        812     800  1 15:55 pts/1    00:00:00 -bash"}),
+              kFlavourSysV);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_STREQ(rows[0].User, "root");
     EXPECT_EQ(rows[0].Pid, 2);
@@ -247,13 +249,11 @@ TEST(ParseOutput, PidValueAndBounds)
     const std::string longWord(300, 'w');
     std::string longCommand(250, 'c');
     longCommand += "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"; // three euro signs across the cut
-    const auto rows = Parse(Reply({"ps", "HEADER",
-                                   "u abc 0 0 1 1 p S 1 2 cmd",
-                                   "u -12x 0 0 1 1 p S 1 2 cmd",
-                                   "u 99999999999 0 0 1 1 p S 1 2 cmd",
-                                   longWord + " 5 " + longWord + " 0 1 1 " + longWord + " " +
-                                       longWord + " " +
-                                       longWord + " " + longWord + " " + longCommand}));
+    const auto rows =
+        Parse(Reply({"ps", "HEADER", "u abc 0 0 1 1 p S 1 2 cmd", "u -12x 0 0 1 1 p S 1 2 cmd",
+                     "u 99999999999 0 0 1 1 p S 1 2 cmd",
+                     longWord + " 5 " + longWord + " 0 1 1 " + longWord + " " + longWord + " " +
+                         longWord + " " + longWord + " " + longCommand}));
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].Pid, 0);
     EXPECT_EQ(rows[1].Pid, -12);

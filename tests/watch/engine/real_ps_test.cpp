@@ -78,9 +78,8 @@ std::vector<const char*> ColumnFields(const ProcessRow& row, int32_t flavour)
     case kFlavourSysV:
         return {row.User, row.PidText, row.PpidText, nullptr, row.StartTime, row.Term, row.CpuTime};
     default:
-        return {row.User,         row.PidText, row.PpidText,  row.CpuUsage,
-                row.MemUsage,     row.Vsz,     row.Rss,       row.ProcessState,
-                row.Term,         row.StartTime, row.CpuTime};
+        return {row.User, row.PidText,      row.PpidText, row.CpuUsage,  row.MemUsage, row.Vsz,
+                row.Rss,  row.ProcessState, row.Term,     row.StartTime, row.CpuTime};
     }
 }
 
@@ -107,8 +106,7 @@ void CheckAgainstPs(const char* command, const char* echo, int32_t flavour)
 
     std::vector<char> buffer(reply.begin(), reply.end());
     COwningPtrArray<ProcessRow> rows;
-    ParsePsReply(rows, buffer.data(), static_cast<int32_t>(buffer.size()), flavour,
-                 kFilterShowAll);
+    ParsePsReply(rows, buffer.data(), static_cast<int32_t>(buffer.size()), flavour, kFilterShowAll);
     ASSERT_EQ(rows.GetSize(), static_cast<int32_t>(expected.size()));
     bool sawSelf = false;
     for (int32_t i = 0; i < rows.GetSize(); ++i)
@@ -118,7 +116,8 @@ void CheckAgainstPs(const char* command, const char* echo, int32_t flavour)
         EXPECT_EQ(row.Pid, e.Pid);
         EXPECT_EQ(std::to_string(row.Pid), row.PidText);
         EXPECT_EQ(std::string(row.Command), e.Command.substr(0, std::string(row.Command).size()));
-        EXPECT_GE(std::string(row.Command).size() + 3, std::min<std::size_t>(e.Command.size(), 255));
+        EXPECT_GE(std::string(row.Command).size() + 3,
+                  std::min<std::size_t>(e.Command.size(), 255));
         // This machine's ps prints each start time as one word: every column in its own field.
         const std::vector<const char*> fields = ColumnFields(row, flavour);
         for (std::size_t f = 0; f < fields.size(); ++f)

@@ -19,7 +19,10 @@ const std::string kReply = "ps auxw \r\nUSER PID %CPU %MEM VSZ RSS TT STAT START
 const WatchNotification kRunBegins{WM_WATCH_STATUS, kStatusRunBegins, 0};
 const WatchNotification kRunEnds{WM_WATCH_STATUS, kStatusRunEnds, 0};
 const WatchNotification kTable{WM_WATCH_TABLE, 0, 0};
-WatchNotification Refreshed(intptr_t result) { return {WM_WATCH_STATUS, kStatusRefreshed, result}; }
+WatchNotification Refreshed(intptr_t result)
+{
+    return {WM_WATCH_STATUS, kStatusRefreshed, result};
+}
 
 class WatchEngineTest : public testing::Test
 {
@@ -79,7 +82,8 @@ class WatchEngineTest : public testing::Test
             [&](const auto&)
             {
                 const auto calls = Calls();
-                return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), "Release")) >= times;
+                return static_cast<std::size_t>(
+                           std::count(calls.begin(), calls.end(), "Release")) >= times;
             });
     }
 
@@ -97,8 +101,9 @@ class WatchEngineTest : public testing::Test
 
     std::vector<std::string> LoginCalls() const
     {
-        return {"IsConnected",          "put_Address:host.example", "put_Username:alice",
-                "put_Password:secret", "put_Port:2323",            "Connect"};
+        return {"IsConnected",        "put_Address:host.example",
+                "put_Username:alice", "put_Password:secret",
+                "put_Port:2323",      "Connect"};
     }
 
     HostSettings m_host;
@@ -126,7 +131,8 @@ TEST_F(WatchEngineTest, ManualModeRunsOneCompleteCycle)
     m_engine.reset(); // joins the worker
     EXPECT_EQ(m_sink.Events(),
               (std::vector<WatchNotification>{kRunBegins, kTable, Refreshed(0), kRunEnds}));
-    EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Execute:ps auxw ", "GetOutput", "Disconnect", "Release"}}));
+    EXPECT_EQ(Calls(),
+              Concat({LoginCalls(), {"Execute:ps auxw ", "GetOutput", "Disconnect", "Release"}}));
     EXPECT_STREQ(m_host.Command, "ps auxw ");
 }
 
@@ -171,12 +177,14 @@ TEST_F(WatchEngineTest, WithoutKeepConnectionOpenEveryRefreshLogsInAndOut)
     m_engine->Stop();
     ASSERT_TRUE(WaitForRunEnds());
     m_engine.reset();
-    const auto cycle = Concat({LoginCalls(), {"Execute:ps auxw ", "Disconnect", "GetOutput", "Disconnect"}});
+    const auto cycle =
+        Concat({LoginCalls(), {"Execute:ps auxw ", "Disconnect", "GetOutput", "Disconnect"}});
     const auto calls = Calls();
     ASSERT_GE(calls.size(), 2 * cycle.size());
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + cycle.size()), cycle);
-    EXPECT_EQ(std::vector<std::string>(calls.begin() + cycle.size(), calls.begin() + 2 * cycle.size()),
-              cycle);
+    EXPECT_EQ(
+        std::vector<std::string>(calls.begin() + cycle.size(), calls.begin() + 2 * cycle.size()),
+        cycle);
 }
 
 TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
@@ -186,7 +194,8 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
     ASSERT_TRUE(WaitForReleased());
-    EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(1), kRunEnds}));
+    EXPECT_EQ(m_sink.Events(),
+              (std::vector<WatchNotification>{kRunBegins, Refreshed(1), kRunEnds}));
     EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Disconnect", "Disconnect", "Release"}}));
     EXPECT_EQ(m_engine->GetLastFailure(), "the host did not accept the connection or the login");
 
@@ -206,9 +215,11 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
     ASSERT_TRUE(WaitForReleased());
-    EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
+    EXPECT_EQ(m_sink.Events(),
+              (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
     EXPECT_EQ(m_engine->GetLastFailure(), "the command did not finish within 60 s");
-    EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Execute:ps auxw ", "Disconnect", "Disconnect", "Release"}}));
+    EXPECT_EQ(Calls(),
+              Concat({LoginCalls(), {"Execute:ps auxw ", "Disconnect", "Disconnect", "Release"}}));
 
     // S_FALSE (no prompt seen) counts as success.
     m_sink.Clear();
@@ -223,7 +234,8 @@ TEST_F(WatchEngineTest, FailuresAreReportedAndTheRowsStay)
     m_script.Reply.clear();
     m_engine->Start();
     ASSERT_TRUE(WaitForRunEnds());
-    EXPECT_EQ(m_sink.Events(), (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
+    EXPECT_EQ(m_sink.Events(),
+              (std::vector<WatchNotification>{kRunBegins, Refreshed(2), kRunEnds}));
     EXPECT_EQ(m_engine->GetLastFailure(), "the host did not answer the command");
 }
 
@@ -327,10 +339,12 @@ TEST_F(WatchEngineTest, DestroyingTheEngineCancelsACallInFlight)
     m_script.Cancellable = true;
     m_script.ExecuteDelay = 20s;
     m_engine->Start();
-    ASSERT_TRUE(WaitFor([&](const auto&) {
-        const auto calls = Calls();
-        return !calls.empty() && calls.back() == "Execute:ps auxw ";
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&](const auto&)
+        {
+            const auto calls = Calls();
+            return !calls.empty() && calls.back() == "Execute:ps auxw ";
+        }));
     const auto before = std::chrono::steady_clock::now();
     m_engine.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
@@ -419,8 +433,10 @@ TEST_F(WatchEngineTest, ACommandRunsBetweenRefreshesAndTheNextRefreshFollowsAtOn
     ASSERT_TRUE(WaitForRunEnds());
     m_engine.reset();
     const std::vector<std::string> ps = {"IsConnected", "Execute:ps auxw ", "GetOutput"};
-    EXPECT_EQ(Calls(), Concat({LoginCalls(), {"Execute:ps auxw ", "GetOutput"},
-                               {"IsConnected", "Execute:kill -TERM 4711", "GetOutput"}, ps,
+    EXPECT_EQ(Calls(), Concat({LoginCalls(),
+                               {"Execute:ps auxw ", "GetOutput"},
+                               {"IsConnected", "Execute:kill -TERM 4711", "GetOutput"},
+                               ps,
                                {"Disconnect", "Release"}}));
     // The countdown went on from the full interval after the refresh the command brought.
     EXPECT_EQ(Count(m_sink.Events(), Refreshed(0)), 2u);

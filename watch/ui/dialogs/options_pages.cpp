@@ -89,7 +89,8 @@ COptionsPage1::COptionsPage1(QWidget* parent) : COptionsPage(parent)
     connect(thisComputer, &QPushButton::clicked, this,
             [this]
             {
-                m_addressEdit->setText(QString::fromUtf8(kLocalAddress.data(), kLocalAddress.size()));
+                m_addressEdit->setText(
+                    QString::fromUtf8(kLocalAddress.data(), kLocalAddress.size()));
                 if (m_usernameEdit->text().isEmpty())
                     m_usernameEdit->setText(QString::fromStdString(LocalUserName()));
             });

@@ -36,7 +36,8 @@ class CHostOptionsDlg : public QDialog
     void accept() override;
 
     // Makes the extra pages of every dialog opened from now on (none by default).
-    using ExtraPageFactory = std::function<std::vector<CHostOptionsExtraPage*>(const HostSettings&)>;
+    using ExtraPageFactory =
+        std::function<std::vector<CHostOptionsExtraPage*>(const HostSettings&)>;
     static void SetExtraPageFactory(ExtraPageFactory factory);
 
   private:

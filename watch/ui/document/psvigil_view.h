@@ -89,7 +89,7 @@ class CPsvigilView : public QTableView
     CSortHeader* m_header;
     int m_lastInsertedColumn = -1;
     bool m_sortable = true;
-    bool m_sortRestored = false;   // the remembered sort replaces "User" ascending
-    bool m_widthsRestored = false; // remembered widths replace the starting ones
+    bool m_sortRestored = false;         // the remembered sort replaces "User" ascending
+    bool m_widthsRestored = false;       // remembered widths replace the starting ones
     std::map<int, bool> m_columnChoices; // column -> shown, as the user chose
 };

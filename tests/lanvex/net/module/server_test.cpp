@@ -54,8 +54,8 @@ std::string DefaultValue(const std::string& key, const char* pszName = nullptr)
     char buffer[1024] = {};
     DWORD nSize = sizeof buffer;
     DWORD nType = 0;
-    const LONG rc = RegQueryValueEx(hKey, pszName, nullptr, &nType,
-                                    reinterpret_cast<BYTE*>(buffer), &nSize);
+    const LONG rc =
+        RegQueryValueEx(hKey, pszName, nullptr, &nType, reinterpret_cast<BYTE*>(buffer), &nSize);
     RegCloseKey(hKey);
     return rc == ERROR_SUCCESS ? std::string(buffer) : "<missing value>";
 }
@@ -124,8 +124,9 @@ TEST(LanvexServer, ClassObjectsAndLockCounting)
     ASSERT_EQ(module.GetClassObject(CLSID_lvTelnet, IID_IClassFactory,
                                     reinterpret_cast<void**>(&pFactory)),
               S_OK);
-    ASSERT_EQ(module.GetClassObject(CLSID_lvTelnet, IID_IUnknown, reinterpret_cast<void**>(&pAgain)),
-              S_OK);
+    ASSERT_EQ(
+        module.GetClassObject(CLSID_lvTelnet, IID_IUnknown, reinterpret_cast<void**>(&pAgain)),
+        S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(pFactory), static_cast<IUnknown*>(pAgain));
     EXPECT_EQ(module.CanUnloadNow(), S_FALSE); // a client holds the class object
     pAgain->Release();
@@ -268,15 +269,15 @@ TEST(LanvexServer, CreatedByClsidAndDrivenThroughDispatch)
     value.lVal = 2323;
     DISPID putId = DISPID_PROPERTYPUT;
     DISPPARAMS put{&value, &putId, 1, 1};
-    EXPECT_EQ(dispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
-                               nullptr),
-              S_OK);
+    EXPECT_EQ(
+        dispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
+        S_OK);
     VARIANT result;
     VariantInit(&result);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(dispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                               nullptr),
-              S_OK);
+    EXPECT_EQ(
+        dispatch->Invoke(4, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+        S_OK);
     EXPECT_EQ(result.vt, VT_I2);
     EXPECT_EQ(result.iVal, 2323);
     EXPECT_EQ(dispatch->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
@@ -291,7 +292,7 @@ TEST(LanvexServer, CreatedByClsidAndDrivenThroughDispatch)
 // The real thing: the standard telnet server that scripts/peers starts, a real login, real ps.
 class RealTelnetServer : public testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         const char* pszPort = std::getenv("VIGIL_TELNET_PORT");
@@ -354,10 +355,10 @@ TEST_F(RealTelnetServer, ComcallDrivesLvTelnet)
     std::string output;
     ASSERT_EQ(RunProgram({COMREG_PATH, LANVEX_MODULE_PATH}, &output), 0) << output;
     output.clear();
-    const int status = RunProgram({COMCALL_PATH, "Lanvex.lvTelnet", "Address=127.0.0.1", "Port=" + m_port,
-                            "Username=" + m_user, "Password=" + m_password, "Connect",
-                            "IsConnected", "Disconnect"},
-                           &output);
+    const int status = RunProgram({COMCALL_PATH, "Lanvex.lvTelnet", "Address=127.0.0.1",
+                                   "Port=" + m_port, "Username=" + m_user, "Password=" + m_password,
+                                   "Connect", "IsConnected", "Disconnect"},
+                                  &output);
     EXPECT_EQ(status, 0) << output;
 #else
     GTEST_SKIP() << "comreg and comcall are not built";

@@ -38,7 +38,6 @@ struct InterfaceRow
     IID Iid;
     // In slot order; a derived interface's first slot follows its base's last.
     std::vector<Member> Members;
-
 };
 
 std::vector<Member> Rows(std::initializer_list<std::vector<Member>> parts)
@@ -67,9 +66,12 @@ const std::vector<InterfaceRow>& Interfaces()
 {
     static const std::vector<InterfaceRow> rows = {
         {"IlvFTPClient", IID_IlvFTPClient,
-         Rows({Prop(7, 1, "Username", "BSTR"), Prop(9, 2, "Password", "BSTR"),
-               Prop(11, 3, "Address", "BSTR"), Fn(13, 4, "Connect", "", "method Connect"),
-               Prop(14, 5, "Port", "short"), Fn(16, 6, "Disconnect", "", "method Disconnect"),
+         Rows({Prop(7, 1, "Username", "BSTR"),
+               Prop(9, 2, "Password", "BSTR"),
+               Prop(11, 3, "Address", "BSTR"),
+               Fn(13, 4, "Connect", "", "method Connect"),
+               Prop(14, 5, "Port", "short"),
+               Fn(16, 6, "Disconnect", "", "method Disconnect"),
                Fn(17, 7, "ChangeDir", "BSTR bstrDir", "method ChangeDir"),
                Fn(18, 8, "CreateDir", "BSTR bstrDir", "method CreateDir"),
                Fn(19, 9, "ChangeDirUp", "", "method ChangeDirUp"),
@@ -77,7 +79,8 @@ const std::vector<InterfaceRow>& Interfaces()
                Fn(21, 11, "DeleteFile", "BSTR bstrFile", "method DeleteFile"),
                Fn(22, 12, "DeleteDir", "BSTR bstrDir", "method DeleteDir"),
                Fn(23, 13, "RenameFile", "BSTR oldFile, BSTR newFile", "method RenameFile"),
-               Prop(24, 14, "DataPort", "short"), Fn(26, 15, "SetPassive", "", "method SetPassive"),
+               Prop(24, 14, "DataPort", "short"),
+               Fn(26, 15, "SetPassive", "", "method SetPassive"),
                Fn(27, 17, "SetType", "long bbinary", "method SetType"),
                Fn(28, 20, "WriteFile", "BSTR bstrLocalFile, BSTR bstrRemoteFile",
                   "method WriteFile"),
@@ -126,8 +129,10 @@ const std::vector<InterfaceRow>& Interfaces()
         {"IlvFTPShellFile2", IID_IlvFTPShellFile2,
          Rows({Prop(27, 12, "DownloadLimit", "int64"), Prop(29, 13, "MinimumRate", "long")})},
         {"IlvFTPClient3", IID_IlvFTPClient3,
-         Rows({Prop(43, 34, "Security", "long"), Prop(45, 35, "TlsVerify", "long"),
-               Prop(47, 36, "TlsCaFile", "BSTR"), Prop(49, 37, "TlsPinnedSha256", "BSTR"),
+         Rows({Prop(43, 34, "Security", "long"),
+               Prop(45, 35, "TlsVerify", "long"),
+               Prop(47, 36, "TlsCaFile", "BSTR"),
+               Prop(49, 37, "TlsPinnedSha256", "BSTR"),
                {{51, 38, Get, "TlsPeerFingerprint", "[out,retval] BSTR*",
                  "property TlsPeerFingerprint"}}})},
     };
@@ -157,22 +162,32 @@ std::string TypeText(const TYPEDESC& type)
 {
     switch (type.vt)
     {
-    case VT_PTR: return type.lptdesc ? TypeText(*type.lptdesc) + "*" : "?*";
-    case VT_BSTR: return "BSTR";
-    case VT_I1: return "char";
-    case VT_UI1: return "unsigned char";
-    case VT_I2: return "short";
-    case VT_I4: return "long";
-    case VT_I8: return "int64";
-    default: return "vt" + std::to_string(type.vt);
+    case VT_PTR:
+        return type.lptdesc ? TypeText(*type.lptdesc) + "*" : "?*";
+    case VT_BSTR:
+        return "BSTR";
+    case VT_I1:
+        return "char";
+    case VT_UI1:
+        return "unsigned char";
+    case VT_I2:
+        return "short";
+    case VT_I4:
+        return "long";
+    case VT_I8:
+        return "int64";
+    default:
+        return "vt" + std::to_string(type.vt);
     }
 }
 
 std::string FlagsText(USHORT flags)
 {
     std::string text;
-    for (auto [flag, name] : {std::pair{PARAMFLAG_FIN, "in"}, {PARAMFLAG_FOUT, "out"},
-                              {PARAMFLAG_FRETVAL, "retval"}, {PARAMFLAG_FOPT, "optional"}})
+    for (auto [flag, name] : {std::pair{PARAMFLAG_FIN, "in"},
+                              {PARAMFLAG_FOUT, "out"},
+                              {PARAMFLAG_FRETVAL, "retval"},
+                              {PARAMFLAG_FOPT, "optional"}})
         if (flags & flag)
             text += (text.empty() ? "" : ",") + std::string(name);
     return text.empty() ? text : "[" + text + "] ";
@@ -209,7 +224,7 @@ std::string ParamsText(ITypeInfo* info, const FUNCDESC& fd)
 
 class LanvexTypeLib : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(LoadTypeLib(NarrowToWide(LANVEX_MODULE_PATH).c_str(), &m_lib), S_OK)

@@ -1,6 +1,6 @@
 // Error objects of the components: description, ProgID looked up from the registry, interface.
-#include "lanvex/net/sessions/component_error.h"
 #include "lanvex/net/lanvex.h"
+#include "lanvex/net/sessions/component_error.h"
 
 #include "platform/com/comrt.h"
 

@@ -1,8 +1,8 @@
 // lvSecureShell: the reply framing, and the component through the runtime against the real sshd
 // that scripts/peers starts (logins, host keys, ps, a connection the server drops, psvigil-cli).
+#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/component_object.h"
 #include "lanvex/net/sessions/known_hosts.h"
-#include "lanvex/net/lanvex.h"
 #include "lanvex/net/sessions/secure_shell.h"
 #include "lanvex/net/sessions/session_cancel.h"
 #include "lanvex/net/transport/wire_text.h"

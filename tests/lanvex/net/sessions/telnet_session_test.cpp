@@ -9,12 +9,12 @@
 #include "platform/com/error_info.h"
 
 #include <chrono>
-#include <sys/eventfd.h>
-#include <thread>
-#include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 
 namespace lanvex
 {
@@ -32,9 +32,14 @@ const std::string kReply2 = std::string("\xff\xfa\x18\x00vt100\xff\xf0", 11);
 
 std::vector<ServerStep> LoginSteps()
 {
-    return {SendBytes(kBurst1),        ExpectBytes(kReply1),      SendBytes(kBurst2),
-            ExpectBytes(kReply2),      SendBytes("\r\nlogin: "), ExpectBytes("alice\r\n"),
-            SendBytes("Password: "),   ExpectBytes("s3cret\r\n"),
+    return {SendBytes(kBurst1),
+            ExpectBytes(kReply1),
+            SendBytes(kBurst2),
+            ExpectBytes(kReply2),
+            SendBytes("\r\nlogin: "),
+            ExpectBytes("alice\r\n"),
+            SendBytes("Password: "),
+            ExpectBytes("s3cret\r\n"),
             SendBytes("\r\nWelcome\r\nalice@box:~$ ")};
 }
 
@@ -183,9 +188,9 @@ TEST(TelnetSession, AggregationDelegatesToTheOuterObject)
 
 TEST(TelnetSession, ConnectLogsInAndExecuteStopsAtThePrompt)
 {
-    CScriptedServer server({Then(LoginSteps(), {ExpectBytes("ps -ef\r\n"),
-                                               SendBytes("ps -ef\r\nUID PID\r\nalice 42\r\n"
-                                                         "alice@box:~$ ")})});
+    CScriptedServer server({Then(
+        LoginSteps(), {ExpectBytes("ps -ef\r\n"), SendBytes("ps -ef\r\nUID PID\r\nalice 42\r\n"
+                                                            "alice@box:~$ ")})});
     {
         TelnetPtr telnet;
         SetLogin(telnet, server.Port());
@@ -214,7 +219,7 @@ TEST(TelnetSession, PromptTestLooksAtTheCurrentPassOnly)
     // command sends nothing and still collects. (Connect's last quiet read ends 1 s after the
     // welcome, so the "$ " at 1.5 s falls into Execute's first pass.)
     CScriptedServer server({Then(LoginSteps(), {Silence(1500), SendBytes("$ "), Silence(1600),
-                                               SendBytes("late\r\nroot@box:~# ")})});
+                                                SendBytes("late\r\nroot@box:~# ")})});
     {
         TelnetPtr telnet;
         SetLogin(telnet, server.Port());
@@ -248,9 +253,9 @@ TEST(TelnetSession, NoPromptRunsAllPassesAndSilentPassesCount)
 
 TEST(TelnetSession, ResetDuringExecuteFailsAndKeepsCompletePasses)
 {
-    CScriptedServer server({Then(LoginSteps(), {ExpectBytes("top\r\n"), SendBytes("first\r\n"),
-                                               Silence(1500), SendBytes("second"),
-                                               ResetConnection()})});
+    CScriptedServer server(
+        {Then(LoginSteps(), {ExpectBytes("top\r\n"), SendBytes("first\r\n"), Silence(1500),
+                             SendBytes("second"), ResetConnection()})});
     TelnetPtr telnet;
     SetLogin(telnet, server.Port());
     ASSERT_EQ(telnet->Connect(), S_OK);
@@ -310,8 +315,8 @@ TEST(TelnetSession, FailuresWithoutAServer)
         const char16_t* Address;
         int Port;
     } cases[] = {
-        {u"127.0.0.1", UnusedPort()},       // refused
-        {u"no-such-host.invalid", 23},      // unresolvable
+        {u"127.0.0.1", UnusedPort()},  // refused
+        {u"no-such-host.invalid", 23}, // unresolvable
     };
     for (const auto& c : cases)
     {
@@ -414,32 +419,52 @@ TEST(TelnetSession, AnswerToThePasswordDecidesTheLogin)
         // Debian's telnet server: the line end at once, the verdict some seconds later.
         {"RefusedAfterADelay",
          {SendBytes("\r\n"), Silence(2500), SendBytes("\r\nLogin incorrect\r\nbox login: ")},
-         E_FAIL, "Login incorrect", 6000},
-        {"AskedForTheLoginAgain", {SendBytes("\r\nlogin: ")}, E_FAIL,
-         "the host asked for the login again", 3000},
-        {"ClosedAfterThePassword", {SendBytes("\r\n"), CloseConnection()}, E_FAIL,
-         "the host closed the connection after the password", 3000},
+         E_FAIL,
+         "Login incorrect",
+         6000},
+        {"AskedForTheLoginAgain",
+         {SendBytes("\r\nlogin: ")},
+         E_FAIL,
+         "the host asked for the login again",
+         3000},
+        {"ClosedAfterThePassword",
+         {SendBytes("\r\n"), CloseConnection()},
+         E_FAIL,
+         "the host closed the connection after the password",
+         3000},
         {"NothingAtAll", {Silence(12000)}, E_FAIL, "the host did not answer the password", 13000},
         // A right password is no slower than one quiet second after the prompt.
-        {"ShellPromptAtOnce", {SendBytes("\r\nLast login: today\r\nalice@box:~$ ")}, S_OK, "",
+        {"ShellPromptAtOnce",
+         {SendBytes("\r\nLast login: today\r\nalice@box:~$ ")},
+         S_OK,
+         "",
          2000},
         {"RootPromptAfterASlowStart",
          {SendBytes("\r\n"), Silence(2500), SendBytes("Welcome\r\n\xff\xfb\x01root@box:~# ")},
-         S_OK, "", 6000},
+         S_OK,
+         "",
+         6000},
         // A greeting may quote a refusal; the shell prompt below it is what counts, also when
         // the shell sets the title and terminal modes around it.
         {"GreetingQuotingARefusal",
          {SendBytes("\r\nLast login: today\r\nSee the wiki on 'Access denied' errors\r\n"
-                    "\x1b]0;alice@box: ~\a" "alice@box% \x1b(B\x1b[m\x1b[K\x1b[?2004h")},
-         S_OK, "", 2000},
+                    "\x1b]0;alice@box: ~\a"
+                    "alice@box% \x1b(B\x1b[m\x1b[K\x1b[?2004h")},
+         S_OK,
+         "",
+         2000},
         // Only the end of a long answer is kept and judged; the refusal text scrolled away.
         {"LongGreetingThenPrompt",
          {SendBytes("\r\nAccess denied to /srv\r\n" + std::string(300000, '=') +
                     "\r\nalice@box:~$ ")},
-         S_OK, "", 2000},
+         S_OK,
+         "",
+         2000},
         {"RefusalFollowedByMoreText",
          {SendBytes("\r\n"), Silence(1500), SendBytes("\r\nLogin incorrect\r\nTry later.\r\n")},
-         E_FAIL, "Login incorrect", 12500},
+         E_FAIL,
+         "Login incorrect",
+         12500},
         // Text without a prompt we know is taken at its word once the answer has settled.
         {"UnknownPromptAfterTheSettlingTime", {SendBytes("\r\nready")}, S_OK, "", 12500},
     };
@@ -477,7 +502,8 @@ TEST(TelnetSession, CancelDescriptorEndsCallsInFlight)
         ASSERT_EQ(telnet->QueryInterface(IID_IlvCancel, reinterpret_cast<void**>(&pCancel)), S_OK);
         EXPECT_EQ(pCancel->SetCancelDescriptor(fd), S_OK);
         pCancel->Release();
-        const auto signalLater = [fd] {
+        const auto signalLater = [fd]
+        {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             const uint64_t one = 1;
             [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
@@ -510,11 +536,11 @@ TEST(TelnetSession, CancelDescriptorEndsCallsInFlight)
 // byte for byte.
 TEST(TelnetSession, NarrowTextsReachTheHostByteForByte)
 {
-    CScriptedServer server({{SendBytes(kBurst1), ExpectBytes(kReply1), SendBytes(kBurst2),
-                             ExpectBytes(kReply2), SendBytes("login: "),
-                             ExpectBytes("\xE9lise\r\n"), SendBytes("Password: "),
-                             ExpectBytes("p\xE4ss\r\n"), SendBytes("\r\n$ "),
-                             ExpectBytes("grep \xE9\r\n"), SendBytes("x\r\n$ ")}});
+    CScriptedServer server(
+        {{SendBytes(kBurst1), ExpectBytes(kReply1), SendBytes(kBurst2), ExpectBytes(kReply2),
+          SendBytes("login: "), ExpectBytes("\xE9lise\r\n"), SendBytes("Password: "),
+          ExpectBytes("p\xE4ss\r\n"), SendBytes("\r\n$ "), ExpectBytes("grep \xE9\r\n"),
+          SendBytes("x\r\n$ ")}});
     {
         TelnetPtr telnet;
         SetLogin(telnet, server.Port());

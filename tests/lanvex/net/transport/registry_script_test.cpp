@@ -1,4 +1,5 @@
-// Registration scripts: the library's own scripts parse to the expected keys; bad text fails cleanly.
+// Registration scripts: the library's own scripts parse to the expected keys; bad text fails
+// cleanly.
 #include "lanvex/net/transport/registration_scripts.h"
 #include "lanvex/net/transport/registry_script.h"
 
@@ -101,8 +102,8 @@ TEST(RegistryScript, EveryCarriedScriptParses)
     {
         std::string expanded, error;
         RegScript script;
-        ASSERT_TRUE(ExpandScriptMacros(LoadScriptResource(nResource), {{"MODULE", "/x"}},
-                                       &expanded, &error));
+        ASSERT_TRUE(ExpandScriptMacros(LoadScriptResource(nResource), {{"MODULE", "/x"}}, &expanded,
+                                       &error));
         EXPECT_TRUE(ParseRegScript(expanded, &script, &error)) << nResource << ": " << error;
     }
     EXPECT_TRUE(LoadScriptResource(102).empty());

@@ -5,6 +5,8 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstring>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <optional>
 #include <sys/eventfd.h>
@@ -12,8 +14,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-#include <cstring>
-#include <gtest/gtest.h>
 
 namespace lanvex
 {
@@ -145,8 +145,8 @@ TEST(TcpConnection, SendLineFramesWithCrLfAndSkipsEmptyText)
 
 TEST(TcpConnection, ReadUntilQuietCollectsBurstsAndKeepsTheShortTimeout)
 {
-    CScriptedServer server({{SendBytes("abc"), Silence(300), SendBytes(std::string(450, 'd')),
-                             Silence(2500)}});
+    CScriptedServer server(
+        {{SendBytes("abc"), Silence(300), SendBytes(std::string(450, 'd')), Silence(2500)}});
     CTcpConnection connection;
     ASSERT_EQ(connection.Open("127.0.0.1", server.Port()), 1);
     char* pData = nullptr;
@@ -210,9 +210,9 @@ TEST(TcpConnection, SendToAVanishedPeerThrowsWithoutSignal)
     EXPECT_EQ(server.Finish(), "");
     // Without MSG_NOSIGNAL the second send would kill the test with SIGPIPE.
     std::string block(4096, 'z');
-    EXPECT_THROW(
-        for (int i = 0; i < 20; ++i) connection.Send(block.data(), static_cast<int>(block.size())),
-        CExpSocket);
+    EXPECT_THROW(for (int i = 0; i < 20; ++i)
+                     connection.Send(block.data(), static_cast<int>(block.size())),
+                 CExpSocket);
 }
 
 TEST(TcpConnection, TransactTerminatesAndCountsTheReply)
@@ -250,13 +250,16 @@ TEST(TcpConnection, ReadUntilQuietCollectsLargeReplies)
 // Signals an eventfd after a delay, from its own thread; joined on destruction.
 class CCancelLater
 {
-public:
+  public:
     explicit CCancelLater(int nDelayMs)
-        : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_thread([this, nDelayMs] {
-              std::this_thread::sleep_for(std::chrono::milliseconds(nDelayMs));
-              const uint64_t one = 1;
-              [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
-          })
+        : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          m_thread(
+              [this, nDelayMs]
+              {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(nDelayMs));
+                  const uint64_t one = 1;
+                  [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
+              })
     {
     }
     ~CCancelLater()
@@ -266,7 +269,7 @@ public:
     }
     int Fd() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
     std::thread m_thread;
 };
@@ -289,16 +292,21 @@ TEST(TcpConnection, CallerLimitsEndReadsWithTheirOwnErrors)
     {
         const char* Name;
         std::vector<ServerStep> Steps;
-        int DeadlineMs;  // 0: none
+        int DeadlineMs;   // 0: none
         size_t ReadLimit; // 0: none
-        int CancelMs;    // 0: none
+        int CancelMs;     // 0: none
         int32_t Error;
         long WithinMs;
     };
     const Case cases[] = {
         {"TrickleMeetsTheDeadline", Trickle(20, 300), 1500, 0, 0, kWsaETimedOut, 2500},
-        {"FloodMeetsTheReadLimit", {SendBytes(std::string(1 << 20, 'f')), Silence(3000)}, 0,
-         100000, 0, kWsaENoBufs, 2000},
+        {"FloodMeetsTheReadLimit",
+         {SendBytes(std::string(1 << 20, 'f')), Silence(3000)},
+         0,
+         100000,
+         0,
+         kWsaENoBufs,
+         2000},
         {"SilenceIsCancelled", {Silence(5000)}, 0, 0, 300, kWsaEIntr, 1000},
         {"TrickleIsCancelled", Trickle(20, 300), 0, 0, 700, kWsaEIntr, 1500},
     };

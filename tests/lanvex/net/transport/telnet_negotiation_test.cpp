@@ -25,9 +25,9 @@ Bytes Reply(const Bytes& burst, size_t nCapacity = kNegotiationReplyCapacity)
 }
 
 // What the standard Debian telnet server (inetutils) opens with, in its two bursts.
-const Bytes kDebianFirst = {255, 251, 37, 255, 251, 38, 255, 253, 24, 255, 253,
-                            32,  255, 253, 35, 255, 253, 39, 255, 253, 36};
-const Bytes kDebianSecond = {255, 251, 3, 255, 253, 1, 255, 253, 34,
+const Bytes kDebianFirst = {255, 251, 37,  255, 251, 38,  255, 253, 24,  255, 253,
+                            32,  255, 253, 35,  255, 253, 39,  255, 253, 36};
+const Bytes kDebianSecond = {255, 251, 3,  255, 253, 1, 255, 253, 34,
                              255, 253, 31, 255, 251, 5, 255, 253, 33};
 
 struct NegotiationCase
@@ -62,8 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         NegotiationCase{"TerminalTypeRequest",
                         {255, 250, 24, 1, 255, 240},
                         {255, 250, 24, 0, 118, 116, 49, 48, 48, 255, 240}},
-        NegotiationCase{"TooShort", {255, 253}, {}},
-        NegotiationCase{"Empty", {}, {}},
+        NegotiationCase{"TooShort", {255, 253}, {}}, NegotiationCase{"Empty", {}, {}},
         NegotiationCase{"PlainText", {'l', 'o', 'g', 'i', 'n', ':'}, {}},
         // Agreeing to authentication or encryption would stall the login for ever.
         NegotiationCase{"RefusesOtherWills",
@@ -77,23 +76,21 @@ INSTANTIATE_TEST_SUITE_P(
         NegotiationCase{"CommandCutAtEndIgnored", {255, 253, 1, 255, 253}, {255, 252, 1}},
         // SE only counts after the first byte.
         NegotiationCase{"LeadingSeIgnored", {240, 1, 2}, {}},
-        NegotiationCase{"SeAnywhereAddsTerminalType",
-                        {1, 2, 240},
-                        {0, 118, 116, 49, 48, 48, 255, 240}},
-        NegotiationCase{"DebianFirstBurst",
-                        kDebianFirst,
-                        {255, 254, 37, 255, 254, 38, 255, 252, 24, 255, 252, 32, 255, 252, 35,
-                         255, 252, 39, 255, 252, 36}},
+        NegotiationCase{
+            "SeAnywhereAddsTerminalType", {1, 2, 240}, {0, 118, 116, 49, 48, 48, 255, 240}},
+        NegotiationCase{"DebianFirstBurst", kDebianFirst, {255, 254, 37,  255, 254, 38,  255,
+                                                           252, 24,  255, 252, 32,  255, 252,
+                                                           35,  255, 252, 39,  255, 252, 36}},
         // DO WINDOW-SIZE gets WILL, and the burst's reply ends with the wide window's report.
         NegotiationCase{"DebianSecondBurst",
                         kDebianSecond,
-                        {255, 253, 3, 255, 252, 1, 255, 252, 34, 255, 251, 31, 255, 254, 5,
-                         255, 252, 33, 255, 250, 31, 2, 0, 0, 24, 255, 240}},
+                        {255, 253, 3,   255, 252, 1,   255, 252, 34, 255, 251, 31,  255, 254,
+                         5,   255, 252, 33,  255, 250, 31,  2,   0,  0,   24,  255, 240}},
         // Asked twice in one burst, reported once; after the terminal type, never inside it.
         NegotiationCase{"WindowSizeTwiceAndTerminalType",
                         {255, 253, 31, 255, 250, 24, 1, 255, 240, 255, 253, 31, 255, 254, 31},
-                        {255, 251, 31, 255, 250, 24, 255, 251, 31, 255, 252, 31, 0, 118, 116, 49,
-                         48, 48, 255, 240, 255, 250, 31, 2, 0, 0, 24, 255, 240}}),
+                        {255, 251, 31, 255, 250, 24,  255, 251, 31, 255, 252, 31, 0,   118, 116,
+                         49,  48,  48, 255, 240, 255, 250, 31,  2,  0,   0,   24, 255, 240}}),
     [](const testing::TestParamInfo<NegotiationCase>& info) { return info.param.Name; });
 
 TEST(NegotiationReplyLimits, WorstCaseFitsAndSmallBuffersAreRespected)
@@ -129,8 +126,10 @@ TEST(NegotiationReplyLimits, BurstCutAtEveryPoint)
         const Bytes full = WithoutWindowSize(Reply(*pBurst));
         for (size_t nCut = 0; nCut <= pBurst->size(); ++nCut)
         {
-            const Bytes head = WithoutWindowSize(Reply(Bytes(pBurst->begin(), pBurst->begin() + nCut)));
-            const Bytes tail = WithoutWindowSize(Reply(Bytes(pBurst->begin() + nCut, pBurst->end())));
+            const Bytes head =
+                WithoutWindowSize(Reply(Bytes(pBurst->begin(), pBurst->begin() + nCut)));
+            const Bytes tail =
+                WithoutWindowSize(Reply(Bytes(pBurst->begin() + nCut, pBurst->end())));
             ASSERT_LE(head.size() + tail.size(), full.size());
             EXPECT_TRUE(std::equal(head.begin(), head.end(), full.begin())) << "cut " << nCut;
             EXPECT_TRUE(std::equal(tail.rbegin(), tail.rend(), full.rbegin())) << "cut " << nCut;

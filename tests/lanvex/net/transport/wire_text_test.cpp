@@ -18,7 +18,8 @@ TEST(WireText, KnownTextsAndTheirWideForms)
         std::u16string Wide;
     } cases[] = {
         {"Ascii", "ps -ef | grep x", u"ps -ef | grep x"},
-        {"Utf8", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", u"\u00E9t\u00E9 \u20AC \U0001F600"},
+        {"Utf8", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+         u"\u00E9t\u00E9 \u20AC \U0001F600"},
         // Latin-1 bytes, a cut sequence, an overlong form and an encoded surrogate are bytes.
         {"Latin1", "\xE9t\xE9", u"\xDCE9t\xDCE9"},
         {"CutSequence", "a\xE2\x82", u"a\xDCE2\xDC82"},

@@ -1,6 +1,7 @@
 // Signals from the grid and alerts in the application: against the real telnet peer (a sleep
 // appears, is terminated through the grid's action, goes, and both alerts fire; a process of
 // root is refused), and desktop notifications against a private session bus.
+#include "tests/watch/sleep_as.h"
 #include "watch/engine/process_action.h"
 #include "watch/ui/alerts/alert_center.h"
 #include "watch/ui/alerts/alert_list_window.h"
@@ -14,7 +15,6 @@
 #include "watch/ui/document/psvigil_view.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/frame/main_frame.h"
-#include "tests/watch/sleep_as.h"
 
 #include <gtest/gtest.h>
 
@@ -53,8 +53,8 @@ void Shoot(const QString& name, QWidget* widget = nullptr)
     // On a real display the screen is grabbed where the window is, so pop-ups over it show.
     const QRect area = widget ? widget->window()->frameGeometry() : QRect();
     QPixmap picture = QGuiApplication::platformName() == QLatin1String("xcb")
-                          ? QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
-                                                                         area.width(), area.height())
+                          ? QGuiApplication::primaryScreen()->grabWindow(
+                                0, area.x(), area.y(), area.width(), area.height())
                           : (widget ? widget->grab() : QPixmap());
     picture.save(QDir(dir).filePath(name + ".png"));
 }
@@ -141,8 +141,8 @@ TEST(AlertsAgainstRealHost, TheGridTerminatesASleepAndBothAlertsFire)
             QTest::qWait(100);
             const QRect line = app.GetView()->visualRect(model->index(model->RowOfPid(sleeper), 6));
             // Opened upwards from the line, as near the bottom of a screen.
-            menu.popup(app.GetView()->viewport()->mapToGlobal(
-                line.center() - QPoint(0, menu.sizeHint().height())));
+            menu.popup(app.GetView()->viewport()->mapToGlobal(line.center() -
+                                                              QPoint(0, menu.sizeHint().height())));
             Shoot("context-menu", frame);
             menu.hide();
         }

@@ -17,9 +17,9 @@
 //             command that stops the telnet peer) has run, stale.png
 #include "watch/engine/notify_sink.h"
 #include "watch/ui/app/psvigil_app.h"
+#include "watch/ui/document/process_columns.h"
 #include "watch/ui/document/process_table_model.h"
 #include "watch/ui/document/psvigil_doc.h"
-#include "watch/ui/document/process_columns.h"
 #include "watch/ui/document/psvigil_view.h"
 #include "watch/ui/files/config_file.h"
 #include "watch/ui/files/watch_log.h"

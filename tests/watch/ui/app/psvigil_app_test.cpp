@@ -4,12 +4,12 @@
 #include "tests/watch/ui/frame/frame_test_support.h"
 #include "watch/engine/local_host.h"
 #include "watch/engine/notify_sink.h"
-#include "watch/ui/files/config_file.h"
-#include "watch/ui/frame/main_frame.h"
 #include "watch/ui/document/psvigil_doc.h"
+#include "watch/ui/files/config_file.h"
+#include "watch/ui/files/watch_log.h"
+#include "watch/ui/frame/main_frame.h"
 #include "watch/ui/frame/qt_notify_sink.h"
 #include "watch/ui/frame/status_pane.h"
-#include "watch/ui/files/watch_log.h"
 
 #include <gtest/gtest.h>
 
@@ -109,8 +109,8 @@ TEST_F(PsvigilAppTest, AFreshStartWatchesThisComputer)
     QMenu menu;
     frame->BuildHostMenu(&menu);
     EXPECT_EQ(menu.actions().value(0)->text(), kLocalHostName);
-    EXPECT_TRUE(WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed"); },
-                          10000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return frame->GetPaneText(kPaneRefresh).startsWith("Refreshed"); }, 10000));
     EXPECT_NE(frame->GetPaneText(kPaneTotal), "Total : 0");
     EXPECT_FALSE(QFile::exists(kConfigFileName));
 }
