@@ -4,6 +4,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/conversion.h"
 #include "platform/com/unknown.h"
+#include "platform/com/variant_text.h"
 
 #include <cctype>
 #include <cfloat>
@@ -12,16 +13,25 @@
 #include <cstring>
 #include <string>
 
+using namespace comrt_variant;
+
 namespace
 {
-typedef __int128 Wide; // holds every value of every integer type we coerce between
 
 bool IsInteger(VARTYPE vt)
 {
     switch (vt)
     {
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
-    case VT_INT: case VT_UINT: case VT_I8: case VT_UI8:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8:
         return true;
     default:
         return false;
@@ -40,7 +50,8 @@ bool IsSupported(VARTYPE vt)
     if (vt & VT_BYREF)
     {
         VARTYPE base = vt & ~VT_BYREF;
-        return base == VT_VARIANT || (IsSupportedValueType(base) && base != VT_EMPTY && base != VT_NULL);
+        return base == VT_VARIANT ||
+               (IsSupportedValueType(base) && base != VT_EMPTY && base != VT_NULL);
     }
     return IsSupportedValueType(vt);
 }
@@ -49,17 +60,38 @@ bool ReadInteger(const VARIANT& v, Wide* out)
 {
     switch (v.vt)
     {
-    case VT_I1: *out = static_cast<int8_t>(v.cVal); return true;
-    case VT_UI1: *out = v.bVal; return true;
-    case VT_I2: *out = v.iVal; return true;
-    case VT_UI2: *out = v.uiVal; return true;
-    case VT_I4: *out = v.lVal; return true;
-    case VT_UI4: *out = v.ulVal; return true;
-    case VT_INT: *out = v.intVal; return true;
-    case VT_UINT: *out = v.uintVal; return true;
-    case VT_I8: *out = v.llVal; return true;
-    case VT_UI8: *out = static_cast<ULONGLONG>(v.llVal); return true;
-    default: return false;
+    case VT_I1:
+        *out = static_cast<int8_t>(v.cVal);
+        return true;
+    case VT_UI1:
+        *out = v.bVal;
+        return true;
+    case VT_I2:
+        *out = v.iVal;
+        return true;
+    case VT_UI2:
+        *out = v.uiVal;
+        return true;
+    case VT_I4:
+        *out = v.lVal;
+        return true;
+    case VT_UI4:
+        *out = v.ulVal;
+        return true;
+    case VT_INT:
+        *out = v.intVal;
+        return true;
+    case VT_UINT:
+        *out = v.uintVal;
+        return true;
+    case VT_I8:
+        *out = v.llVal;
+        return true;
+    case VT_UI8:
+        *out = static_cast<ULONGLONG>(v.llVal);
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -67,15 +99,26 @@ bool InRange(Wide x, VARTYPE vt)
 {
     switch (vt)
     {
-    case VT_I1: return x >= INT8_MIN && x <= INT8_MAX;
-    case VT_UI1: return x >= 0 && x <= UINT8_MAX;
-    case VT_I2: return x >= INT16_MIN && x <= INT16_MAX;
-    case VT_UI2: return x >= 0 && x <= UINT16_MAX;
-    case VT_I4: case VT_INT: return x >= INT32_MIN && x <= INT32_MAX;
-    case VT_UI4: case VT_UINT: return x >= 0 && x <= UINT32_MAX;
-    case VT_I8: return x >= INT64_MIN && x <= INT64_MAX;
-    case VT_UI8: return x >= 0 && x <= static_cast<Wide>(UINT64_MAX);
-    default: return false;
+    case VT_I1:
+        return x >= INT8_MIN && x <= INT8_MAX;
+    case VT_UI1:
+        return x >= 0 && x <= UINT8_MAX;
+    case VT_I2:
+        return x >= INT16_MIN && x <= INT16_MAX;
+    case VT_UI2:
+        return x >= 0 && x <= UINT16_MAX;
+    case VT_I4:
+    case VT_INT:
+        return x >= INT32_MIN && x <= INT32_MAX;
+    case VT_UI4:
+    case VT_UINT:
+        return x >= 0 && x <= UINT32_MAX;
+    case VT_I8:
+        return x >= INT64_MIN && x <= INT64_MAX;
+    case VT_UI8:
+        return x >= 0 && x <= static_cast<Wide>(UINT64_MAX);
+    default:
+        return false;
     }
 }
 
@@ -85,23 +128,50 @@ void WriteInteger(VARIANT* v, Wide x, VARTYPE vt)
     v->llVal = 0;
     switch (vt)
     {
-    case VT_I1: v->cVal = static_cast<CHAR>(x); break;
-    case VT_UI1: v->bVal = static_cast<BYTE>(x); break;
-    case VT_I2: v->iVal = static_cast<SHORT>(x); break;
-    case VT_UI2: v->uiVal = static_cast<USHORT>(x); break;
-    case VT_I4: v->lVal = static_cast<LONG>(x); break;
-    case VT_UI4: v->ulVal = static_cast<ULONG>(x); break;
-    case VT_INT: v->intVal = static_cast<INT>(x); break;
-    case VT_UINT: v->uintVal = static_cast<UINT>(x); break;
-    case VT_I8: v->llVal = static_cast<LONGLONG>(x); break;
-    case VT_UI8: v->llVal = static_cast<LONGLONG>(static_cast<ULONGLONG>(x)); break;
-    default: break;
+    case VT_I1:
+        v->cVal = static_cast<CHAR>(x);
+        break;
+    case VT_UI1:
+        v->bVal = static_cast<BYTE>(x);
+        break;
+    case VT_I2:
+        v->iVal = static_cast<SHORT>(x);
+        break;
+    case VT_UI2:
+        v->uiVal = static_cast<USHORT>(x);
+        break;
+    case VT_I4:
+        v->lVal = static_cast<LONG>(x);
+        break;
+    case VT_UI4:
+        v->ulVal = static_cast<ULONG>(x);
+        break;
+    case VT_INT:
+        v->intVal = static_cast<INT>(x);
+        break;
+    case VT_UINT:
+        v->uintVal = static_cast<UINT>(x);
+        break;
+    case VT_I8:
+        v->llVal = static_cast<LONGLONG>(x);
+        break;
+    case VT_UI8:
+        v->llVal = static_cast<LONGLONG>(static_cast<ULONGLONG>(x));
+        break;
+    default:
+        break;
     }
 }
 
-bool IsReal(VARTYPE vt) { return vt == VT_R4 || vt == VT_R8; }
+bool IsReal(VARTYPE vt)
+{
+    return vt == VT_R4 || vt == VT_R8;
+}
 
-double RealOf(const VARIANT& v) { return v.vt == VT_R4 ? v.fltVal : v.dblVal; }
+double RealOf(const VARIANT& v)
+{
+    return v.vt == VT_R4 ? v.fltVal : v.dblVal;
+}
 
 // Rounds half to even, as automation's coercions do; NaN and values beyond every integer type
 // are an overflow.
@@ -112,96 +182,6 @@ HRESULT RoundToInteger(double d, Wide* out)
         return DISP_E_OVERFLOW;
     *out = static_cast<Wide>(r);
     return S_OK;
-}
-
-// Decimal or exponent text with an optional sign; infinities and NaN are not numbers here.
-HRESULT ParseReal(const std::string& s, double* out)
-{
-    const char* begin = s.data();
-    const char* end = begin + s.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    if (begin != end && *begin == '-' && begin != s.data())
-        return DISP_E_TYPEMISMATCH; // "+-1": one sign only
-    auto [ptr, ec] = std::from_chars(begin, end, *out);
-    if (ec == std::errc::result_out_of_range)
-        return DISP_E_OVERFLOW;
-    if (ec != std::errc() || ptr != end || !std::isfinite(*out))
-        return DISP_E_TYPEMISMATCH;
-    return S_OK;
-}
-
-// The shortest text that reads back as the same value.
-std::string FormatReal(const VARIANT& v)
-{
-    char text[64];
-    auto [ptr, ec] = v.vt == VT_R4 ? std::to_chars(text, text + sizeof text, v.fltVal)
-                                   : std::to_chars(text, text + sizeof text, v.dblVal);
-    return ec == std::errc() ? std::string(text, ptr) : std::string();
-}
-
-std::string Trimmed(BSTR text)
-{
-    std::string s = NarrowFromBstr(text);
-    size_t a = s.find_first_not_of(" \t");
-    size_t b = s.find_last_not_of(" \t");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-bool EqualsNoCase(const std::string& a, const char* b)
-{
-    size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-// Decimal text with an optional sign. Too many digits is an overflow, not a mismatch.
-HRESULT ParseInteger(const std::string& s, Wide* out)
-{
-    size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        negative = s[i++] == '-';
-    if (i == s.size())
-        return DISP_E_TYPEMISMATCH;
-    Wide value = 0;
-    bool overflow = false;
-    for (; i < s.size(); ++i)
-    {
-        if (s[i] < '0' || s[i] > '9')
-            return DISP_E_TYPEMISMATCH;
-        if (!overflow)
-        {
-            value = value * 10 + (s[i] - '0');
-            if (value > static_cast<Wide>(UINT64_MAX))
-                overflow = true;
-        }
-    }
-    if (overflow)
-        return DISP_E_OVERFLOW;
-    *out = negative ? -value : value;
-    return S_OK;
-}
-
-std::string FormatInteger(Wide x)
-{
-    if (x == 0)
-        return "0";
-    bool negative = x < 0;
-    std::string digits;
-    while (x != 0)
-    {
-        int d = static_cast<int>(x % 10);
-        digits.push_back(static_cast<char>('0' + (d < 0 ? -d : d)));
-        x /= 10;
-    }
-    if (negative)
-        digits.push_back('-');
-    return std::string(digits.rbegin(), digits.rend());
 }
 
 // The value a variant holds, following one BYREF level (a shallow view: owns nothing).
@@ -222,17 +202,37 @@ HRESULT Dereference(const VARIANT* src, VARIANT* view)
             return DISP_E_BADVARTYPE; // a reference to a reference is not valid automation data
         *view = *src->pvarVal;
         return S_OK;
-    case VT_I1: case VT_UI1: view->bVal = *src->pbVal; return S_OK;
-    case VT_I2: case VT_UI2: case VT_BOOL: view->iVal = *src->piVal; return S_OK;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4:
+    case VT_I1:
+    case VT_UI1:
+        view->bVal = *src->pbVal;
+        return S_OK;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+        view->iVal = *src->piVal;
+        return S_OK;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR:
+    case VT_R4:
         view->lVal = *src->plVal;
         return S_OK;
-    case VT_I8: case VT_UI8: case VT_R8:
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
         std::memcpy(&view->llVal, src->byref, sizeof(LONGLONG));
         return S_OK;
-    case VT_BSTR: view->bstrVal = *src->pbstrVal; return S_OK;
-    case VT_DISPATCH: case VT_UNKNOWN: view->punkVal = *src->ppunkVal; return S_OK;
-    default: return DISP_E_BADVARTYPE;
+    case VT_BSTR:
+        view->bstrVal = *src->pbstrVal;
+        return S_OK;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+        view->punkVal = *src->ppunkVal;
+        return S_OK;
+    default:
+        return DISP_E_BADVARTYPE;
     }
 }
 } // namespace
@@ -310,7 +310,8 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc)
     return VariantCopy(pvarDest, &view);
 }
 
-HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt)
+HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
+                          VARTYPE vt)
 {
     if (!pvargDest || !pvarSrc)
         return E_INVALIDARG;
