@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/tcp.h>
 #include <mutex>
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -121,7 +123,8 @@ int CTcpConnection::Send(const void* pData, int nLength)
     // A peer that stops reading fills its window; the send then fails once no byte has moved
     // for as long as a read waits for data (and ends on the caller's cancel or deadline). A slow
     // but steady reader is no stop: the kernel may signal room only after a large part of its
-    // buffer has drained, so the bytes leaving the send queue count as movement too.
+    // buffer has drained, so the bytes leaving the send queue count as movement too, and a peer
+    // whose kernel still answers is given longer (WaitForRoom).
     const char* pNext = static_cast<const char*>(pData);
     size_t nLeft = static_cast<size_t>(nLength);
     size_t nTotal = 0;
@@ -162,31 +165,53 @@ void CTcpConnection::Trace(ETraceDirection direction, const void* pData, ssize_t
                        static_cast<size_t>(nLength));
 }
 
+// A send fails once no byte has left the send queue for the wait, as a read fails without data,
+// unless the peer's kernel still answers. A Linux receiver that reads slowly keeps its window
+// shut until a large part of its buffer has drained (a 128 KiB buffer read at 16 KiB/s opens
+// some 6 s apart, at 1 KiB/s over 90 s apart), so what its program takes does not show here for
+// longer than the wait. A peer that answers is given kLivePeerWaits waits (two minutes at the
+// default 10 s), which still bounds a program that stopped reading behind a live kernel; a peer
+// that has left data or probes unanswered throughout one wait fails then. The caller's deadline
+// and cancel end every wait as before.
 bool CTcpConnection::WaitForRoom()
 {
     if (m_nTimeout == kNoLimit)
         return WaitFor(POLLOUT, kNoLimit) != 0;
     // The queue is looked at several times within one wait, so that movement is seen in time.
     const uint32_t nSlice = std::clamp<uint32_t>(m_nTimeout / 5, 10, 500);
+    const std::chrono::milliseconds plain(m_nTimeout);
     int nQueued = -1;
     ::ioctl(m_socket, SIOCOUTQ, &nQueued);
     auto lastMove = Clock::now();
+    auto lastAnswer = lastMove;
     for (;;)
     {
-        const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                                 lastMove);
-        if (quiet.count() >= static_cast<int64_t>(m_nTimeout))
+        const auto end = std::min(lastAnswer + plain, lastMove + plain * kLivePeerWaits);
+        const auto now = Clock::now();
+        if (now >= end)
             return false;
-        const uint32_t nLeft = m_nTimeout - static_cast<uint32_t>(quiet.count());
-        if (WaitFor(POLLOUT, std::min(nLeft, nSlice)))
+        const int64_t nLeft = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+        if (WaitFor(POLLOUT, static_cast<uint32_t>(std::min<int64_t>(nLeft, nSlice))))
             return true;
         int nNow = -1;
         if (::ioctl(m_socket, SIOCOUTQ, &nNow) == 0 && nNow != nQueued)
         {
-            lastMove = Clock::now(); // the peer took bytes: not stopped
+            lastMove = lastAnswer = Clock::now(); // the peer took bytes: not stopped
             nQueued = nNow;
         }
+        else if (PeerAnswering())
+            lastAnswer = Clock::now();
     }
+}
+
+bool CTcpConnection::PeerAnswering() const
+{
+    tcp_info info{};
+    socklen_t nSize = sizeof info;
+    if (::getsockopt(m_socket, IPPROTO_TCP, TCP_INFO, &info, &nSize) != 0 ||
+        nSize < offsetof(tcp_info, tcpi_probes) + sizeof info.tcpi_probes)
+        return false; // nothing known: the plain wait
+    return info.tcpi_retransmits == 0 && info.tcpi_probes <= 1;
 }
 
 int CTcpConnection::WaitReadable()

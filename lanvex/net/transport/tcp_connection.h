@@ -26,6 +26,9 @@ public:
     static constexpr uint32_t kQuietTimeout = 1000;
     static constexpr int kQuietChunk = 200;
     static constexpr int kTransactCapacity = 1024;
+    // How many waits a send may stay quiet while the peer's kernel still answers (see
+    // WaitForRoom).
+    static constexpr uint32_t kLivePeerWaits = 12;
 
     CTcpConnection();
     CTcpConnection(const CTcpConnection&) = delete;
@@ -81,8 +84,12 @@ private:
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
     // out. Throws when the caller cancels or its deadline passes.
     int WaitFor(short nEvents, uint32_t nMilliseconds);
-    // Waits for room to send; false once no byte has left the send queue for the wait.
+    // Waits for room to send; false once no byte has left the send queue for the wait (longer
+    // while the peer's kernel answers).
     bool WaitForRoom();
+    // The peer's kernel answers: nothing sent waits for a repeat, at most the latest window
+    // probe is unanswered (a receiver may rate-limit those answers).
+    bool PeerAnswering() const;
     void Trace(ETraceDirection direction, const void* pData, ssize_t nLength);
 
     int m_socket = -1; // -1: no socket (0 is a valid descriptor here)
