@@ -51,6 +51,10 @@ public:
     const char* ReplyBuffer() const;
     int ReplyLength() const { return m_nReplyLength; }
     int SendLine(const char* pszText);
+    // Waits until the peer has acknowledged every byte sent, by the rule of a send waiting for
+    // room: an upload is done when the server has it, not when it sits in the send queue. False
+    // when it stalls; throws on cancel, deadline or a broken connection.
+    bool WaitUntilSent();
     int ReadUntilQuiet(char** ppData);
 
     // Limits a caller may set around its own calls; unset, the connection behaves as it always
@@ -84,9 +88,9 @@ private:
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
     // out. Throws when the caller cancels or its deadline passes.
     int WaitFor(short nEvents, uint32_t nMilliseconds);
-    // Waits for room to send; false once no byte has left the send queue for the wait (longer
-    // while the peer's kernel answers).
-    bool WaitForRoom();
+    // Waits for room to send (bEmpty: until the send queue is empty); false once no byte has
+    // left the send queue for the wait (longer while the peer's kernel answers).
+    bool WaitForQueue(bool bEmpty);
     // The peer's kernel answers: nothing sent waits for a repeat, at most the latest window
     // probe is unanswered (a receiver may rate-limit those answers).
     bool PeerAnswering() const;
