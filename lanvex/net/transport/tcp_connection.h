@@ -27,7 +27,7 @@ public:
     static constexpr int kQuietChunk = 200;
     static constexpr int kTransactCapacity = 1024;
     // How many waits a send may stay quiet while the peer's kernel still answers (see
-    // WaitForRoom).
+    // WaitForQueue).
     static constexpr uint32_t kLivePeerWaits = 12;
 
     CTcpConnection();
