@@ -121,6 +121,11 @@ int64_t CFtpTransfers::Transfer(std::string_view line, int64_t nSize,
             if (begin)
                 begin();
             nMoved = move(*stream);
+            // An upload is done when the server has every byte, not when the last ones sit in
+            // the send queue: over a slow link that queue takes minutes to drain, and the
+            // server's completion reply only comes after it.
+            if (!data.WaitUntilSent())
+                throw CExpSocket(kWsaETimedOut);
             stream->Finish();
             data.Close(); // an upload's end of data is the end of the file
         }

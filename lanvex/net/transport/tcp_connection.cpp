@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/tcp.h>
 #include <mutex>
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -121,13 +123,14 @@ int CTcpConnection::Send(const void* pData, int nLength)
     // A peer that stops reading fills its window; the send then fails once no byte has moved
     // for as long as a read waits for data (and ends on the caller's cancel or deadline). A slow
     // but steady reader is no stop: the kernel may signal room only after a large part of its
-    // buffer has drained, so the bytes leaving the send queue count as movement too.
+    // buffer has drained, so the bytes leaving the send queue count as movement too, and a peer
+    // whose kernel still answers is given longer (WaitForQueue).
     const char* pNext = static_cast<const char*>(pData);
     size_t nLeft = static_cast<size_t>(nLength);
     size_t nTotal = 0;
     do
     {
-        if (nLength > 0 && !WaitForRoom())
+        if (nLength > 0 && !WaitForQueue(false))
             throw CExpSocket(kWsaETimedOut);
         // MSG_NOSIGNAL: a peer that went away must become an error, not a SIGPIPE.
         const ssize_t nSent = ::send(m_socket, pNext, nLeft, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -162,31 +165,78 @@ void CTcpConnection::Trace(ETraceDirection direction, const void* pData, ssize_t
                        static_cast<size_t>(nLength));
 }
 
-bool CTcpConnection::WaitForRoom()
+// A send fails once no byte has left the send queue for the wait, as a read fails without data,
+// unless the peer's kernel still answers. A Linux receiver that reads slowly keeps its window
+// shut until a large part of its buffer has drained (a 128 KiB buffer read at 16 KiB/s opens
+// some 6 s apart, at 1 KiB/s over 90 s apart), so what its program takes does not show here for
+// longer than the wait. A peer that answers is given kLivePeerWaits waits (two minutes at the
+// default 10 s), which still bounds a program that stopped reading behind a live kernel; a peer
+// that has left data or probes unanswered throughout one wait fails then. The caller's deadline
+// and cancel end every wait as before.
+bool CTcpConnection::WaitForQueue(bool bEmpty)
 {
-    if (m_nTimeout == kNoLimit)
+    const bool bUnlimited = (m_nTimeout == kNoLimit);
+    if (bUnlimited && !bEmpty)
         return WaitFor(POLLOUT, kNoLimit) != 0;
-    // The queue is looked at several times within one wait, so that movement is seen in time.
-    const uint32_t nSlice = std::clamp<uint32_t>(m_nTimeout / 5, 10, 500);
     int nQueued = -1;
     ::ioctl(m_socket, SIOCOUTQ, &nQueued);
+    if (bEmpty && nQueued == 0)
+        return true;
+    // The queue is looked at several times within one wait, so that movement is seen in time;
+    // an emptying queue soon after the last send, then less often.
+    const uint32_t nSlice = bUnlimited ? 500 : std::clamp<uint32_t>(m_nTimeout / 5, 10, 500);
+    uint32_t nNap = bEmpty ? 1 : nSlice;
+    const std::chrono::milliseconds plain(bUnlimited ? 0 : m_nTimeout);
     auto lastMove = Clock::now();
+    auto lastAnswer = lastMove;
     for (;;)
     {
-        const auto quiet =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastMove);
-        if (quiet.count() >= static_cast<int64_t>(m_nTimeout))
+        const auto end = bUnlimited
+                             ? Clock::time_point::max()
+                             : std::min(lastAnswer + plain, lastMove + plain * kLivePeerWaits);
+        const auto now = Clock::now();
+        if (now >= end)
             return false;
-        const uint32_t nLeft = m_nTimeout - static_cast<uint32_t>(quiet.count());
-        if (WaitFor(POLLOUT, std::min(nLeft, nSlice)))
-            return true;
+        const int64_t nLeft = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+        if (WaitFor(bEmpty ? 0 : POLLOUT, static_cast<uint32_t>(std::min<int64_t>(nLeft, nNap))))
+        {
+            if (!bEmpty)
+                return true;
+            // Only an error or a hang-up wakes a wait for no event: the queue will not drain.
+            int nError = 0;
+            socklen_t nSize = sizeof nError;
+            ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &nError, &nSize);
+            throw CExpSocket(nError != 0 ? WinsockErrorFromErrno(nError) : kWsaEConnReset);
+        }
+        nNap = std::min(nNap * 2, nSlice);
         int nNow = -1;
         if (::ioctl(m_socket, SIOCOUTQ, &nNow) == 0 && nNow != nQueued)
         {
-            lastMove = Clock::now(); // the peer took bytes: not stopped
+            if (bEmpty && nNow == 0)
+                return true;
+            lastMove = lastAnswer = Clock::now(); // the peer took bytes: not stopped
             nQueued = nNow;
         }
+        else if (PeerAnswering())
+            lastAnswer = Clock::now();
     }
+}
+
+bool CTcpConnection::WaitUntilSent()
+{
+    if (m_socket < 0)
+        throw CExpSocket(kWsaENotSock);
+    return WaitForQueue(true);
+}
+
+bool CTcpConnection::PeerAnswering() const
+{
+    tcp_info info{};
+    socklen_t nSize = sizeof info;
+    if (::getsockopt(m_socket, IPPROTO_TCP, TCP_INFO, &info, &nSize) != 0 ||
+        nSize < offsetof(tcp_info, tcpi_probes) + sizeof info.tcpi_probes)
+        return false; // nothing known: the plain wait
+    return info.tcpi_retransmits == 0 && info.tcpi_probes <= 1;
 }
 
 int CTcpConnection::WaitReadable()

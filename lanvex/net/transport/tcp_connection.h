@@ -26,6 +26,9 @@ class CTcpConnection
     static constexpr uint32_t kQuietTimeout = 1000;
     static constexpr int kQuietChunk = 200;
     static constexpr int kTransactCapacity = 1024;
+    // How many waits a send may stay quiet while the peer's kernel still answers (see
+    // WaitForQueue).
+    static constexpr uint32_t kLivePeerWaits = 12;
 
     CTcpConnection();
     CTcpConnection(const CTcpConnection&) = delete;
@@ -48,6 +51,10 @@ class CTcpConnection
     const char* ReplyBuffer() const;
     int ReplyLength() const { return m_nReplyLength; }
     int SendLine(const char* pszText);
+    // Waits until the peer has acknowledged every byte sent, by the rule of a send waiting for
+    // room: an upload is done when the server has it, not when it sits in the send queue. False
+    // when it stalls; throws on cancel, deadline or a broken connection.
+    bool WaitUntilSent();
     int ReadUntilQuiet(char** ppData);
 
     // Limits a caller may set around its own calls; unset, the connection behaves as it always
@@ -81,8 +88,12 @@ class CTcpConnection
     // Waits up to nMilliseconds (kNoLimit: no limit) for events on the socket; 1 ready, 0 timed
     // out. Throws when the caller cancels or its deadline passes.
     int WaitFor(short nEvents, uint32_t nMilliseconds);
-    // Waits for room to send; false once no byte has left the send queue for the wait.
-    bool WaitForRoom();
+    // Waits for room to send (bEmpty: until the send queue is empty); false once no byte has
+    // left the send queue for the wait (longer while the peer's kernel answers).
+    bool WaitForQueue(bool bEmpty);
+    // The peer's kernel answers: nothing sent waits for a repeat, at most the latest window
+    // probe is unanswered (a receiver may rate-limit those answers).
+    bool PeerAnswering() const;
     void Trace(ETraceDirection direction, const void* pData, ssize_t nLength);
 
     int m_socket = -1; // -1: no socket (0 is a valid descriptor here)

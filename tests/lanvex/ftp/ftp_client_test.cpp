@@ -9,6 +9,7 @@
 #include "tests/lanvex/ftp/ftp_test_support.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -632,10 +633,12 @@ TEST_F(FtpTransfer, DownloadsAreConfirmedAndBounded)
     }
 }
 
-// A slow reader is not a dead one: the upload goes on as long as bytes leave the send queue,
-// however long one send waits for room. Here 64 KiB a second for 5 s against a wait of 2 s;
-// VIGIL_FTP_SLOW_MB=64 runs the long form: that many MB read at 16 KiB a second throughout,
-// against the real wait of 10 s (over an hour).
+// A slow reader is not a dead one: the upload goes on while its kernel answers, though its
+// window stays shut for longer than the wait. Here 16 KiB a second for 8 s against a wait of
+// 2 s (the window opens some 4 to 8 s apart); VIGIL_FTP_SLOW_MB=64 runs the long form: that
+// many MB at 16 KiB a second throughout, against the real wait of 10 s (over an hour). Nor is
+// the upload done before the server has every byte: 1 MiB before the end the reader pauses, and
+// the upload must still be waiting then.
 TEST_F(FtpTransfer, SlowReaderDoesNotFailAnUpload)
 {
     const char* pszLong = std::getenv("VIGIL_FTP_SLOW_MB");
@@ -648,12 +651,16 @@ TEST_F(FtpTransfer, SlowReaderDoesNotFailAnUpload)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t nLength = sizeof address;
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int nBuffer = 64 << 10; // the reader's kernel holds far less than the pause leaves
+    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &nBuffer, sizeof nBuffer);
     ASSERT_EQ(::listen(listener, 1), 0);
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &nLength);
     const int nDataPort = ntohs(address.sin_port);
     size_t nReceived = 0;
-    // 4 KiB every 62 ms for 5 s, then everything: more than twice the client's wait of slow
-    // going, with a send queue that takes far longer than the wait to drain.
+    std::atomic<bool> bReturned{false};
+    bool bReturnedEarly = false;
+    // 1 KiB every 62 ms, then everything, with a send queue that takes far longer than the
+    // wait to drain.
     std::thread reader(
         [&]
         {
@@ -663,17 +670,19 @@ TEST_F(FtpTransfer, SlowReaderDoesNotFailAnUpload)
             const int fd = ::accept(listener, nullptr, nullptr);
             char chunk[65536];
             const auto slowUntil = Clock::now() + (pszLong != nullptr ? std::chrono::hours(24)
-                                                                      : std::chrono::seconds(5));
+                                                                      : std::chrono::seconds(8));
             for (;;)
             {
                 const bool bSlow = Clock::now() < slowUntil;
-                const ssize_t n = ::recv(fd, chunk,
-                                         !bSlow               ? sizeof chunk
-                                         : pszLong != nullptr ? 1024
-                                                              : 4096,
-                                         0);
+                const ssize_t n = ::recv(fd, chunk, bSlow ? 1024 : sizeof chunk, 0);
                 if (n <= 0)
                     break;
+                if (nReceived + (1 << 20) < upload.size() &&
+                    nReceived + static_cast<size_t>(n) + (1 << 20) >= upload.size())
+                {
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                    bReturnedEarly = bReturned;
+                }
                 nReceived += static_cast<size_t>(n);
                 if (bSlow)
                     std::this_thread::sleep_for(std::chrono::milliseconds(62));
@@ -689,11 +698,13 @@ TEST_F(FtpTransfer, SlowReaderDoesNotFailAnUpload)
         SetLogin(ftp, control.Port());
         ASSERT_EQ(ftp->Connect(), S_OK);
         EXPECT_EQ(ftp->WriteFile(Local("big"), CComBSTR(u"big")), S_OK) << LastDescription();
+        bReturned = true;
     }
     reader.join();
     ::close(listener);
     control.Finish();
     EXPECT_EQ(nReceived, upload.size());
+    EXPECT_FALSE(bReturnedEarly);
 }
 
 } // namespace
