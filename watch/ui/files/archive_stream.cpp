@@ -159,16 +159,24 @@ ArchiveStatus CArchiveReader::ReadLength(uint64_t& length, bool& wide)
     return ArchiveStatus::Ok;
 }
 
+// A string's bytes as stored (UTF-16LE when wide) and its length in characters.
+ArchiveStatus CArchiveReader::ReadRawString(std::string_view& raw, uint64_t& length, bool& wide)
+{
+    if (const ArchiveStatus status = ReadLength(length, wide); status != ArchiveStatus::Ok)
+        return status;
+    const uint64_t byteCount = wide ? length * 2 : length;
+    if (byteCount > Remaining() || !Take(static_cast<std::size_t>(byteCount), raw))
+        return ArchiveStatus::EndOfFile;
+    return ArchiveStatus::Ok;
+}
+
 ArchiveStatus CArchiveReader::ReadStringInto(char* field, std::size_t width)
 {
     uint64_t length = 0;
     bool wide = false;
-    if (const ArchiveStatus status = ReadLength(length, wide); status != ArchiveStatus::Ok)
-        return status;
-    const uint64_t byteCount = wide ? length * 2 : length;
     std::string_view raw;
-    if (byteCount > Remaining() || !Take(static_cast<std::size_t>(byteCount), raw))
-        return ArchiveStatus::EndOfFile;
+    if (const ArchiveStatus status = ReadRawString(raw, length, wide); status != ArchiveStatus::Ok)
+        return status;
     if (!wide)
     {
         CopyToField(field, width, raw);
@@ -185,12 +193,9 @@ ArchiveStatus CArchiveReader::ReadBoundedString(std::string& out, std::size_t li
 {
     uint64_t length = 0;
     bool wide = false;
-    if (const ArchiveStatus status = ReadLength(length, wide); status != ArchiveStatus::Ok)
-        return status;
-    const uint64_t byteCount = wide ? length * 2 : length;
     std::string_view raw;
-    if (byteCount > Remaining() || !Take(static_cast<std::size_t>(byteCount), raw))
-        return ArchiveStatus::EndOfFile;
+    if (const ArchiveStatus status = ReadRawString(raw, length, wide); status != ArchiveStatus::Ok)
+        return status;
     out.clear();
     if (wide)
         AppendUtf16LeAsUtf8(raw, static_cast<std::size_t>(length), out, limit + 1);

@@ -63,6 +63,7 @@ class CArchiveReader
   private:
     template <class T> ArchiveStatus ReadFixed(T& value);
     ArchiveStatus ReadLength(uint64_t& length, bool& wide);
+    ArchiveStatus ReadRawString(std::string_view& raw, uint64_t& length, bool& wide);
     bool Take(std::size_t count, std::string_view& out);
 
     std::string_view m_bytes;
